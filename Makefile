@@ -25,6 +25,7 @@ run: build
 test: test-plain test-asan
 
 test-plain: build
+	@tests/support/news-server-path install >/dev/null
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 900
 
 test-asan: bootstrap
