@@ -1,0 +1,78 @@
+#pragma once
+
+#include "net/TIpSockOptionSet.h"
+#include "net/TIpSockStatRec.h"
+#include "net/TIpSocksServerInfo.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <netinet/in.h>
+
+class TIpSockControl;
+class TIpSocketReadiness;
+
+// One operating-system socket handle with its addresses, proxy state and options. Readiness of
+// the handle reaches the owner's window (TIpSockControl::SocketReadiness), never the socket
+// directly, so the owner can find out first whether it still holds the socket.
+class TIpBaseSocket {
+public:
+    // Opens a new IPv4 socket of the owner's type (existingHandle -1) or adopts an accepted one,
+    // registers it for readiness, applies `options`, binds when `bindAddress` is not the
+    // any-address and copies the proxy settings (a non-empty Address puts the proxy state at 1).
+    TIpBaseSocket(TIpSockControl& owner, const TIpSocksServerInfo* proxy,
+                  const TIpSockOptionSet& options, const sockaddr_in& bindAddress,
+                  int existingHandle);
+    TIpBaseSocket(const TIpBaseSocket&) = delete;
+    TIpBaseSocket& operator=(const TIpBaseSocket&) = delete;
+    virtual ~TIpBaseSocket();
+
+    bool Connected() const { return FConnected; }
+    // True from ConnectTo until the connect completes or fails.
+    bool Connecting() const { return FConnecting; }
+    int Handle() const { return FHandle; }
+    const std::string& HostText() const { return FHostText; }
+    const sockaddr_in& LocalAddress() const { return FLocalAddress; }
+    const sockaddr_in& RemoteAddress() const { return FRemoteAddress; }
+    uint8_t ProxyState() const { return FProxyState; }
+    int SocketType() const { return FSocketType; }
+    TIpConnRec ConnectionRecord() const;
+
+    // Sets each system option on or off by membership; a refusal raises on 'SetSockOpt'.
+    void ApplySocketOptions(const TIpSockOptionSet& options);
+    // The buffer-size rule: while the size is above 1460 try to set it, halving on refusal, and
+    // stop on success or on 10042/10022. Sizes of 1460 or less are never applied.
+    void ApplyBufferSize(int option, int32_t size);
+
+    // Called by the owner when the connect attempt has failed; the socket stays connecting-capable
+    // and a later ConnectTo may try again.
+    void ConnectFailed();
+
+protected:
+    // Asks for write readiness or stops asking for it.
+    void WantWrite(bool want);
+    // Stops readiness and closes the handle; afterwards Handle() is -1.
+    void CloseHandle();
+
+    bool FConnected = false;
+    bool FConnecting = false;
+    int FHandle = -1;
+    std::string FHostText;
+    bool FDiscardReceived = false;
+    bool FEchoReceived = false;
+    bool FEchoSent = false;
+    bool FStripHighBit = false;
+    bool FTelnet = false;
+    sockaddr_in FLocalAddress{};
+    sockaddr_in FRemoteAddress{};
+    mutable std::recursive_mutex FLock;
+    TIpSocksServerInfo FProxy;
+    uint8_t FProxyState = 0;
+    int FSocketType = 1;
+    TIpSockControl& FOwner;
+
+private:
+    std::unique_ptr<TIpSocketReadiness> FReadiness;
+};

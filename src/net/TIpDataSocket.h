@@ -1,0 +1,132 @@
+#pragma once
+
+#include "mime/TIpLineTerminator.h"
+#include "net/TIpBaseSocket.h"
+#include "net/TIpDataInits.h"
+
+#include <cstdint>
+#include <deque>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// A connected data socket: a non-blocking connect, a send queue written as fast as the system
+// accepts it, and an 8192-byte receive buffer cut into units for the owner.
+//
+// States: created (handle open, not connected) -> connecting (ConnectTo) -> [proxy negotiating]
+// -> connected (HandleConnected reported stConnect) -> closing (Shutdown) -> closed (no handle;
+// the owner frees the object). A failed connect returns to the created state.
+//
+// Receive buffer (8192 bytes):
+//
+//   +-------------------+------------------+--------------------+
+//   |  consumed bytes   |  unread bytes    |  free space        |
+//   +-------------------+------------------+--------------------+
+//   0                 head               tail              8192
+//
+// Units are cut at head; new bytes land at tail. Unread bytes move to the start only when head is
+// past 0 and tail is past 4096, so short replies are cut without moving memory. A unit that fills
+// the whole buffer without a terminator is delivered as it is, so reading never stalls.
+class TIpDataSocket : public TIpBaseSocket {
+public:
+    static constexpr uint32_t ReceiveBufferCapacity = 8192;
+
+    // `settings` nullptr means the defaults of TIpDataInits.
+    TIpDataSocket(TIpSockControl& owner, const TIpSocksServerInfo* proxy,
+                  const TIpDataInits* settings, const sockaddr_in& bindAddress,
+                  int existingHandle = -1);
+    ~TIpDataSocket() override;
+
+    // Starts a non-blocking connect to `destination` (or to the proxy); resets the counters.
+    void ConnectTo(const sockaddr_in& destination, const std::string& hostText);
+
+    // Appends a send item and writes as much as the socket takes at once. Returns 0 when the item
+    // went out completely within this call, else the number the item was given. With a `source`
+    // stream the item's bytes come from the stream in 1460-byte chunks instead of `data`.
+    uint32_t QueueSend(const char* data, uint32_t length, std::istream* source, bool closeAfter,
+                       bool internal, bool raw);
+
+    void HandleConnected();
+    void HandleReadable();
+    void HandleWritable();
+    // A close notification: the close sequence when connected, nothing otherwise.
+    void HandleClosed();
+    void HandleOutOfBand() {}
+    void HandleTick(uint32_t elapsed);
+
+    // The close sequence: stop sending, drain and deliver what is left, close, report stDisconnect.
+    void Shutdown();
+
+    TIpSockStatRec GetStatistics() const;
+    // True once a receive call has seen the peer's end of the stream.
+    bool PeerClosed() const { return FPeerClosed; }
+    // A broken-connection error met while reading (0 when none), reported as a close error.
+    int32_t PendingCloseError() const { return FPendingCloseError; }
+
+    uint32_t FixedLineLength = 80;
+    uint32_t IdleTimeout = 0;
+    uint8_t LineTermChar = 10;
+    TIpLineTerminator LineTerminator = TIpLineTerminator::ltCRLF;
+    TIpLogOptionSet LogOptions;
+    TIpReceiveMode ReceiveMode = TIpReceiveMode::rmLine;
+    // Destination of rmStream; not owned.
+    std::ostream* Stream = nullptr;
+    bool StripLineTerminator = false;
+
+    uint32_t QueuedItems() const;
+    uint32_t IdleCounter() const { return FIdleCounter; }
+    bool CanWrite() const { return FCanWrite; }
+
+protected:
+    // The proxy and Telnet layers. With no proxy configured and soTelnet off (the client's
+    // settings) none of these is reached. Proxy negotiation and the Telnet option layer are
+    // built on these hooks.
+    //
+    // Connect completion with the proxy state at 1: send the first proxy request.
+    virtual void SendProxyRequest();
+    // Received bytes while the proxy state is 1 to 4: consume the proxy's reply from the front of
+    // data[0..count) and return how many data bytes remain (moved to the front).
+    virtual uint32_t HandleProxyReply(char* data, uint32_t count);
+    // Received bytes with soTelnet: remove commands, answer them, return the data bytes left
+    // (moved to the front).
+    virtual uint32_t TelnetReceiveFilter(char* data, uint32_t count);
+
+private:
+    struct SendItem {
+        uint32_t Number = 0;
+        bool CloseAfter = false;
+        bool Internal = false;
+        std::istream* Source = nullptr;
+        std::string Buffer;
+        uint32_t Written = 0;
+        uint32_t DataLength = 0;
+    };
+
+    uint32_t ReadChunk(bool evenWhenNotConnected);
+    bool ScanBuffer();
+    bool CutUnit(bool flush);
+    bool WriteHeadItem();
+    void RefillFromStream(SendItem& item);
+    std::string Escape(const char* data, uint32_t length, bool raw) const;
+    bool DrainStep();
+    void CompleteHeadItem(bool notify);
+    void UpdateWriteInterest();
+    void ReadAndDeliverAll(bool evenWhenNotConnected);
+    void LogData(int32_t entryType, const char* data, uint32_t length);
+
+    uint32_t FIdleCounter = 0;
+    char FBuffer[ReceiveBufferCapacity] = {};
+    uint32_t FHead = 0;
+    uint32_t FTail = 0;
+    std::deque<std::unique_ptr<SendItem>> FSendQueue;
+    TIpSockStatRec FStatistics;
+    bool FActivity = false;
+    std::vector<char> FTelnetCarry;
+    uint32_t FItemCounter = 0;
+    bool FCanWrite = false;
+    bool FPeerClosed = false;
+    int32_t FPendingCloseError = 0;
+    bool FClosing = false;
+};
