@@ -1,0 +1,187 @@
+#include "mime/TIpAnsiTextStream.h"
+
+#include "mime/EIpBaseException.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+const char* const InvalidTerminator = "Invalid line terminator";
+} // namespace
+
+TIpAnsiTextStream::TIpAnsiTextStream() {
+    TIpAnsiTextStream::Refresh();
+}
+
+TIpAnsiTextStream::TIpAnsiTextStream(TIpStream* stream) : TIpBufferedStream(stream) {
+    TIpAnsiTextStream::Refresh();
+}
+
+void TIpAnsiTextStream::Refresh() {
+    TIpBufferedStream::Refresh();
+    // The settings get their defaults once; exchanging the stream later keeps them.
+    if (!FSettingsMade) {
+        FSettingsMade = true;
+        LineTerminator = TIpLineTerminator::ltCRLF;
+        LineTermChar = LF;
+        FixedLineLength = 80;
+    }
+}
+
+std::string TIpAnsiTextStream::ReadLine() {
+    std::string line;
+    ReadLine(line);
+    return line;
+}
+
+void TIpAnsiTextStream::ReadLine(std::string& line) {
+    line.clear();
+    if (!Stream())
+        return;
+    char terminator = LF;
+    switch (LineTerminator) {
+    case TIpLineTerminator::ltNone: {
+        const int64_t start = Position();
+        const int64_t end = Seek(start + FixedLineLength, soFromBeginning);
+        Seek(start, soFromBeginning);
+        line.resize(static_cast<size_t>(end - start));
+        Read(line.data(), end - start);
+        line.resize(static_cast<size_t>(std::max<int64_t>(FixedLineLength, 0)), ' ');
+        return;
+    }
+    case TIpLineTerminator::ltCR:
+        terminator = CR;
+        break;
+    case TIpLineTerminator::ltLF:
+    case TIpLineTerminator::ltCRLF:
+        terminator = LF;
+        break;
+    case TIpLineTerminator::ltOther:
+        terminator = LineTermChar;
+        break;
+    }
+    if (static_cast<uint8_t>(LineTerminator) > static_cast<uint8_t>(TIpLineTerminator::ltOther))
+        throw EIpBaseException(InvalidTerminator);
+    if (AppendUntil(terminator, line) && LineTerminator == TIpLineTerminator::ltCRLF &&
+        !line.empty() && line.back() == CR)
+        line.pop_back();
+}
+
+void TIpAnsiTextStream::WriteLine(const char* text) {
+    WriteLine(text, text ? static_cast<int64_t>(std::strlen(text)) : 0);
+}
+
+void TIpAnsiTextStream::WriteLine(const char* bytes, int64_t length) {
+    if (!Stream())
+        return;
+    if (LineTerminator == TIpLineTerminator::ltNone) {
+        const auto fixed = static_cast<size_t>(std::max<int64_t>(FixedLineLength, 0));
+        FFixedLine.assign(fixed, ' ');
+        if (bytes && length > 0)
+            std::memcpy(FFixedLine.data(), bytes, std::min(fixed, static_cast<size_t>(length)));
+        WriteBytes(FFixedLine.data(), static_cast<int64_t>(fixed));
+        return;
+    }
+    if (bytes && length > 0)
+        WriteBytes(bytes, length);
+    static const char crlf[2] = {CR, LF};
+    switch (LineTerminator) {
+    case TIpLineTerminator::ltCR:
+        WriteBytes(crlf, 1);
+        return;
+    case TIpLineTerminator::ltLF:
+        WriteBytes(crlf + 1, 1);
+        return;
+    case TIpLineTerminator::ltCRLF:
+        WriteBytes(crlf, 2);
+        return;
+    case TIpLineTerminator::ltOther:
+        WriteBytes(&LineTermChar, 1);
+        return;
+    case TIpLineTerminator::ltNone:
+        return;
+    }
+    throw EIpBaseException(InvalidTerminator);
+}
+
+void TIpAnsiTextStream::CopyLinesGeneric(TIpStream& source,
+                                         const std::function<bool(int64_t)>& afterLine) {
+    TIpAnsiTextStream reader(&source);
+    reader.Seek(source.Position(), soFromBeginning);
+    std::string line;
+    while (!reader.AtEndOfStream()) {
+        reader.ReadLine(line);
+        WriteLine(line);
+        if (afterLine && !afterLine(reader.Position()))
+            break;
+    }
+}
+
+void TIpAnsiTextStream::CopyLinesFrom(TIpStream& source,
+                                      const std::function<bool(int64_t)>& afterLine) {
+    if (!Stream())
+        return;
+    if (LineTerminator != TIpLineTerminator::ltCRLF) {
+        CopyLinesGeneric(source, afterLine);
+        return;
+    }
+    static const char crlf[2] = {CR, LF};
+    constexpr int64_t ChunkSize = 64 * 1024;
+    std::vector<char> chunk(ChunkSize);
+    int64_t chunkStart = source.Position();
+    // A line is open when bytes of it have been seen but not its LF. A CR at the end of a chunk
+    // is held back: it is dropped if the next chunk begins with LF.
+    bool lineOpen = false;
+    bool heldCR = false;
+    for (;;) {
+        const int64_t n = source.Read(chunk.data(), ChunkSize);
+        if (n <= 0)
+            break;
+        const char* data = chunk.data();
+        int64_t i = 0;
+        while (i < n) {
+            const auto* lf = static_cast<const char*>(std::memchr(data + i, LF, n - i));
+            if (!lf) {
+                if (heldCR)
+                    WriteBytes(crlf, 1);
+                int64_t end = n;
+                heldCR = data[n - 1] == CR;
+                if (heldCR)
+                    --end;
+                WriteBytes(data + i, end - i);
+                lineOpen = true;
+                break;
+            }
+            const int64_t j = lf - data;
+            if (j > i) {
+                if (heldCR)
+                    WriteBytes(crlf, 1);
+                if (data[j - 1] == CR)
+                    WriteBytes(data + i, j + 1 - i); // already CR LF: copy as it stands
+                else {
+                    WriteBytes(data + i, j - i);
+                    WriteBytes(crlf, 2);
+                }
+            } else {
+                WriteBytes(crlf, 2); // a held CR, if any, belonged to this LF
+            }
+            heldCR = false;
+            lineOpen = false;
+            i = j + 1;
+            if (afterLine && !afterLine(chunkStart + i)) {
+                source.Seek(chunkStart + i, soFromBeginning);
+                return;
+            }
+        }
+        chunkStart += n;
+    }
+    if (lineOpen) {
+        if (heldCR)
+            WriteBytes(crlf, 1);
+        WriteBytes(crlf, 2);
+        if (afterLine)
+            afterLine(chunkStart);
+    }
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "mime/TIpAnsiTextStream.h"
+#include "mime/TIpMimeEncodingMethod.h"
+#include "mime/TIpMimeParts.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TIpMimeEntity;
+class TIpStream;
+
+// Told the coding progress in percent; setting abort stops the coding after its current step.
+using TIpCodingProgressEvent =
+    std::function<void(TIpMimeEntity& sender, uint8_t progress, bool& abort)>;
+
+// One row of the table that types an attached file by its extension.
+struct TIpMimeExtension {
+    const char* Extension;
+    const char* Type;
+    const char* Subtype;
+    TIpMimeEncodingMethod Encoding;
+};
+
+// One node of a MIME tree: its MIME header fields, a body held as already encoded CR LF lines,
+// and the owned children. The message is the root; a child copies its parent's boundary when it
+// is created, so a later change of the parent's boundary does not reach existing children.
+class TIpMimeEntity {
+public:
+    // Matched exactly (case-sensitive, dot included); the first match wins.
+    static const std::array<TIpMimeExtension, 14> ExtensionTable;
+
+    // Does not add itself to the parent's Parts; the caller does.
+    explicit TIpMimeEntity(TIpMimeEntity* parent = nullptr);
+    TIpMimeEntity(const TIpMimeEntity&) = delete;
+    TIpMimeEntity& operator=(const TIpMimeEntity&) = delete;
+    // Destroys the children and removes itself from its parent's Parts.
+    virtual ~TIpMimeEntity();
+
+    // Copies another object into this one; the plain entity refuses every source.
+    virtual void Assign(const TIpMimeEntity& source);
+    // Empties the body, the children and the MIME fields; the encoding becomes emUnknown.
+    virtual void Clear();
+    virtual const char* ClassName() const { return "TIpMimeEntity"; }
+
+    void ClearBody();
+    // Makes this entity multipart (with a boundary made once) and appends a new child.
+    TIpMimeEntity* AddChild();
+    // A direct child by content ID, or by type and subtype when no ID is given; created when
+    // canCreate and none matches. The body of the entity returned is positioned at 0.
+    TIpMimeEntity* FindChild(const std::string& type, const std::string& subtype, bool canCreate,
+                             const std::string& contentID = {});
+    // Depth first, in child order; never creates.
+    TIpMimeEntity* FindDescendant(const std::string& type, const std::string& subtype,
+                                  const std::string& contentID = {});
+
+    // Encode content into Body by ContentTransferEncoding.
+    void LoadFromStream(TIpStream& stream, const std::string& fileName);
+    void LoadFromStrings(const std::vector<std::string>& lines, const std::string& fileName);
+    // Types the file by its extension when no type is set yet; raises when it cannot be opened.
+    void LoadFromFile(const std::string& path);
+
+    // Writes this entity and its subtree; boundary receives ParentBoundary.
+    void WriteEntity(TIpAnsiTextStream& target, std::string& boundary);
+    // Appends this entity's MIME header lines (none without a ContentType).
+    void BuildMimeHeaders(std::vector<std::string>& headers) const;
+
+    // The reading side. Bodies stay encoded as received.
+    void ParseMimeHeaders(const std::vector<std::string>& headers);
+    void ParseEntity(TIpAnsiTextStream& source, std::string& line);
+    // The fields a part read as an attachment copies from the message.
+    void CopyAttachmentFields(const TIpMimeEntity& from);
+
+    // Coding progress from the encoders; handled by the root, at most once per ten percent.
+    void ReportProgress(int64_t position, int64_t total, bool& abort);
+
+    void EncodeLines(TIpStream& source);
+    void EncodeBase64(TIpStream& source);
+    void EncodeQuoted(TIpStream& source);
+    void EncodeUU(TIpStream& source, const std::string& fileName);
+    void EncodeBinHex(TIpStream& source, const std::string& fileName);
+
+    // "_NextPart_" and four hexadecimal clock readings; 41 characters.
+    static std::string NewBoundary();
+    // Replaces NewBoundary when set (tests use it to get a fixed boundary).
+    static std::function<std::string()> BoundaryGenerator;
+
+    TIpMimeEntity* Parent() const { return FParent; }
+    uint8_t Progress() const { return FProgress; }
+
+    TIpMimeParts Parts;
+    std::string ParentBoundary;
+    TIpAnsiTextStream Body;
+    std::string ContentName;
+    std::string Boundary;
+    std::string CharSet;
+    std::string ContentDescription;
+    std::string DispositionType;
+    std::string ContentID;
+    std::string ContentSubtype;
+    std::string ContentType;
+    std::string CreationDate;
+    TIpMimeEncodingMethod ContentTransferEncoding = TIpMimeEncodingMethod::em7Bit;
+    std::string FileName;
+    bool IsMime = false;
+    bool IsMultipart = false;
+    std::string ModificationDate;
+    std::string MimeVersion;
+    TIpCodingProgressEvent OnCodingProgress;
+    int64_t FileSize = 0;
+    std::string ReadDate;
+    std::string RelatedType;
+    std::string RelatedSubtype;
+    std::string RelatedStart;
+    std::string RelatedStartInfo;
+
+private:
+    uint8_t FProgress = 0;
+    uint8_t FLastReported = 0;
+    TIpMimeEntity* FParent = nullptr;
+};

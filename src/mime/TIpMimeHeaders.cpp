@@ -1,0 +1,131 @@
+#include "mime/TIpMimeHeaders.h"
+
+#include <algorithm>
+
+namespace {
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool IsContinuation(const std::string& line) {
+    return line.empty() || line.front() == ' ' || line.front() == '\t';
+}
+} // namespace
+
+void TIpMimeHeaders::AddHeader(TStrings& list, std::string_view name, std::string_view value) {
+    if (value.empty())
+        return;
+    std::string line;
+    line.reserve(name.size() + value.size());
+    line.append(name).append(value);
+    list.push_back(std::move(line));
+}
+
+void TIpMimeHeaders::AddListHeader(TStrings& list, std::string_view name, const TStrings& items,
+                                   bool linePerItem, std::string_view separator) {
+    if (items.empty())
+        return;
+    std::string current(name);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const std::string& item = items[i];
+        if (current.size() + item.size() > FoldWidth) {
+            list.push_back(current);
+            current = "\t";
+        }
+        current += item;
+        if (i + 1 < items.size()) {
+            current.append(separator).push_back(' ');
+            if (linePerItem) {
+                list.push_back(current);
+                current = "\t";
+            }
+        }
+    }
+    list.push_back(std::move(current));
+}
+
+void TIpMimeHeaders::AddRepeatedHeader(TStrings& list, std::string_view name, const TStrings& items,
+                                       bool split, char delimiter) {
+    for (const std::string& item : items) {
+        if (!split) {
+            list.push_back(std::string(name) + item);
+            continue;
+        }
+        TStrings pieces;
+        SplitValue(item, delimiter, pieces);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            std::string line = i == 0 ? std::string(name) : std::string("\t");
+            line += pieces[i];
+            if (i + 1 < pieces.size())
+                line.push_back(delimiter);
+            list.push_back(std::move(line));
+        }
+    }
+}
+
+void TIpMimeHeaders::SplitValue(std::string_view text, char delimiter, TStrings& pieces) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(delimiter, start);
+        if (end == std::string_view::npos)
+            break;
+        std::string piece = Trim(text.substr(start, end - start));
+        if (!piece.empty())
+            pieces.push_back(std::move(piece));
+        start = end + 1;
+    }
+    // The rest counts when it holds a character, even one that trims away.
+    if (start < text.size())
+        pieces.push_back(Trim(text.substr(start)));
+}
+
+std::string TIpMimeHeaders::ParamValue(std::string_view prefix, const TStrings& items) {
+    for (const std::string& item : items) {
+        if (!StartsText(item, prefix))
+            continue;
+        std::string value = item.substr(prefix.size());
+        value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+        return value;
+    }
+    return {};
+}
+
+bool TIpMimeHeaders::HeaderLines(std::string_view name, const TStrings& headers, TStrings& lines) {
+    lines.clear();
+    for (size_t i = 0; i < headers.size(); ++i) {
+        if (!StartsText(headers[i], name))
+            continue;
+        lines.push_back(headers[i].substr(name.size()));
+        for (size_t j = i + 1; j < headers.size() && IsContinuation(headers[j]); ++j)
+            lines.push_back(headers[j]);
+        return true;
+    }
+    return false;
+}
+
+std::string TIpMimeHeaders::HeaderValue(std::string_view name, const TStrings& headers) {
+    TStrings lines;
+    HeaderLines(name, headers, lines);
+    std::string value;
+    for (const std::string& line : lines)
+        value += line;
+    return value;
+}
+
+bool TIpMimeHeaders::StartsText(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
+}
+
+bool TIpMimeHeaders::SameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string TIpMimeHeaders::Trim(std::string_view text) {
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return std::string(text.substr(first, last - first));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Building and reading header lines. Folding follows one rule everywhere: a line is broken before
+// an item that would take it past 77 characters, and the continuation begins with a TAB.
+class TIpMimeHeaders {
+public:
+    using TStrings = std::vector<std::string>;
+    static constexpr size_t FoldWidth = 77;
+
+    // name + value, when the value is not empty.
+    static void AddHeader(TStrings& list, std::string_view name, std::string_view value);
+    // The items joined by separator and one blank, folded; with linePerItem every item after the
+    // first goes on its own continuation line. Nothing for an empty list; one empty item still
+    // gives the header with an empty value.
+    static void AddListHeader(TStrings& list, std::string_view name, const TStrings& items,
+                              bool linePerItem, std::string_view separator);
+    // One header line per item; with split each item is cut at delimiter and every further piece
+    // goes on a continuation line. With an empty name the item is the whole line.
+    static void AddRepeatedHeader(TStrings& list, std::string_view name, const TStrings& items,
+                                  bool split, char delimiter);
+
+    // The non-empty pieces between delimiters, trimmed; see the tests for the exact rule at the
+    // end of the text.
+    static void SplitValue(std::string_view text, char delimiter, TStrings& pieces);
+    // The rest of the first item beginning with prefix (without regard to case), with every
+    // double quote removed; empty when none matches.
+    static std::string ParamValue(std::string_view prefix, const TStrings& items);
+    // The value of the first header line beginning with name (without regard to case), followed
+    // by its continuation lines (empty ones or ones beginning with a blank or TAB) as they stand.
+    static std::string HeaderValue(std::string_view name, const TStrings& headers);
+    // The same, but the first line's value and every continuation line kept apart; false when
+    // no line has that name.
+    static bool HeaderLines(std::string_view name, const TStrings& headers, TStrings& lines);
+
+    static bool StartsText(std::string_view text, std::string_view prefix);
+    static bool SameText(std::string_view a, std::string_view b);
+    // Without leading and trailing blanks and control characters.
+    static std::string Trim(std::string_view text);
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// The seekable byte stream every buffered and text stream sits on. Positions and sizes are 64-bit
+// throughout, so a file of more than 2 GiB never wraps into a negative size.
+//
+// Seek origins are plain numbers, as callers pass them through unchecked: 0 from the beginning,
+// 1 from the current position, 2 from the end.
+class TIpStream {
+public:
+    static constexpr int soFromBeginning = 0;
+    static constexpr int soFromCurrent = 1;
+    static constexpr int soFromEnd = 2;
+
+    TIpStream() = default;
+    TIpStream(const TIpStream&) = delete;
+    TIpStream& operator=(const TIpStream&) = delete;
+    virtual ~TIpStream() = default;
+
+    // Bytes actually read / written; 0 at the end or on failure.
+    virtual int64_t Read(void* buffer, int64_t count) = 0;
+    virtual int64_t Write(const void* buffer, int64_t count) = 0;
+    // The new position.
+    virtual int64_t Seek(int64_t offset, int origin) = 0;
+
+    int64_t Position() { return Seek(0, soFromCurrent); }
+    void SetPosition(int64_t position) { Seek(position, soFromBeginning); }
+    // Seeks to the end and back; streams that know their size cheaply override it.
+    virtual int64_t Size();
+};
+
+// A growable stream in memory; the backing store of every entity body and message text.
+class TIpMemoryStream : public TIpStream {
+public:
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, int origin) override;
+    int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+
+    const std::vector<char>& Data() const { return FData; }
+
+private:
+    std::vector<char> FData;
+    int64_t FPosition = 0;
+};
