@@ -32,7 +32,10 @@ public:
     bool Connected() const { return FConnected; }
     // True from ConnectTo until the connect completes or fails.
     bool Connecting() const { return FConnecting; }
+    // The handle identifies the connection to the owner for the socket's whole life, also after
+    // the close sequence has released it to the system (HandleOpen() then answers false).
     int Handle() const { return FHandle; }
+    bool HandleOpen() const { return FHandleOpen; }
     const std::string& HostText() const { return FHostText; }
     const sockaddr_in& LocalAddress() const { return FLocalAddress; }
     const sockaddr_in& RemoteAddress() const { return FRemoteAddress; }
@@ -51,14 +54,16 @@ public:
     void ConnectFailed();
 
 protected:
-    // Asks for write readiness or stops asking for it.
+    // Asks for read or write readiness, or stops asking.
+    void WantRead(bool want);
     void WantWrite(bool want);
-    // Stops readiness and closes the handle; afterwards Handle() is -1.
+    // Stops readiness and closes the handle (once).
     void CloseHandle();
 
     bool FConnected = false;
     bool FConnecting = false;
     int FHandle = -1;
+    bool FHandleOpen = false;
     std::string FHostText;
     bool FDiscardReceived = false;
     bool FEchoReceived = false;

@@ -59,6 +59,9 @@ public:
     // The close sequence: stop sending, drain and deliver what is left, close, report stDisconnect.
     void Shutdown();
 
+    // Sends the Telnet window-size subnegotiation again (after the terminal's size changed).
+    virtual void SendWindowSize();
+
     TIpSockStatRec GetStatistics() const;
     // True once a receive call has seen the peer's end of the stream.
     bool PeerClosed() const { return FPeerClosed; }
@@ -107,6 +110,7 @@ private:
     uint32_t ReadChunk(bool evenWhenNotConnected);
     bool ScanBuffer();
     bool CutUnit(bool flush);
+    void Deliver(const char* data, uint32_t length);
     bool WriteHeadItem();
     void RefillFromStream(SendItem& item);
     std::string Escape(const char* data, uint32_t length, bool raw) const;
@@ -128,5 +132,4 @@ private:
     bool FCanWrite = false;
     bool FPeerClosed = false;
     int32_t FPendingCloseError = 0;
-    bool FClosing = false;
 };

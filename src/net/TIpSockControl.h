@@ -139,18 +139,24 @@ public:
     virtual void AddListener(QObject* window);
     virtual void RemoveListener(QObject* window);
 
-protected:
-    const std::vector<QObject*>& Listeners() const { return FListeners; }
-
-private:
-    class Window;
+    // An asynchronous lookup waiting for its reply message (TIpWm::LookupReply, WParam the task,
+    // LParam the error << 16). Whoever starts the lookup fills the answer before the reply is
+    // posted; nothing in the program starts one.
     struct LookupRequest {
         uint32_t Task = 0;
         uint8_t Kind = 0; // 0 host by name, 1 host by address, 2 service by name, 3 by port
         in_addr_t Address = 0;
-        std::string Name;
-        int32_t Port = 0;
+        std::string Name; // host name (kind 1) or service name (kind 3)
+        int32_t Port = 0; // host order (kind 2)
     };
+
+protected:
+    const std::vector<QObject*>& Listeners() const { return FListeners; }
+    void AddPendingLookup(const LookupRequest& request);
+    size_t PendingLookups() const;
+
+private:
+    class Window;
 
     void HandleLookupReply(TIpWindowMessage& message);
     void WriteEventLine(const char* prefix, const TIpConnRec& connection);
@@ -165,7 +171,7 @@ private:
     uint32_t FLastTick = 0;
     std::string FProtocolName;
     int FSocketType = 0;
-    std::recursive_mutex FLookupLock;
+    mutable std::recursive_mutex FLookupLock;
     std::vector<LookupRequest> FPendingLookups;
     std::vector<QObject*> FListeners;
     sockaddr_in FBindAddress{};
