@@ -1,0 +1,188 @@
+#include "selection/TGroupList.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+static constexpr std::array<uint8_t, 256> MakeFoldTable() {
+    std::array<uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] =
+            static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+    return table;
+}
+
+static constexpr std::array<uint8_t, 256> kFold = MakeFoldTable();
+
+static bool LessText(std::string_view a, std::string_view b) {
+    return TGroupList::CompareText(a, b) < 0;
+}
+static bool SameText(std::string_view a, std::string_view b) {
+    return TGroupList::CompareText(a, b) == 0;
+}
+
+int TGroupList::CompareText(std::string_view a, std::string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
+    const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
+    for (size_t i = 0; i < n; ++i) {
+        if (pa[i] == pb[i])
+            continue;
+        const int ca = kFold[pa[i]];
+        const int cb = kFold[pb[i]];
+        if (ca != cb)
+            return ca - cb;
+    }
+    if (a.size() == b.size())
+        return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+void TGroupList::SortUnique(std::vector<std::string_view>& names) {
+    std::stable_sort(names.begin(), names.end(), LessText);
+    names.erase(std::unique(names.begin(), names.end(), SameText), names.end());
+}
+
+int TGroupList::IndexOf(std::string_view name) const {
+    const auto it = std::lower_bound(
+        FEntries.begin(), FEntries.end(), name,
+        [](const std::string& e, std::string_view n) { return CompareText(e, n) < 0; });
+    if (it == FEntries.end() || CompareText(*it, name) != 0)
+        return -1;
+    return static_cast<int>(it - FEntries.begin());
+}
+
+bool TGroupList::Add(std::string_view name) {
+    const auto it = std::lower_bound(
+        FEntries.begin(), FEntries.end(), name,
+        [](const std::string& e, std::string_view n) { return CompareText(e, n) < 0; });
+    if (it != FEntries.end() && CompareText(*it, name) == 0)
+        return false;
+    const int row = static_cast<int>(it - FEntries.begin());
+    if (FObserver)
+        FObserver->ListAboutToInsert(row);
+    FEntries.emplace(it, name);
+    if (FObserver)
+        FObserver->ListInserted();
+    return true;
+}
+
+void TGroupList::Delete(int index) {
+    if (index < 0 || index >= Count())
+        return;
+    if (FObserver)
+        FObserver->ListAboutToRemove(index, index);
+    FEntries.erase(FEntries.begin() + index);
+    if (FObserver)
+        FObserver->ListRemoved();
+}
+
+void TGroupList::DeleteMarked(const std::vector<uint8_t>& marks) {
+    const size_t limit = std::min(marks.size(), FEntries.size());
+    if (std::find_if(marks.begin(), marks.begin() + static_cast<std::ptrdiff_t>(limit),
+                     [](uint8_t m) { return m != 0; }) ==
+        marks.begin() + static_cast<std::ptrdiff_t>(limit))
+        return;
+    if (FObserver)
+        FObserver->ListAboutToReset();
+    size_t kept = 0;
+    for (size_t row = 0; row < FEntries.size(); ++row) {
+        if (row < limit && marks[row] != 0)
+            continue;
+        if (kept != row)
+            FEntries[kept] = std::move(FEntries[row]);
+        ++kept;
+    }
+    FEntries.resize(kept);
+    if (FObserver)
+        FObserver->ListReset();
+}
+
+void TGroupList::Clear() {
+    ReplaceWith({});
+}
+
+void TGroupList::Assign(std::vector<std::string> names) {
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::string& a, const std::string& b) { return LessText(a, b); });
+    names.erase(
+        std::unique(names.begin(), names.end(),
+                    [](const std::string& a, const std::string& b) { return SameText(a, b); }),
+        names.end());
+    ReplaceWith(std::move(names));
+}
+
+void TGroupList::Assign(const TGroupList& other) {
+    if (&other != this)
+        ReplaceWith(other.FEntries);
+}
+
+void TGroupList::ReplaceWith(std::vector<std::string> sortedUnique) {
+    if (FObserver)
+        FObserver->ListAboutToReset();
+    FEntries = std::move(sortedUnique);
+    if (FObserver)
+        FObserver->ListReset();
+}
+
+void TGroupList::LoadFromText(std::string_view text) {
+    if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
+        text = text.substr(0, nul);
+
+    std::vector<std::string_view> lines;
+    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* eol = p;
+        while (eol < end && *eol != '\r' && *eol != '\n')
+            ++eol;
+        lines.emplace_back(p, static_cast<size_t>(eol - p));
+        if (eol < end)
+            eol += (*eol == '\r' && eol + 1 < end && eol[1] == '\n') ? 2 : 1;
+        p = eol;
+    }
+    SortUnique(lines);
+
+    std::vector<std::string> entries;
+    entries.reserve(lines.size());
+    for (std::string_view line : lines)
+        entries.emplace_back(line);
+    ReplaceWith(std::move(entries));
+}
+
+std::string TGroupList::SaveToText() const {
+    size_t size = 0;
+    for (const std::string& e : FEntries)
+        size += e.size() + 2;
+    std::string text;
+    text.reserve(size);
+    for (const std::string& e : FEntries) {
+        text += e;
+        text += "\r\n";
+    }
+    return text;
+}
+
+void TGroupList::LoadFromFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFileError::Make("Cannot open file", path, file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EFileError::Make("Cannot read file", path, file.errorString());
+    LoadFromText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+}
+
+void TGroupList::SaveToFile(const QString& path) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EFileError::Make("Cannot create file", path, file.errorString());
+    const std::string text = SaveToText();
+    if (file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit())
+        throw EFileError::Make("Cannot write file", path, file.errorString());
+}

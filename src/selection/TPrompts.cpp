@@ -1,0 +1,42 @@
+#include "selection/TPrompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+static std::unique_ptr<TPrompts>& Installed() {
+    static std::unique_ptr<TPrompts> prompts = std::make_unique<TQtPrompts>();
+    return prompts;
+}
+
+TPrompts& TPrompts::Current() {
+    return *Installed();
+}
+
+std::unique_ptr<TPrompts> TPrompts::Install(std::unique_ptr<TPrompts> prompts) {
+    if (!prompts)
+        prompts = std::make_unique<TQtPrompts>();
+    std::swap(Installed(), prompts);
+    return prompts;
+}
+
+void TQtPrompts::ShowMessage(QWidget* parent, const QString& text) {
+    QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
+}
+
+bool TQtPrompts::AskYesNo(QWidget* parent, const QString& question) {
+    return QMessageBox::question(parent, QStringLiteral("Confirm"), question,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString TQtPrompts::OpenFileName(QWidget* parent, const QString& startDir) {
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), startDir);
+}
+
+bool TQtPrompts::ChoosePrinter(QWidget* parent, QPrinter* printer) {
+    QPrintDialog dialog(printer, parent);
+    return dialog.exec() == QDialog::Accepted;
+}

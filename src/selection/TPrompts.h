@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QPrinter;
+class QWidget;
+
+// Every message box, Yes/No question, file-open dialog and print dialog of the windows goes
+// through the one installed TPrompts. The program runs with TQtPrompts; tests install a scripted
+// one (TScriptedPrompts) so that no test ever waits on a modal box.
+class TPrompts {
+public:
+    virtual ~TPrompts() = default;
+
+    // A plain message box with an OK button.
+    virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
+    // A confirmation box with Yes and No; true means Yes.
+    virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
+    // A file-open dialog starting in `startDir`, no filter; the chosen full path, or empty when
+    // the user cancelled.
+    virtual QString OpenFileName(QWidget* parent, const QString& startDir) = 0;
+    // The print dialog for `printer`; true when the user chose to print.
+    virtual bool ChoosePrinter(QWidget* parent, QPrinter* printer) = 0;
+
+    // The prompts in force (a TQtPrompts until something else is installed).
+    static TPrompts& Current();
+    // Installs `prompts` and returns the previous one; an empty pointer restores TQtPrompts.
+    static std::unique_ptr<TPrompts> Install(std::unique_ptr<TPrompts> prompts);
+};
+
+// The real dialogs, titled with the application's name.
+class TQtPrompts : public TPrompts {
+public:
+    void ShowMessage(QWidget* parent, const QString& text) override;
+    bool AskYesNo(QWidget* parent, const QString& question) override;
+    QString OpenFileName(QWidget* parent, const QString& startDir) override;
+    bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
+};

@@ -1,0 +1,46 @@
+#include "selection/TScriptedPrompts.h"
+
+void TScriptedPrompts::Forget() {
+    FMessages.clear();
+    FQuestions.clear();
+    FFileDialogs.clear();
+    FPrintDialogs = 0;
+    FUnanswered = 0;
+}
+
+void TScriptedPrompts::ShowMessage(QWidget*, const QString& text) {
+    FMessages << text;
+}
+
+bool TScriptedPrompts::AskYesNo(QWidget*, const QString& question) {
+    FQuestions << question;
+    if (FAnswers.empty()) {
+        ++FUnanswered;
+        return false;
+    }
+    const bool yes = FAnswers.front();
+    FAnswers.pop_front();
+    return yes;
+}
+
+QString TScriptedPrompts::OpenFileName(QWidget*, const QString& startDir) {
+    FFileDialogs << startDir;
+    if (FFileNames.empty()) {
+        ++FUnanswered;
+        return {};
+    }
+    QString path = FFileNames.front();
+    FFileNames.pop_front();
+    return path;
+}
+
+bool TScriptedPrompts::ChoosePrinter(QWidget*, QPrinter*) {
+    ++FPrintDialogs;
+    if (FPrints.empty()) {
+        ++FUnanswered;
+        return false;
+    }
+    const bool print = FPrints.front();
+    FPrints.pop_front();
+    return print;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "selection/TPrompts.h"
+
+#include <QStringList>
+#include <deque>
+
+// Prompts for tests: answers come from queues filled beforehand and every prompt is recorded.
+// A question with no queued answer is answered No, a file dialog with none is cancelled, and
+// both are counted in Unanswered() so a test can tell an unexpected prompt from a planned one.
+class TScriptedPrompts : public TPrompts {
+public:
+    void QueueAnswer(bool yes) { FAnswers.push_back(yes); }
+    void QueueFileName(const QString& path) { FFileNames.push_back(path); }
+    void QueuePrint(bool print) { FPrints.push_back(print); }
+
+    const QStringList& Messages() const { return FMessages; }
+    const QStringList& Questions() const { return FQuestions; }
+    // The start directory of each file dialog, in order.
+    const QStringList& FileDialogs() const { return FFileDialogs; }
+    int PrintDialogs() const { return FPrintDialogs; }
+    int Unanswered() const { return FUnanswered; }
+    void Forget();
+
+    void ShowMessage(QWidget* parent, const QString& text) override;
+    bool AskYesNo(QWidget* parent, const QString& question) override;
+    QString OpenFileName(QWidget* parent, const QString& startDir) override;
+    bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
+
+private:
+    std::deque<bool> FAnswers;
+    std::deque<QString> FFileNames;
+    std::deque<bool> FPrints;
+    QStringList FMessages;
+    QStringList FQuestions;
+    QStringList FFileDialogs;
+    int FPrintDialogs = 0;
+    int FUnanswered = 0;
+};

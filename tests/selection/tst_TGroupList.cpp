@@ -1,0 +1,141 @@
+#include "selection/TGroupList.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+Q_DECLARE_METATYPE(std::vector<std::string>)
+
+class tst_TGroupList : public QObject {
+    Q_OBJECT
+
+    static std::vector<std::string> Load(std::string_view text) {
+        TGroupList list;
+        list.LoadFromText(text);
+        return list.Entries();
+    }
+
+    static void WriteFile(const QString& path, const std::string& bytes) {
+        std::ofstream out(path.toStdString(), std::ios::binary);
+        out << bytes;
+    }
+
+private slots:
+    void loadSortsAndDropsDuplicates_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<std::vector<std::string>>("entries");
+        using V = std::vector<std::string>;
+        QTest::newRow("first of a case pair stays")
+            << QByteArray("comp.b\r\nComp.A\r\ncomp.a\r\n") << V{"Comp.A", "comp.b"};
+        QTest::newRow("LF, CR and CR LF line ends")
+            << QByteArray("c\nb\ra\r\nd") << V{"a", "b", "c", "d"};
+        QTest::newRow("final break adds nothing") << QByteArray("x\r\n") << V{"x"};
+        QTest::newRow("empty file") << QByteArray("") << V{};
+        QTest::newRow("empty lines become one empty entry")
+            << QByteArray("b\r\n\r\n\na\n") << V{"", "a", "b"};
+        QTest::newRow("NUL ends the text") << QByteArray("b\na\n\0zz\n", 8) << V{"a", "b"};
+        // Letters fold to upper case, so '_' (after 'Z') sorts after every letter.
+        QTest::newRow("case folded to upper")
+            << QByteArray("a_b\naab\naZb\n") << V{"aab", "aZb", "a_b"};
+        QTest::newRow("8-bit bytes after ASCII")
+            << QByteArray("\xe9t\xe9\nzz\n") << V{"zz", "\xe9t\xe9"};
+        QTest::newRow("prefix sorts first")
+            << QByteArray("alt.test\nALT\n") << V{"ALT", "alt.test"};
+    }
+    void loadSortsAndDropsDuplicates() {
+        QFETCH(QByteArray, text);
+        QFETCH(std::vector<std::string>, entries);
+        QCOMPARE(Load(std::string_view(text.constData(), static_cast<size_t>(text.size()))),
+                 entries);
+    }
+
+    void addKeepsOrderAndIgnoresCaseDuplicates() {
+        TGroupList list;
+        QVERIFY(list.Add("misc.test"));
+        QVERIFY(list.Add("alt.test"));
+        QVERIFY(list.Add("comp.lang.c"));
+        QVERIFY(!list.Add("ALT.TEST"));
+        QVERIFY(!list.Add("comp.lang.c"));
+        QCOMPARE(list.Entries(),
+                 (std::vector<std::string>{"alt.test", "comp.lang.c", "misc.test"}));
+        QCOMPARE(list.IndexOf("Comp.Lang.C"), 1);
+        QCOMPARE(list.IndexOf("comp.lang"), -1);
+
+        list.Assign({"b", "B", "a", "b"});
+        QCOMPARE(list.Entries(), (std::vector<std::string>{"a", "b"}));
+        list.DeleteMarked({1, 0});
+        QCOMPARE(list.Entries(), (std::vector<std::string>{"b"}));
+    }
+
+    // The list orders names exactly as `LC_ALL=C sort -f -u` does, keeping the first of equal
+    // names just as sort's -u keeps the first of an equal run.
+    void agreesWithSortFoldUnique() {
+        QRandomGenerator random(20240501);
+        const char alphabet[] = "abcXYZ._-+019";
+        std::string text;
+        for (int i = 0; i < 4000; ++i) {
+            const int length = 1 + random.bounded(6);
+            for (int k = 0; k < length; ++k)
+                text += alphabet[random.bounded(int(sizeof alphabet) - 1)];
+            text += '\n';
+        }
+        QProcess sort;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        sort.setProcessEnvironment(env);
+        sort.start(QStringLiteral("sort"), {QStringLiteral("-f"), QStringLiteral("-u")});
+        QVERIFY(sort.waitForStarted());
+        sort.write(text.data(), static_cast<qint64>(text.size()));
+        sort.closeWriteChannel();
+        QVERIFY(sort.waitForFinished());
+        const QByteArray expected = sort.readAllStandardOutput();
+
+        TGroupList list;
+        list.LoadFromText(text);
+        QByteArray ours = QByteArray::fromStdString(list.SaveToText());
+        ours.replace("\r\n", "\n");
+        QCOMPARE(ours, expected);
+    }
+
+    void fileRoundTrip() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("newsgrps.txt"));
+        TGroupList list;
+        list.Assign({"rec.arts", "Alt.Test", "comp.os", ""});
+        list.SaveToFile(path);
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("\r\nAlt.Test\r\ncomp.os\r\nrec.arts\r\n"));
+
+        TGroupList again;
+        again.Add("stale");
+        again.LoadFromFile(path);
+        QCOMPARE(again.Entries(), list.Entries());
+
+        TGroupList empty;
+        empty.SaveToFile(path);
+        QCOMPARE(QFileInfo(path).size(), 0);
+    }
+
+    void fileErrorsAreRaised() {
+        QTemporaryDir dir;
+        TGroupList list;
+        list.Add("kept");
+        QVERIFY_THROWS_EXCEPTION(EFileError, list.LoadFromFile(dir.filePath("missing.txt")));
+        QVERIFY_THROWS_EXCEPTION(EFileError, list.LoadFromFile(dir.path()));
+        QCOMPARE(list.Count(), 1);
+        try {
+            list.SaveToFile(dir.filePath(QStringLiteral("no/such/dir/selgrps.txt")));
+            QFAIL("saving into a missing directory succeeded");
+        } catch (const EFileError& error) {
+            QVERIFY(QString::fromStdString(error.what()).contains("selgrps.txt"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_TGroupList)
+#include "tst_TGroupList.moc"
