@@ -1,0 +1,395 @@
+#include "nntp/TIpCustomNntpClient.h"
+
+#include "nntp/EIpNntpException.h"
+
+#include <array>
+
+struct TIpNntpNames {
+    const char* Text;
+    const char* Name;
+};
+
+static const std::array<TIpNntpNames, 29> StateNames{{
+    {"No operation", "nsNoOp"},
+    {"Connecting", "nsConnect"},
+    {"Getting new news groups", "nsNewGroups"},
+    {"Getting new articles", "nsNewNews"},
+    {"Retrieving article", "nsArticle"},
+    {"Retrieving status", "nsStat"},
+    {"Retrieving body", "nsBody"},
+    {"Retrieving heading", "nsHead"},
+    {"Selecting group", "nsGroup"},
+    {"Retrieving list", "nsList"},
+    {"Selecting previous article", "nsLast"},
+    {"Selecting next article", "nsNext"},
+    {"Preparing to post article", "nsPrePost"},
+    {"Posting article", "nsPost"},
+    {"Disconnecting", "nsQuit"},
+    {"Retrieving help", "nsHelp"},
+    {"Sending special command", "nsSpecial"},
+    {"Authorizing user", "nsAuthUser"},
+    {"Authorizing password", "nsAuthPass"},
+    {"Retrieving list of extended commands", "nsListExt"},
+    {"Retrieving active times", "nsListActiveTimes"},
+    {"Retrieving list of distributions", "nsListDistributions"},
+    {"Retrieving distribution patterns", "nsListDistribPats"},
+    {"Retrieving list of available news groups", "nsListNewsGroups"},
+    {"Retrieving overview format", "nsListOverviewFmt"},
+    {"Retrieving article numbers", "nsListGroup"},
+    {"Retrieving overview", "nsOver"},
+    {"Retrieving patterns", "nsPat"},
+    {"Retrieving server date", "nsDate"},
+}};
+
+static const std::array<TIpNntpNames, 5> TaskNames{{
+    {"No task", "ntNoTask"},
+    {"Authenticating", "ntAuthenticate"},
+    {"Selecting Group", "ntSelectGroup"},
+    {"Retrieving new news", "ntNewNews"},
+    {"Posting article", "ntPostTo"},
+}};
+
+// The reply code: the first three characters as a decimal number, 0 when they are not one.
+static int32_t ReplyCode(const std::string& line) {
+    const size_t length = line.size() < 3 ? line.size() : 3;
+    size_t i = 0;
+    bool negative = false;
+    if (i < length && (line[i] == '+' || line[i] == '-')) {
+        negative = line[i] == '-';
+        ++i;
+    }
+    if (i == length)
+        return 0;
+    int32_t code = 0;
+    for (; i < length; ++i) {
+        if (line[i] < '0' || line[i] > '9')
+            return 0;
+        code = code * 10 + (line[i] - '0');
+    }
+    return negative ? -code : code;
+}
+
+TIpCustomNntpClient::TIpCustomNntpClient() : FArticle(std::make_unique<TIpNewsArticle>()) {
+    SetDefaultPort(NntpPort);
+    Settings().StripLineTerminator = true;
+}
+
+TIpCustomNntpClient::~TIpCustomNntpClient() = default;
+
+int TIpCustomNntpClient::Connect(const std::string& host) {
+    SetState(TIpNntpStates::nsConnect);
+    FMultiLine = false;
+    return TIpCustomEmailClass::Connect(host);
+}
+
+void TIpCustomNntpClient::Authenticate(const std::string& host) {
+    StartTask(TIpNntpTasks::ntAuthenticate);
+    Connect(host);
+}
+
+void TIpCustomNntpClient::PostTo(const std::string& host, const std::string& group) {
+    StartTask(TIpNntpTasks::ntPostTo);
+    FGroupName = group;
+    Connect(host);
+}
+
+void TIpCustomNntpClient::List() {
+    CheckConnected();
+    SetState(TIpNntpStates::nsList);
+    // Lines of an earlier collection that was cut short must not lead this one.
+    FResponseList.clear();
+    FMultiLine = true;
+    SendCommand("LIST\r\n");
+}
+
+void TIpCustomNntpClient::Post() {
+    CheckConnected();
+    SetState(TIpNntpStates::nsPrePost);
+    FArticle->ComposeText();
+    FMultiLine = false;
+    SendCommand("POST\r\n");
+}
+
+void TIpCustomNntpClient::Quit() {
+    SetState(TIpNntpStates::nsQuit);
+    FMultiLine = false;
+    if (Connected())
+        SendCommand("QUIT\r\n");
+    else
+        SetState(TIpNntpStates::nsNoOp);
+}
+
+bool TIpCustomNntpClient::StateText(TIpNntpStates state, std::string& text) {
+    const auto ordinal = static_cast<size_t>(state);
+    if (ordinal >= StateNames.size())
+        return false;
+    text = StateNames[ordinal].Text;
+    return true;
+}
+
+std::string TIpCustomNntpClient::StateText(TIpNntpStates state) {
+    std::string text;
+    StateText(state, text);
+    return text;
+}
+
+std::string TIpCustomNntpClient::StateName(TIpNntpStates state) {
+    const auto ordinal = static_cast<size_t>(state);
+    return ordinal < StateNames.size() ? StateNames[ordinal].Name : std::string();
+}
+
+std::string TIpCustomNntpClient::TaskText(TIpNntpTasks task) {
+    const auto ordinal = static_cast<size_t>(task);
+    return ordinal < TaskNames.size() ? TaskNames[ordinal].Text : std::string();
+}
+
+std::string TIpCustomNntpClient::TaskName(TIpNntpTasks task) {
+    const auto ordinal = static_cast<size_t>(task);
+    return ordinal < TaskNames.size() ? TaskNames[ordinal].Name : std::string();
+}
+
+std::string TIpCustomNntpClient::FormatLogEntry(int32_t handle, int32_t entryType, uint32_t data,
+                                                const char* payload, uint32_t length) {
+    std::string body;
+    const auto task = static_cast<TIpNntpTasks>(data);
+    const auto state = static_cast<TIpNntpStates>(data);
+    switch (entryType) {
+    case LogKind::TaskStarted:
+        body = "Starting task: " + TaskText(task) + " (" + TaskName(task) + ")";
+        break;
+    case LogKind::TaskComplete:
+        body = "Generating OnTaskComplete event " + TaskText(task) + " (" + TaskName(task) + ")";
+        break;
+    case LogKind::StateChange:
+        body = "State change: " + StateText(state) + " (" + StateName(state) + ")";
+        break;
+    case LogKind::Response:
+        body = "Generating OnResponse event, Code = " + std::to_string(static_cast<int32_t>(data));
+        break;
+    case LogKind::MultiLineResponse:
+        body = "Generating OnMultiLineResponse event";
+        break;
+    default:
+        return TIpCustomEmailClass::FormatLogEntry(handle, entryType, data, payload, length);
+    }
+    return "[NNTP] " + body + "\r\n";
+}
+
+void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
+    if (handle != Handle())
+        return;
+    FLastLine = text;
+    // A handler that sends a command of its own has chosen the next step: that command waits for
+    // its own reply and this reply gets no follow-up. Counting commands (rather than comparing
+    // states) also sees a refused POST answered by a new POST.
+    const uint64_t sentBefore = FCommandsSent;
+    if (FMultiLine) {
+        if (text != ".") {
+            // Dot-stuffing: a data line that begins with "." was sent with one more.
+            if (!text.empty() && text[0] == '.')
+                FResponseList.emplace_back(text, 1);
+            else
+                FResponseList.push_back(text);
+            const std::string& first = FResponseList.front();
+            if (FResponseList.size() == 1 && !first.empty() &&
+                (first[0] == '4' || first[0] == '5')) {
+                DoMultiLineResponse();
+                if (FCommandsSent == sentBefore)
+                    SetState(TIpNntpStates::nsNoOp);
+            }
+            return;
+        }
+        DoMultiLineResponse();
+        if (FCommandsSent == sentBefore)
+            FollowUp(0);
+        return;
+    }
+    int32_t code = 0;
+    DoResponse(code);
+    if (FCommandsSent == sentBefore)
+        FollowUp(code);
+}
+
+bool TIpCustomNntpClient::WindowProcedure(TIpWindowMessage& message) {
+    if (message.Msg != StateChangeMessage)
+        return TIpCustomEmailClass::WindowProcedure(message);
+    if (OnStateChange)
+        OnStateChange(this, static_cast<TIpNntpStates>(message.WParam));
+    return true;
+}
+
+TIpCodingProgressEvent TIpCustomNntpClient::OnCodingProgress() const {
+    return FArticle ? FArticle->OnCodingProgress : TIpCodingProgressEvent();
+}
+
+void TIpCustomNntpClient::SetOnCodingProgress(TIpCodingProgressEvent handler) {
+    if (FArticle)
+        FArticle->OnCodingProgress = std::move(handler);
+}
+
+void TIpCustomNntpClient::SetState(TIpNntpStates state) {
+    FState = state;
+    Log(LogKind::StateChange, static_cast<uint32_t>(state));
+    PostMessage(StateChangeMessage, static_cast<intptr_t>(state));
+}
+
+void TIpCustomNntpClient::SelectGroup(const std::string& group) {
+    CheckConnected();
+    SetState(TIpNntpStates::nsGroup);
+    FMultiLine = false;
+    SendCommand("GROUP " + group + "\r\n");
+}
+
+void TIpCustomNntpClient::SendUser() {
+    SetState(TIpNntpStates::nsAuthUser);
+    FMultiLine = false;
+    SendCommand("AUTHINFO USER " + UserID + "\r\n");
+}
+
+void TIpCustomNntpClient::SendPassword() {
+    SetState(TIpNntpStates::nsAuthPass);
+    FMultiLine = false;
+    SendCommand("AUTHINFO PASS " + Password + "\r\n");
+}
+
+void TIpCustomNntpClient::SendArticle() {
+    SetState(TIpNntpStates::nsPost);
+    ++FCommandsSent;
+    TIpNewsArticle& article = *FArticle;
+    article.SetPosition(0);
+    const int64_t size = article.Size();
+    const int handle = Handle();
+    if (size == 0) {
+        // Nothing was composed. The empty line still goes out, and the "." after it ends the
+        // article, so the server answers (with a refusal) instead of waiting for more lines.
+        PutString(handle, "\r\n", false);
+        PutString(handle, ".\r\n", false);
+        return;
+    }
+    std::string line;
+    int64_t position = 0;
+    do {
+        article.ReadLineCRLF(line);
+        const int64_t next = article.Position();
+        // The terminating "." is the last line and goes out as it is; every other line that
+        // begins with "." gets one more so that the server does not take it for the end.
+        if (!line.empty() && line[0] == '.' && next < size)
+            line.insert(line.begin(), '.');
+        PutString(handle, line, false);
+        if (next <= position)
+            break;
+        position = next;
+    } while (position < size);
+}
+
+void TIpCustomNntpClient::CheckConnected() const {
+    if (!Connected())
+        throw EIpNntpException("Not connected");
+}
+
+void TIpCustomNntpClient::DoResponse(int32_t& code) {
+    code = ReplyCode(FLastLine);
+    const std::string response = FLastLine.size() > 4 ? FLastLine.substr(4) : std::string();
+    Log(LogKind::Response, static_cast<uint32_t>(code));
+    if (OnResponse)
+        OnResponse(this, FState, code, response);
+}
+
+void TIpCustomNntpClient::DoMultiLineResponse() {
+    Log(LogKind::MultiLineResponse, 0);
+    if (OnMultiLineResponse)
+        OnMultiLineResponse(this, FState, FResponseList);
+    FResponseList.clear();
+    FMultiLine = false;
+}
+
+void TIpCustomNntpClient::DoTaskComplete() {
+    Log(LogKind::TaskComplete, static_cast<uint32_t>(FTask));
+    if (OnTaskComplete)
+        OnTaskComplete(this, FTask, FResponseList);
+}
+
+void TIpCustomNntpClient::SendCommand(const std::string& text) {
+    ++FCommandsSent;
+    PutString(Handle(), text, false);
+}
+
+void TIpCustomNntpClient::FollowUp(int32_t code) {
+    switch (FState) {
+    case TIpNntpStates::nsNoOp:
+    case TIpNntpStates::nsNewNews:
+    case TIpNntpStates::nsList:
+        break;
+    case TIpNntpStates::nsConnect:
+        if (FTask == TIpNntpTasks::ntNoTask)
+            break;
+        if (!UserID.empty())
+            SendUser();
+        else if (FTask == TIpNntpTasks::ntAuthenticate)
+            DoTaskComplete();
+        else
+            SelectGroup(FGroupName);
+        break;
+    case TIpNntpStates::nsGroup:
+        if (FTask == TIpNntpTasks::ntPostTo)
+            Post();
+        break;
+    case TIpNntpStates::nsPrePost:
+        // POST must not be pipelined: the article goes out only once the server has asked for
+        // it. After a refusal the server would read the article's lines as commands.
+        if (code == 340)
+            SendArticle();
+        else
+            SetState(TIpNntpStates::nsNoOp);
+        break;
+    case TIpNntpStates::nsPost: {
+        const uint64_t sentBefore = FCommandsSent;
+        if (FTask == TIpNntpTasks::ntPostTo)
+            DoTaskComplete();
+        // A task-complete handler that posted the next article keeps its state.
+        if (FCommandsSent == sentBefore)
+            SetState(TIpNntpStates::nsNoOp);
+        break;
+    }
+    case TIpNntpStates::nsAuthUser:
+        SendPassword();
+        break;
+    case TIpNntpStates::nsAuthPass:
+        if (FTask == TIpNntpTasks::ntAuthenticate)
+            DoTaskComplete();
+        else
+            SelectGroup(FGroupName);
+        break;
+    case TIpNntpStates::nsNewGroups:
+    case TIpNntpStates::nsArticle:
+    case TIpNntpStates::nsStat:
+    case TIpNntpStates::nsBody:
+    case TIpNntpStates::nsHead:
+    case TIpNntpStates::nsLast:
+    case TIpNntpStates::nsNext:
+    case TIpNntpStates::nsQuit:
+    case TIpNntpStates::nsHelp:
+    case TIpNntpStates::nsSpecial:
+    case TIpNntpStates::nsListExt:
+    case TIpNntpStates::nsListActiveTimes:
+    case TIpNntpStates::nsListDistributions:
+    case TIpNntpStates::nsListDistribPats:
+    case TIpNntpStates::nsListNewsGroups:
+    case TIpNntpStates::nsListOverviewFmt:
+    case TIpNntpStates::nsListGroup:
+    case TIpNntpStates::nsOver:
+    case TIpNntpStates::nsPat:
+    case TIpNntpStates::nsDate:
+        SetState(TIpNntpStates::nsNoOp);
+        break;
+    }
+}
+
+void TIpCustomNntpClient::StartTask(TIpNntpTasks task) {
+    FTask = task;
+    Log(LogKind::TaskStarted, static_cast<uint32_t>(task));
+}
+
+void TIpCustomNntpClient::Log(int32_t kind, uint32_t value) {
+    DebugLog().AddEntry(&TIpCustomNntpClient::FormatLogEntry, Handle(), kind, value, 0u);
+}

@@ -1,0 +1,181 @@
+#pragma once
+
+#include "mime/TIpNewsArticle.h"
+#include "nntp/TIpCustomClient.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The protocol state; the ordinals are fixed (the application maps them to its own texts).
+enum class TIpNntpStates : uint8_t {
+    nsNoOp,
+    nsConnect,
+    nsNewGroups,
+    nsNewNews,
+    nsArticle,
+    nsStat,
+    nsBody,
+    nsHead,
+    nsGroup,
+    nsList,
+    nsLast,
+    nsNext,
+    nsPrePost,
+    nsPost,
+    nsQuit,
+    nsHelp,
+    nsSpecial,
+    nsAuthUser,
+    nsAuthPass,
+    nsListExt,
+    nsListActiveTimes,
+    nsListDistributions,
+    nsListDistribPats,
+    nsListNewsGroups,
+    nsListOverviewFmt,
+    nsListGroup,
+    nsOver,
+    nsPat,
+    nsDate
+};
+
+// The running task; once set it stays until another task is set.
+enum class TIpNntpTasks : uint8_t { ntNoTask, ntAuthenticate, ntSelectGroup, ntNewNews, ntPostTo };
+
+class TIpCustomNntpClient;
+
+using TIpNntpResponseEvent =
+    std::function<void(TIpCustomNntpClient* client, TIpNntpStates responseTo, int32_t code,
+                       const std::string& response)>;
+using TIpNntpMultiLineResponseEvent = std::function<void(
+    TIpCustomNntpClient* client, TIpNntpStates responseTo, std::vector<std::string>& responseList)>;
+using TIpStateChangeEvent =
+    std::function<void(TIpCustomNntpClient* client, TIpNntpStates newState)>;
+using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIpNntpTasks newTask,
+                                                std::vector<std::string>& responseList)>;
+
+// The client side of NNTP over the one connection of the client base. The application starts a
+// task (Authenticate, PostTo) or a single command (List, Post, Quit); every command moves the
+// client into a state, and every reply line is first offered to the application (OnResponse,
+// OnMultiLineResponse) and then followed up by the state the client finds afterwards. Reply
+// codes are the application's business, with one exception: an article is sent only after the
+// server has accepted POST with 340.
+//
+// Follow-up of a single-line reply, by the state found once the handler has returned:
+//   nsNoOp, nsNewNews, nsList  -> nothing
+//   nsConnect   -> no task: nothing; UserID set: AUTHINFO USER; ntAuthenticate: task complete;
+//                  otherwise GROUP <group of the last PostTo>
+//   nsGroup     -> ntPostTo: POST; otherwise nothing
+//   nsPrePost   -> reply 340: the article; any other reply: nsNoOp
+//   nsPost      -> ntPostTo: task complete; then nsNoOp
+//   nsAuthUser  -> AUTHINFO PASS
+//   nsAuthPass  -> ntAuthenticate: task complete; otherwise GROUP <group>
+//   any other   -> nsNoOp
+// When a handler (of a reply or of a completed task) sends a command itself, that command waits
+// for its own reply and the reply being handled gets no follow-up at all.
+//
+// LIST opens a multi-line collection: every line up to the lone "." is collected (a leading "."
+// removed) and delivered in one OnMultiLineResponse; a first line beginning with 4 or 5 is
+// delivered alone and ends the collection in nsNoOp. Any other command ends the collection; the
+// rest of that reply then arrives as single-line replies.
+//
+// OnStateChange is always deferred through the component's event loop: it arrives after the
+// client has moved on, once per change and in order, carrying the state as it was set.
+class TIpCustomNntpClient : public TIpCustomEmailClass {
+public:
+    static constexpr uint16_t NntpPort = 119;
+    // The deferred state notification; WParam carries the state.
+    static constexpr uint32_t StateChangeMessage = TIpWm::User + 1;
+
+    // Debug-log entry kinds of this class.
+    struct LogKind {
+        static constexpr int32_t TaskStarted = 1;
+        static constexpr int32_t TaskComplete = 2;
+        static constexpr int32_t StateChange = 3;
+        static constexpr int32_t Response = 4;
+        static constexpr int32_t MultiLineResponse = 5;
+    };
+
+    TIpCustomNntpClient();
+    ~TIpCustomNntpClient() override;
+
+    // Opens the connection; the task of an earlier Authenticate or PostTo stays set and runs
+    // again from the greeting on.
+    int Connect(const std::string& host) override;
+    // Connects and logs on with UserID/Password (when UserID is set).
+    void Authenticate(const std::string& host);
+    // Connects, logs on when UserID is set, selects the group and posts the Article.
+    void PostTo(const std::string& host, const std::string& group);
+    // Sends LIST and collects the reply. "Not connected" without a connection.
+    void List();
+    // Composes the Article afresh and sends POST; the article follows once the server answers
+    // 340. "Not connected" without a connection.
+    void Post();
+    // Sends QUIT when connected; the server then closes the connection.
+    void Quit();
+
+    // The text of a state; false (and `text` unchanged) for a value outside the states.
+    static bool StateText(TIpNntpStates state, std::string& text);
+    // The text of a state, empty for a value outside the states.
+    static std::string StateText(TIpNntpStates state);
+    static std::string StateName(TIpNntpStates state);
+    static std::string TaskText(TIpNntpTasks task);
+    static std::string TaskName(TIpNntpTasks task);
+
+    static std::string FormatLogEntry(int32_t handle, int32_t entryType, uint32_t data,
+                                      const char* payload, uint32_t length);
+
+    TIpNntpStates State() const { return FState; }
+    TIpNntpTasks Task() const { return FTask; }
+    // The newsgroup of the last PostTo.
+    const std::string& GroupName() const { return FGroupName; }
+    // The most recent reply line.
+    const std::string& LastLine() const { return FLastLine; }
+    bool MultiLine() const { return FMultiLine; }
+    // Commands sent so far (article lines count once per article).
+    uint64_t CommandsSent() const { return FCommandsSent; }
+
+    void DeliverLine(int handle, const std::string& text) override;
+    bool WindowProcedure(TIpWindowMessage& message) override;
+
+protected:
+    TIpNewsArticle& Article() { return *FArticle; }
+    TIpCodingProgressEvent OnCodingProgress() const;
+    void SetOnCodingProgress(TIpCodingProgressEvent handler);
+
+    void SetState(TIpNntpStates state);
+    void SelectGroup(const std::string& group);
+    void SendUser();
+    void SendPassword();
+    void SendArticle();
+    void CheckConnected() const;
+
+    void DoResponse(int32_t& code);
+    void DoMultiLineResponse();
+    void DoTaskComplete();
+
+    std::string Password;
+    std::string UserID;
+    TIpNntpResponseEvent OnResponse;
+    TIpNntpMultiLineResponseEvent OnMultiLineResponse;
+    TIpStateChangeEvent OnStateChange;
+    TIpTaskCompleteEvent OnTaskComplete;
+
+private:
+    void SendCommand(const std::string& text);
+    void FollowUp(int32_t code);
+    void StartTask(TIpNntpTasks task);
+    void Log(int32_t kind, uint32_t value);
+
+    std::unique_ptr<TIpNewsArticle> FArticle;
+    bool FMultiLine = false;
+    std::vector<std::string> FResponseList;
+    std::string FLastLine;
+    TIpNntpStates FState = TIpNntpStates::nsNoOp;
+    std::string FGroupName;
+    TIpNntpTasks FTask = TIpNntpTasks::ntNoTask;
+    uint64_t FCommandsSent = 0;
+};
