@@ -87,8 +87,9 @@ void TIpCustomClient::CloseSocket(int handle) {
 int TIpCustomClient::Connect(const std::string& address) {
     if (FDataSocket && FDataSocket->Connected())
         throw EIpWinSockError("Socket is already connected");
-    // A socket that has closed but is not yet released cannot connect again: replace it.
-    if (FDataSocket && !FDataSocket->HandleOpen())
+    // Only a connect still in progress continues on the same socket. A socket whose connect
+    // failed (the system will not connect it again) or that has closed is replaced by a new one.
+    if (FDataSocket && !FDataSocket->Connecting())
         FreeSocket(FSocketHandle);
     if (!FDataSocket)
         CreateSocket();
