@@ -121,6 +121,10 @@ TIpMimeEntity* TIpMimeEntity::AddChild() {
     IsMime = true;
     IsMultipart = true;
     ContentType = "multipart";
+    // A bare "multipart" is not a MIME type: readers would show the parts as one text and never
+    // find the attachment. Without a subtype of its own the entity is a plain mixture of parts.
+    if (ContentSubtype.empty())
+        ContentSubtype = "mixed";
     if (Boundary.empty())
         Boundary = NewBoundary();
     auto* child = new TIpMimeEntity(this);

@@ -41,12 +41,10 @@ public:
     int64_t Seek(int64_t offset, int origin) override;
 
     int64_t Written() const { return FWritten; }
-    int64_t WrittenCR() const { return FWrittenCR; }
 
 private:
     int64_t FSize = 0;
     int64_t FLineLength = 0;
     int64_t FPosition = 0;
     int64_t FWritten = 0;
-    int64_t FWrittenCR = 0;
 };
