@@ -16,17 +16,19 @@ struct TStoredProperty {
     QObject* component = nullptr;
     QMetaProperty property;
     TStoredKind kind = TStoredKind::skText;
-    // A list of lines kept by the control as one text with line breaks (a plain-text editor).
+    // A list of lines kept by the control as one text with line breaks (a plain-text editor
+    // without a "Lines" property).
     bool linesInText = false;
 
     QStringList Lines() const {
         const QVariant value = property.read(component);
         if (!linesInText)
             return value.toStringList();
-        const QString text = value.toString();
-        if (text.isEmpty())
-            return {};
-        return text.split(u'\n');
+        // A line break after the last line does not start another line; an empty text has none.
+        QStringList lines = value.toString().split(u'\n');
+        if (lines.back().isEmpty())
+            lines.removeLast();
+        return lines;
     }
 
     void SetLines(const QStringList& lines) const {

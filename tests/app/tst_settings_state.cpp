@@ -58,6 +58,19 @@ struct TStandInForm : QWidget {
     }
 };
 
+// A body editor that offers its content as a "Lines" property of its own.
+class TLinesEditor : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QStringList Lines READ Lines WRITE SetLines)
+public:
+    using QWidget::QWidget;
+    QStringList Lines() const { return m_lines; }
+    void SetLines(const QStringList& lines) { m_lines = lines; }
+
+private:
+    QStringList m_lines;
+};
+
 } // namespace
 
 class tst_settings_state : public QObject {
@@ -188,7 +201,7 @@ private slots:
 
     void clearedBodyRemovesItsSection() {
         TStandInForm form;
-        form.dcMsgBody->setPlainText("one\ntwo");
+        form.dcMsgBody->setPlainText("one\ntwo\n"); // the final line break adds no line
         Save(&form);
         QCOMPARE(Value("TfrmMain.dcMsgBody.Lines", "Count"), QString("2"));
 
@@ -265,6 +278,20 @@ private slots:
         store.WriteString("S", "eName.Text", "Carl");
         fields.Restore();
         QCOMPARE(form.eName->text(), QString("Bob"));
+    }
+
+    void linesPropertyRoundTrips() {
+        QWidget form;
+        auto* body = new TLinesEditor(&form);
+        body->setObjectName("dcMsgBody");
+        body->SetLines({"first", "", "  third"});
+        Save(&form);
+        QCOMPARE(Value("TfrmMain.dcMsgBody.Lines", "Count"), QString("3"));
+        QWidget next;
+        auto* restored = new TLinesEditor(&next);
+        restored->setObjectName("dcMsgBody");
+        Restore(&next);
+        QCOMPARE(restored->Lines(), QStringList({"first", "", "  third"}));
     }
 
     void normalPlacementRoundTrips() {
