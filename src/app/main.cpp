@@ -1,6 +1,10 @@
-#include <QApplication>
+#include "app/TApplication.h"
+#include "app/TProgramDir.h"
+#include "app/TfrmMain.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    return 0;
+    TApplication app(argc, argv);
+    TfrmMain frmMain(TProgramDir::Get());
+    frmMain.show();
+    return app.exec();
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QMenu>
+#include <QMimeData>
 #include <QPrinter>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -138,6 +139,16 @@ void TBodyEditor::Print() {
     QPrinter printer;
     if (TPrompts::Current().ChoosePrinter(this, &printer))
         document()->print(&printer);
+}
+
+bool TBodyEditor::canInsertFromMimeData(const QMimeData* source) const {
+    if (source->hasUrls()) {
+        const QList<QUrl> urls = source->urls();
+        if (std::all_of(urls.begin(), urls.end(),
+                        [](const QUrl& url) { return url.isLocalFile(); }))
+            return false;
+    }
+    return QPlainTextEdit::canInsertFromMimeData(source);
 }
 
 void TBodyEditor::contextMenuEvent(QContextMenuEvent* event) {

@@ -42,6 +42,9 @@ public slots:
     void Print();
 
 protected:
+    // Dropped files are not pasted as their names: the drop goes on to the window, which decides
+    // what a dropped file means.
+    bool canInsertFromMimeData(const QMimeData* source) const override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:

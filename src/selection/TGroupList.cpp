@@ -23,6 +23,15 @@ static bool SameText(std::string_view a, std::string_view b) {
     return TGroupList::CompareText(a, b) == 0;
 }
 
+static void SortUniqueStrings(std::vector<std::string>& names) {
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::string& a, const std::string& b) { return LessText(a, b); });
+    names.erase(
+        std::unique(names.begin(), names.end(),
+                    [](const std::string& a, const std::string& b) { return SameText(a, b); }),
+        names.end());
+}
+
 int TGroupList::CompareText(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
@@ -69,6 +78,44 @@ bool TGroupList::Add(std::string_view name) {
     return true;
 }
 
+int TGroupList::AddMany(std::vector<std::string> names) {
+    SortUniqueStrings(names);
+    const size_t oldCount = FEntries.size();
+    size_t fresh = 0;
+    for (size_t i = 0, j = 0; j < names.size();) {
+        const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
+        if (order <= 0)
+            ++i;
+        if (order >= 0) {
+            fresh += order > 0 ? 1 : 0;
+            ++j;
+        }
+    }
+    if (fresh == 0)
+        return 0;
+
+    if (FObserver)
+        FObserver->ListAboutToReset();
+    std::vector<std::string> merged;
+    merged.reserve(oldCount + fresh);
+    size_t i = 0;
+    for (size_t j = 0; j < names.size();) {
+        const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
+        if (order <= 0)
+            merged.push_back(std::move(FEntries[i++]));
+        else
+            merged.push_back(std::move(names[j]));
+        if (order >= 0)
+            ++j;
+    }
+    while (i < oldCount)
+        merged.push_back(std::move(FEntries[i++]));
+    FEntries = std::move(merged);
+    if (FObserver)
+        FObserver->ListReset();
+    return static_cast<int>(fresh);
+}
+
 void TGroupList::Delete(int index) {
     if (index < 0 || index >= Count())
         return;
@@ -105,12 +152,7 @@ void TGroupList::Clear() {
 }
 
 void TGroupList::Assign(std::vector<std::string> names) {
-    std::stable_sort(names.begin(), names.end(),
-                     [](const std::string& a, const std::string& b) { return LessText(a, b); });
-    names.erase(
-        std::unique(names.begin(), names.end(),
-                    [](const std::string& a, const std::string& b) { return SameText(a, b); }),
-        names.end());
+    SortUniqueStrings(names);
     ReplaceWith(std::move(names));
 }
 

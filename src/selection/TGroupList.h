@@ -44,6 +44,9 @@ public:
     // Adds `name` at its sorted place; returns false (and changes nothing) when an entry that
     // compares equal is already there.
     bool Add(std::string_view name);
+    // The same as adding each of `names` in order, done as one sort and one merge: names already
+    // present, or repeated among `names`, are ignored. Returns how many were added.
+    int AddMany(std::vector<std::string> names);
     // Row of the entry equal to `name` without regard to case, or -1.
     int IndexOf(std::string_view name) const;
     void Delete(int index);

@@ -70,6 +70,29 @@ private slots:
         QCOMPARE(list.Entries(), (std::vector<std::string>{"b"}));
     }
 
+    // Adding many names at once must give exactly what adding them one by one gives.
+    void addManyEqualsAddingOneByOne() {
+        QRandomGenerator random(77);
+        const char* const pool[] = {"a.x", "A.X", "b", "B", "c.d", "C.d", "e", "_", "z", ""};
+        for (int round = 0; round < 50; ++round) {
+            TGroupList bulk;
+            TGroupList single;
+            std::vector<std::string> start;
+            std::vector<std::string> added;
+            for (int i = random.bounded(5); i > 0; --i)
+                start.emplace_back(pool[random.bounded(10)]);
+            for (int i = random.bounded(8); i > 0; --i)
+                added.emplace_back(pool[random.bounded(10)]);
+            bulk.Assign(start);
+            single.Assign(start);
+            int expectedAdded = 0;
+            for (const std::string& name : added)
+                expectedAdded += single.Add(name) ? 1 : 0;
+            QCOMPARE(bulk.AddMany(added), expectedAdded);
+            QCOMPARE(bulk.Entries(), single.Entries());
+        }
+    }
+
     // The list orders names exactly as `LC_ALL=C sort -f -u` does, keeping the first of equal
     // names just as sort's -u keeps the first of an equal run.
     void agreesWithSortFoldUnique() {

@@ -1,0 +1,174 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QSpinBox;
+class QTabWidget;
+class QToolButton;
+class QPushButton;
+class QVBoxLayout;
+class TBodyEditor;
+class trcvListbox;
+
+// What the main window sends once the news server is ready.
+enum class TPendingOperation : uint8_t { ListGroups, PostArticles };
+
+// The pages of the main window, in page order. The status log page has no tab.
+enum class TMainPage : uint8_t { pgNewsgroups, pgToPost, pgMessage, pgOptions, pgStatus };
+
+// The main window: the two newsgroup lists, the message, the server options and the status log
+// on pages, the button column, the menus and the three-panel status bar.
+//
+// Every control's objectName is its component name, so the settings savers, the tests and other
+// windows find them by name. The controls other windows read and write directly are public.
+// Each command is a plain method (named after its control and event) that tests call directly;
+// the buttons and menu items only call them.
+//
+// The find-groups window, the About window, the start wizard and the banner are made elsewhere
+// and handed to the window with the Set... methods; until then their commands do nothing.
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // `programDir` is where the list files live (ending in "/"); the program passes
+    // TProgramDir::Get(), tests a directory of their own.
+    explicit TfrmMain(const QString& programDir, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Fields.
+    const QString& ProgramDir() const { return FProgramDir; }
+    const QString& DialogDir() const { return FDialogDir; }
+    const QString& AttachmentPath() const { return FAttachmentPath; }
+    void SetAttachmentPath(const QString& path);
+    int PostIndex() const { return FPostIndex; }
+    void SetPostIndex(int index) { FPostIndex = index; }
+    bool Aborted() const { return FAborted; }
+    void SetAborted(bool aborted) { FAborted = aborted; }
+    TPendingOperation PendingOperation() const { return FPendingOperation; }
+    void SetPendingOperation(TPendingOperation operation) { FPendingOperation = operation; }
+    bool HideByteCount() const { return FHideByteCount; }
+    void SetHideByteCount(bool hide) { FHideByteCount = hide; }
+
+    // The secondary windows and the banner.
+    void SetFindWindow(QWidget* window) { FFindWindow = window; }
+    void SetAboutWindow(QWidget* window) { FAboutWindow = window; }
+    void SetStartWizard(QDialog* wizard) { FStartWizard = wizard; }
+    // Docks `banner` above the status bar across the full width, 51 pixels high.
+    void SetBanner(QWidget* banner);
+    QWidget* Banner() const { return FBanner; }
+
+    // Pages.
+    TMainPage ActivePage() const;
+    void ShowPage(TMainPage page);
+
+    // Status bar.
+    void RefreshStatusBar();
+    // Panel 2 (0-based 1), which the client events also write.
+    void SetStatusText(const QString& text);
+    QString StatusPanelText(int panel) const;
+    static QString StateShortName(int state);
+    // The NNTP client's state number (0 to 28); 0 while no client is attached.
+    int ClientStateNumber() const;
+
+    // Commands.
+    void SelectGroups1Click();
+    void trcvNewsgroupsDblClick();
+    void sbClearClick();
+    void btnAttachClick();
+    void ShowAttachment();
+    void btnLoadMessageClick();
+    void spdPostClick();
+    void spbAbortClick();
+    void Getgrouplist1Click();
+    void sbStartHereClick();
+    void Findgroup1Click();
+    void About1Click();
+
+    // Writes both list files; called when the window closes.
+    void FormClose();
+
+    // The controls that hold data.
+    trcvListbox* trcvNewsgroups = nullptr;
+    trcvListbox* trcvToPost = nullptr;
+    QLineEdit* eName = nullptr;
+    QLineEdit* eAddress = nullptr;
+    QLineEdit* eSubject = nullptr;
+    TBodyEditor* dcMsgBody = nullptr;
+    QLineEdit* eHost = nullptr;
+    QLineEdit* eOrganization = nullptr;
+    QLineEdit* eNewsreader = nullptr;
+    QSpinBox* seTimeout = nullptr;
+    QCheckBox* cbLogon = nullptr;
+    QLineEdit* eUserName = nullptr;
+    QLineEdit* ePassword = nullptr;
+    QLineEdit* eProxy = nullptr;
+    QPlainTextEdit* mDisplay = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label10 = nullptr;
+
+    QTabWidget* PageControl1 = nullptr;
+    QToolButton* sbStartHere = nullptr;
+    QToolButton* sbFindGroups = nullptr;
+    QToolButton* sbSelectGroups = nullptr;
+    QToolButton* spdPost = nullptr;
+    QToolButton* sbClear = nullptr;
+    QToolButton* spbAbort = nullptr;
+    QToolButton* sbExit = nullptr;
+    QPushButton* btnLoadMessage = nullptr;
+    QPushButton* btnAttach = nullptr;
+
+signals:
+    // Emitted when the window is about to close, before the list files are written; the
+    // settings are saved from here.
+    void FormClosing();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    // Builds the controls; the layout lives in TfrmMainLayout.cpp.
+    void CreateControls();
+    QWidget* CreateListPage(trcvListbox*& list, const char* name, const QString& accessibleName);
+    QWidget* CreateMessagePage();
+    QWidget* CreateOptionsPage();
+    QWidget* CreateStatusPage();
+    QWidget* CreateButtonColumn();
+    void CreateMenus();
+    void CreateStatusBar();
+    QAction* AddMenuAction(QMenu* menu, const QString& text, const char* name);
+
+    void FormCreate();
+    void LoadListFile(trcvListbox* list, const QString& name);
+    void ClearAttachmentDisplay();
+    QWidget* PageWidget(TMainPage page) const;
+
+    QString FProgramDir;
+    QString FDialogDir;
+    QString FAttachmentPath;
+    QStringList FUnreadListFiles;
+    int FPostIndex = 0;
+    bool FAborted = false;
+    TPendingOperation FPendingOperation = TPendingOperation::ListGroups;
+    bool FHideByteCount = false;
+
+    QWidget* FFindWindow = nullptr;
+    QWidget* FAboutWindow = nullptr;
+    QDialog* FStartWizard = nullptr;
+    QWidget* FBanner = nullptr;
+    QVBoxLayout* FBannerSlot = nullptr;
+    QLabel* FStatusPanels[3] = {nullptr, nullptr, nullptr};
+    QWidget* FPages[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+};

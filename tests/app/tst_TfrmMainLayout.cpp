@@ -1,0 +1,100 @@
+// The main window at its default size: every control inside its page and fully visible, no two
+// controls on top of each other. With HERALDIX_SCREENSHOT_DIR set, each page is also saved as a
+// PNG there (the README's screenshots are made this way).
+#include "app/TfrmMain.h"
+#include "selection/TBodyEditor.h"
+#include "selection/trcvListbox.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_TfrmMainLayout : public QObject {
+    Q_OBJECT
+
+    // The visible controls a user reads or operates on `page` (layouts' own containers aside).
+    static QList<QWidget*> Controls(QWidget* page) {
+        QList<QWidget*> controls;
+        for (QWidget* child : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child->isVisible())
+                controls << child;
+        return controls;
+    }
+
+    static QString Describe(const QWidget* w) {
+        return QStringLiteral("%1 (%2)").arg(w->objectName(), w->metaObject()->className());
+    }
+
+private slots:
+    void pagesAreLaidOutCleanly_data() {
+        QTest::addColumn<int>("page");
+        QTest::newRow("Newsgroups") << int(TMainPage::pgNewsgroups);
+        QTest::newRow("Newsgroups to Post") << int(TMainPage::pgToPost);
+        QTest::newRow("Message") << int(TMainPage::pgMessage);
+        QTest::newRow("Options") << int(TMainPage::pgOptions);
+        QTest::newRow("Status") << int(TMainPage::pgStatus);
+    }
+    void pagesAreLaidOutCleanly() {
+        QFETCH(int, page);
+        QTemporaryDir dir;
+        TfrmMain window(dir.path());
+        window.trcvNewsgroups->Items().Assign(
+            {"alt.test", "comp.lang.c", "comp.lang.c++", "misc.test", "rec.arts.books"});
+        window.trcvToPost->Items().Assign({"alt.test", "misc.test"});
+        window.trcvNewsgroups->SetSelection(1, true);
+        window.eName->setText(QStringLiteral("Pat Example"));
+        window.eAddress->setText(QStringLiteral("pat@example.invalid"));
+        window.eSubject->setText(QStringLiteral("Meeting notes"));
+        window.dcMsgBody->SetLines(
+            {QStringLiteral("Hello all,"), QString(),
+             QStringLiteral("the notes of Tuesday's meeting are attached.")});
+        window.SetAttachmentPath(dir.filePath(QStringLiteral("notes.txt")));
+        window.eHost->setText(QStringLiteral("news.example.invalid"));
+        window.mDisplay->appendPlainText(QStringLiteral("200 news.example.invalid ready"));
+        window.RefreshStatusBar();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.ShowPage(static_cast<TMainPage>(page));
+        QCoreApplication::processEvents();
+
+        const QByteArray shotDir = qgetenv("HERALDIX_SCREENSHOT_DIR");
+        if (!shotDir.isEmpty()) {
+            const QString name =
+                QString::fromLatin1(QTest::currentDataTag()).toLower().replace(' ', '-');
+            QVERIFY(window.grab().save(QString::fromLocal8Bit(shotDir) + "/main-" + name + ".png"));
+        }
+
+        QWidget* const shown = window.PageControl1->currentWidget();
+        QVERIFY(shown->isVisible());
+        const QList<QWidget*> controls = Controls(shown);
+        QVERIFY(!controls.isEmpty());
+        for (QWidget* control : controls) {
+            QVERIFY2(shown->rect().contains(control->geometry()),
+                     qPrintable(Describe(control) + QStringLiteral(" reaches outside its page")));
+            if (auto* label = qobject_cast<QLabel*>(control); label && label->pixmap().isNull())
+                QVERIFY2(label->width() >= label->sizeHint().width(),
+                         qPrintable(Describe(control) + QStringLiteral(" is cut off")));
+            if (auto* button = qobject_cast<QAbstractButton*>(control))
+                QVERIFY2(button->width() >= button->sizeHint().width(),
+                         qPrintable(Describe(control) + QStringLiteral(" is cut off")));
+            for (QWidget* other : controls)
+                if (other != control)
+                    QVERIFY2(!control->geometry().intersects(other->geometry()),
+                             qPrintable(Describe(control) + QStringLiteral(" overlaps ") +
+                                        Describe(other)));
+        }
+        for (QAbstractButton* button : window.findChild<QWidget*>(QStringLiteral("pnlButtons"))
+                                           ->findChildren<QAbstractButton*>())
+            QVERIFY2(button->width() >= button->sizeHint().width(),
+                     qPrintable(Describe(button) + QStringLiteral(" is cut off")));
+    }
+};
+
+QTEST_MAIN(tst_TfrmMainLayout)
+#include "tst_TfrmMainLayout.moc"
