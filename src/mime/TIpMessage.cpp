@@ -100,8 +100,8 @@ void TIpMessage::Assign(const TIpMimeEntity& source) {
         MessageStream.Write(chunk.data(), n);
     }
     from.SetPosition(saved);
-    MessageStream.SetPosition(0);
     ParseText();
+    MessageStream.SetPosition(0);
 }
 
 TIpMimeEntity* TIpMessage::PlainTextPart(bool canCreate) {

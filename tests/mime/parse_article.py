@@ -22,7 +22,7 @@ if not lines or lines[-1] != b".":
 raw = b"\n".join(lines[:-1]) + b"\n"
 message = email.message_from_bytes(raw, policy=email.policy.compat32)
 for name, value in message.items():
-    print("header %s: %s" % (name, value))
+    print("header %s: %s" % (name, " ".join(str(value).split())))
 defects = 0
 
 

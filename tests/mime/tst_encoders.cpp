@@ -155,8 +155,8 @@ void TestEncoders::base64Lines_data() {
     QTest::newRow("empty gives no lines") << QByteArray() << QList<QByteArray>{};
     const QByteArray ninety(90, 'x');
     const QByteArray encoded = ninety.toBase64();
-    QTest::newRow("90 bytes: 76 + 44") << ninety
-                                       << QList<QByteArray>{encoded.left(76), encoded.mid(76)};
+    QTest::newRow("90 bytes: 76 + 44")
+        << ninety << QList<QByteArray>{encoded.left(76), encoded.mid(76)};
     const QByteArray exact(57, 'y'); // exactly one full line, no empty line after it
     QTest::newRow("57 bytes: one line") << exact << QList<QByteArray>{exact.toBase64()};
 }
@@ -191,8 +191,8 @@ void TestEncoders::lineCopy_data() {
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("last line without break") << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\n");
     QTest::newRow("LF becomes CR LF") << QByteArray("a\nb\n") << QByteArray("a\r\nb\r\n");
-    QTest::newRow("bytes pass unchanged") << QByteArray("\xe9\x01\x7f\r\n")
-                                          << QByteArray("\xe9\x01\x7f\r\n");
+    QTest::newRow("bytes pass unchanged")
+        << QByteArray("\xe9\x01\x7f\r\n") << QByteArray("\xe9\x01\x7f\r\n");
     const QByteArray longLine(10000, 'L'); // no length limit
     QTest::newRow("long line") << longLine << longLine + "\r\n";
     QTest::newRow("empty") << QByteArray() << QByteArray();
@@ -344,7 +344,8 @@ void TestEncoders::binHexDecodes() {
     QFile out(dir.filePath("out.data"));
     if (input.isEmpty() && !out.exists())
         return; // an empty data fork may leave no file
-    QVERIFY2(out.open(QIODevice::ReadOnly), (errors + QDir(dir.path()).entryList().join(' ').toUtf8()).constData());
+    QVERIFY2(out.open(QIODevice::ReadOnly),
+             (errors + QDir(dir.path()).entryList().join(' ').toUtf8()).constData());
     QCOMPARE(out.readAll(), input);
 }
 
@@ -378,21 +379,20 @@ void TestEncoders::progressAndAbort() {
     for (int i = 0; i < 4000; ++i)
         input += "line " + QByteArray::number(i) + " \xe9\r\n";
     QList<int64_t> positions;
-    const QByteArray full = Encode(Coder(coder), input, "p.txt",
-                                   [&](int64_t position, int64_t size, bool&) {
-                                       QVERIFY(size > 0);
-                                       positions << position * 100 / size;
-                                   });
+    const QByteArray full =
+        Encode(Coder(coder), input, "p.txt", [&](int64_t position, int64_t size, bool&) {
+            QVERIFY(size > 0);
+            positions << position * 100 / size;
+        });
     QVERIFY(positions.size() >= 10);
     QCOMPARE(positions.last(), int64_t(100));
     // BinHex reports its packing step and then its six-bit step, each from the start.
     if (Coder(coder) != Coder::BinHex)
         QVERIFY(std::is_sorted(positions.begin(), positions.end()));
 
-    const QByteArray aborted = Encode(Coder(coder), input, "p.txt",
-                                      [](int64_t position, int64_t size, bool& abort) {
-                                          abort = position * 2 >= size;
-                                      });
+    const QByteArray aborted =
+        Encode(Coder(coder), input, "p.txt",
+               [](int64_t position, int64_t size, bool& abort) { abort = position * 2 >= size; });
     if (Coder(coder) == Coder::BinHex) {
         QVERIFY(aborted.isEmpty());
         return;
@@ -411,9 +411,8 @@ void TestEncoders::lineCopyBeyond2GiB() {
     int64_t lastPosition = 0;
     {
         TIpAnsiTextStream target(&sink);
-        TIpMimeEncoder encoder(target, [&](int64_t position, int64_t, bool&) {
-            lastPosition = position;
-        });
+        TIpMimeEncoder encoder(target,
+                               [&](int64_t position, int64_t, bool&) { lastPosition = position; });
         QVERIFY(encoder.EncodeLines(source));
         QCOMPARE(target.Size(), lines * (lineLength + 2));
     }

@@ -65,7 +65,9 @@ private slots:
     void writeEntityTree();
 };
 
-void TestEntity::init() { TIpMimeEntity::BoundaryGenerator = [] { return FixedBoundary; }; }
+void TestEntity::init() {
+    TIpMimeEntity::BoundaryGenerator = [] { return FixedBoundary; };
+}
 
 void TestEntity::cleanup() {
     TIpMimeEntity::BoundaryGenerator = nullptr;
@@ -111,13 +113,11 @@ void TestEntity::contentTypeFolding_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("lines");
     const QString n45(41, 'n');
-    QTest::newRow("45-character name fits") << n45 + ".gif"
-                                            << QStringList{"Content-Type: image/gif; name=\"" +
-                                                           n45 + ".gif\""};
+    QTest::newRow("45-character name fits")
+        << n45 + ".gif" << QStringList{"Content-Type: image/gif; name=\"" + n45 + ".gif\""};
     const QString n46(42, 'n');
     QTest::newRow("46-character name folds")
-        << n46 + ".gif"
-        << QStringList{"Content-Type: image/gif; ", "\tname=\"" + n46 + ".gif\""};
+        << n46 + ".gif" << QStringList{"Content-Type: image/gif; ", "\tname=\"" + n46 + ".gif\""};
 }
 
 void TestEntity::contentTypeFolding() {
@@ -148,8 +148,8 @@ void TestEntity::encodingHeaderLine() {
     fresh.ContentType = "text";
     QCOMPARE(Headers(fresh), QStringList{"Content-Type: text"});
     QCOMPARE(Headers(TIpMimeEntity()), QStringList{}); // no type, no headers
-    const QStringList names{"7bit",   "8bit",    "base64",           "binary",
-                            "binhex", "quoted-printable", "uuencoded", ""};
+    const QStringList names{"7bit",      "8bit", "base64", "binary", "binhex", "quoted-printable",
+                            "uuencoded", ""};
     for (int i = 0; i <= int(TIpMimeEncodingMethod::emUnknown); ++i) {
         const auto method = TIpMimeEncodingMethod(i);
         QCOMPARE(QString::fromStdString(EncodingName(method)), names[i]);
@@ -186,13 +186,20 @@ void TestEntity::loadFromFileTypesByExtension_data() {
     QTest::addColumn<QString>("type");
     QTest::addColumn<int>("encoding");
     const int b64 = int(TIpMimeEncodingMethod::emBase64);
-    QTest::newRow("gif") << "p.gif" << "image/gif" << b64;
-    QTest::newRow("upper-case GIF") << "P.GIF" << "application/octet-stream" << b64;
-    QTest::newRow("txt") << "notes.txt" << "text/plain" << int(TIpMimeEncodingMethod::em8Bit);
-    QTest::newRow("ps") << "x.ps" << "application/postscript" << int(TIpMimeEncodingMethod::em8Bit);
-    QTest::newRow("zip") << "x.zip" << "application/x-zip-compressed" << b64;
-    QTest::newRow("wav") << "x.wav" << "video/wave" << b64;
-    QTest::newRow("no extension") << "README" << "application/octet-stream" << b64;
+    QTest::newRow("gif") << "p.gif"
+                         << "image/gif" << b64;
+    QTest::newRow("upper-case GIF") << "P.GIF"
+                                    << "application/octet-stream" << b64;
+    QTest::newRow("txt") << "notes.txt"
+                         << "text/plain" << int(TIpMimeEncodingMethod::em8Bit);
+    QTest::newRow("ps") << "x.ps"
+                        << "application/postscript" << int(TIpMimeEncodingMethod::em8Bit);
+    QTest::newRow("zip") << "x.zip"
+                         << "application/x-zip-compressed" << b64;
+    QTest::newRow("wav") << "x.wav"
+                         << "video/wave" << b64;
+    QTest::newRow("no extension") << "README"
+                                  << "application/octet-stream" << b64;
 }
 
 void TestEntity::loadFromFileTypesByExtension() {
@@ -248,7 +255,8 @@ void TestEntity::splitValue_data() {
     QTest::newRow("a; blank") << "a; " << QStringList{"a", ""};
     QTest::newRow("a;") << "a;" << QStringList{"a"};
     QTest::newRow("empty pieces dropped") << " ;; x ; ;y" << QStringList{"x", "y"};
-    QTest::newRow("folded TAB trimmed") << "image/gif; \tname=\"n\"" << QStringList{"image/gif", "name=\"n\""};
+    QTest::newRow("folded TAB trimmed")
+        << "image/gif; \tname=\"n\"" << QStringList{"image/gif", "name=\"n\""};
 }
 
 void TestEntity::splitValue() {
@@ -282,7 +290,7 @@ void TestEntity::findChildAndDescendant() {
     QCOMPARE(root.FindChild("text", "plain", false), nullptr); // only direct children
     QCOMPARE(root.FindDescendant("text", "plain"), plain);
     QCOMPARE(root.FindDescendant("nothing", "here"), nullptr);
-    QCOMPARE(mixed->Parts.Count(), 1); // searching created nothing
+    QCOMPARE(mixed->Parts.Count(), 1);                         // searching created nothing
     QCOMPARE(root.FindChild("Text", "Plain", false), nullptr); // case counts
 }
 
@@ -342,7 +350,8 @@ void TestEntity::parseMimeHeaders() {
     entity.ParseMimeHeaders({"Content-Type: Multipart/Related; ",
                              "\tboundary=\"xyz\"; type=\"text/html\"; start=\"<a>\"",
                              "MIME-Version: 1.0", "Content-Transfer-Encoding: BASE64",
-                             "Content-ID: <c>", "Content-Disposition: attachment; filename=\"f.gif\"; size=12x"});
+                             "Content-ID: <c>",
+                             "Content-Disposition: attachment; filename=\"f.gif\"; size=12x"});
     QVERIFY(entity.IsMime && entity.IsMultipart);
     QCOMPARE(QString::fromStdString(entity.ContentType), QString("Multipart"));
     QCOMPARE(QString::fromStdString(entity.ContentSubtype), QString("Related"));
@@ -411,11 +420,13 @@ void TestEntity::writeEntityTree() {
     }
     const QByteArray b = FixedBoundary;
     QCOMPARE(StreamBytes(out),
-             "--" + b + "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
-                        "hello\r\n--" +
-                 b + "\r\nContent-Type: multipart/mixed; boundary=\"inner\"\r\n"
-                     "Content-Transfer-Encoding: 7bit\r\n\r\n"
-                     "--inner\r\nContent-Type: text\r\n\r\nraw\r\n--inner--\r\n--" +
+             "--" + b +
+                 "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+                 "hello\r\n--" +
+                 b +
+                 "\r\nContent-Type: multipart/mixed; boundary=\"inner\"\r\n"
+                 "Content-Transfer-Encoding: 7bit\r\n\r\n"
+                 "--inner\r\nContent-Type: text\r\n\r\nraw\r\n--inner--\r\n--" +
                  b + "--\r\n");
 }
 

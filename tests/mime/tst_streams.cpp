@@ -63,8 +63,8 @@ void TestStreams::readsLinesByTerminator_data() {
     QTest::newRow("empty stream") << crlf << QByteArray() << QStringList{};
     QTest::newRow("CR mode") << int(TIpLineTerminator::ltCR) << QByteArray("a\rb\nc")
                              << QStringList{"a", "b\nc"};
-    QTest::newRow("LF mode keeps CR") << int(TIpLineTerminator::ltLF) << QByteArray("a\r\nb")
-                                      << QStringList{"a\r", "b"};
+    QTest::newRow("LF mode keeps CR")
+        << int(TIpLineTerminator::ltLF) << QByteArray("a\r\nb") << QStringList{"a\r", "b"};
     QTest::newRow("other mode") << int(TIpLineTerminator::ltOther) << QByteArray("a;b;")
                                 << QStringList{"a", "b"};
     // A line longer than a block, crossing block boundaries, CR and LF split across two blocks.
