@@ -104,9 +104,15 @@ void TIpDataSocket::HandleReadable() {
 }
 
 void TIpDataSocket::ReadAndDeliverAll(bool evenWhenNotConnected) {
-    while (ReadChunk(evenWhenNotConnected) != 0)
+    while (ReadChunk(evenWhenNotConnected) != 0) {
         while (ScanBuffer()) {
         }
+        // A chunk shorter than the room offered means the system had no more for now; readiness
+        // reports the rest (or the end of the stream), which saves a receive call per readiness.
+        // The close sequence reads on until the system says there is nothing.
+        if (FShortRead && !evenWhenNotConnected)
+            break;
+    }
 }
 
 void TIpDataSocket::LogData(int32_t entryType, const char* data, uint32_t length) {
@@ -123,7 +129,9 @@ uint32_t TIpDataSocket::ReadChunk(bool evenWhenNotConnected) {
 
     TIpWinSockAccess& access = TIpWinSockAccess::Instance();
     char* data = FBuffer + FTail;
-    const ssize_t received = access.Recv(FHandle, data, ReceiveBufferCapacity - FTail);
+    const uint32_t room = ReceiveBufferCapacity - FTail;
+    const ssize_t received = access.Recv(FHandle, data, room);
+    FShortRead = received < static_cast<ssize_t>(room);
     if (received < 0) {
         const int32_t error = access.LastError();
         if (error == TIpWsaCode::WouldBlock || error == TIpWsaCode::NotConnected)
@@ -196,7 +204,14 @@ bool TIpDataSocket::ScanBuffer() {
 }
 
 void TIpDataSocket::Deliver(const char* data, uint32_t length) {
-    FOwner.DeliverLine(FHandle, std::string(data, length));
+    // The unit is built in a string whose storage is reused from one unit to the next. A handler
+    // that reads from this socket again (from a nested event loop) takes the storage away and
+    // gets its own, so its units never overwrite the one being handled.
+    std::string unit;
+    unit.swap(FUnit);
+    unit.assign(data, length);
+    FOwner.DeliverLine(FHandle, unit);
+    FUnit.swap(unit);
 }
 
 bool TIpDataSocket::CutUnit(bool flush) {

@@ -131,5 +131,7 @@ private:
     uint32_t FItemCounter = 0;
     bool FCanWrite = false;
     bool FPeerClosed = false;
+    bool FShortRead = false;
+    std::string FUnit;
     int32_t FPendingCloseError = 0;
 };

@@ -208,9 +208,8 @@ void TIpDebugLog::Record(TIpLogFormatter formatter, int32_t handle, int32_t entr
 }
 
 std::string TIpDebugLog::TimeStamp(uint32_t milliseconds) {
-    std::string digits = Printf("%07.7u", milliseconds);
-    digits.insert(digits.size() - 3, ".");
-    return digits + " : ";
+    // Seven digits at least, with the point before the milliseconds: 12345 gives "0012.345 : ".
+    return Printf("%04u.%03u : ", milliseconds / 1000, milliseconds % 1000);
 }
 
 std::string TIpDebugLog::HexDump(const char* data, uint32_t length) {
