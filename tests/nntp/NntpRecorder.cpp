@@ -1,7 +1,5 @@
 #include "NntpRecorder.h"
 
-#include "net/TIpExceptionReporter.h"
-
 NntpRecorder::NntpRecorder(TIpNntpClient& client) {
     client.OnResponse = [this](TIpCustomNntpClient*, TIpNntpStates to, int32_t code,
                                const std::string& text) {
@@ -32,11 +30,6 @@ NntpRecorder::NntpRecorder(TIpNntpClient& client) {
     client.OnSocketError = [this](TIpSockControl*, int, int32_t code, const std::string& text) {
         Events.push_back("error " + std::to_string(code) + " " + text);
     };
-    SetIpExceptionReporter([this](const std::exception& error) { Errors.push_back(error.what()); });
-}
-
-NntpRecorder::~NntpRecorder() {
-    SetIpExceptionReporter({});
 }
 
 std::vector<std::string> NntpRecorder::Matching(const std::string& prefix) const {

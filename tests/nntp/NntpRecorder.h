@@ -13,16 +13,14 @@
 //   "task ntPostTo"                  OnTaskComplete
 //   "error 10061 <text>"             OnSocketError
 // A test that wants to act like the application sets the After... hooks, which run inside the
-// event after it has been recorded. Exceptions the event loop reports are collected in Errors.
+// event after it has been recorded.
 class NntpRecorder {
 public:
     explicit NntpRecorder(TIpNntpClient& client);
-    ~NntpRecorder();
 
     std::vector<std::string> Events;
     std::vector<TIpNntpStates> States;
     std::vector<std::vector<std::string>> Lists;
-    std::vector<std::string> Errors;
 
     std::function<void(TIpNntpStates responseTo, int32_t code)> AfterResponse;
     std::function<void(TIpNntpStates responseTo)> AfterMultiLine;
