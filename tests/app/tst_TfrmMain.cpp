@@ -1,0 +1,359 @@
+#include "app/TProgramDir.h"
+#include "app/TfrmMain.h"
+#include "selection/EFileError.h"
+#include "selection/TBodyEditor.h"
+#include "selection/TScriptedPrompts.h"
+#include "selection/trcvListbox.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_TfrmMain : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir* FDir = nullptr;
+    TScriptedPrompts* FPrompts = nullptr;
+
+    QString Path(const QString& name) const { return FDir->filePath(name); }
+
+    void Write(const QString& name, const QByteArray& bytes) const {
+        QFile file(Path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    QByteArray Read(const QString& name) const {
+        QFile file(Path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    static QStringList Entries(const trcvListbox* list) {
+        QStringList entries;
+        for (const std::string& entry : list->Items().Entries())
+            entries << QString::fromStdString(entry);
+        return entries;
+    }
+
+    static void Trigger(TfrmMain& window, const char* action) {
+        QAction* const found = window.findChild<QAction*>(QString::fromLatin1(action));
+        QVERIFY2(found, action);
+        found->trigger();
+    }
+
+private slots:
+    void init() {
+        FDir = new QTemporaryDir;
+        auto prompts = std::make_unique<TScriptedPrompts>();
+        FPrompts = prompts.get();
+        TPrompts::Install(std::move(prompts));
+    }
+    void cleanup() {
+        TPrompts::Install(nullptr);
+        FPrompts = nullptr;
+        delete FDir;
+    }
+
+    void firstStart() {
+        TfrmMain window(FDir->path());
+        QCOMPARE(window.ProgramDir(), FDir->path() + "/");
+        QCOMPARE(window.DialogDir(), window.ProgramDir());
+        QCOMPARE(window.trcvNewsgroups->Count(), 0);
+        QCOMPARE(window.trcvToPost->Count(), 0);
+        QCOMPARE(window.StatusPanelText(0), QStringLiteral("Newsgroups: 0"));
+        QCOMPARE(window.StatusPanelText(1), QString());
+        QCOMPARE(window.StatusPanelText(2), QStringLiteral("Selected Newsgroups: 0"));
+        QCOMPARE(window.ActivePage(), TMainPage::pgMessage);
+        QCOMPARE(window.eNewsreader->text(), QStringLiteral("Heraldix"));
+        QCOMPARE(window.seTimeout->value(), 60);
+        QVERIFY(!window.cbLogon->isChecked());
+        QVERIFY(window.AttachmentPath().isEmpty());
+        QCOMPARE(window.PendingOperation(), TPendingOperation::ListGroups);
+        QCOMPARE(window.windowTitle(), QStringLiteral("Heraldix"));
+        QCOMPARE(window.PageControl1->count(), 5);
+        QVERIFY(!window.PageControl1->isTabVisible(int(TMainPage::pgStatus)));
+        QCOMPARE(FPrompts->Messages(), QStringList());
+    }
+
+    void listFilesLoadedAtStartAndWrittenOnClose() {
+        Write("newsgrps.txt", "misc.test\r\nalt.test\r\nALT.TEST\r\ncomp.os\n");
+        Write("selgrps.txt", "misc.test\r\n");
+        {
+            TfrmMain window(FDir->path());
+            QCOMPARE(Entries(window.trcvNewsgroups),
+                     (QStringList{"alt.test", "comp.os", "misc.test"}));
+            QCOMPARE(Entries(window.trcvToPost), QStringList{"misc.test"});
+            QCOMPARE(window.StatusPanelText(0), QStringLiteral("Newsgroups: 3"));
+            QCOMPARE(window.StatusPanelText(2), QStringLiteral("Selected Newsgroups: 1"));
+            window.trcvNewsgroups->Items().Add("Comp.Lang.C");
+            window.trcvToPost->Items().Clear();
+            window.show();
+            QVERIFY(window.close());
+        }
+        QCOMPARE(Read("newsgrps.txt"),
+                 QByteArray("alt.test\r\nComp.Lang.C\r\ncomp.os\r\nmisc.test\r\n"));
+        QCOMPARE(Read("selgrps.txt"), QByteArray(""));
+        QCOMPARE(FPrompts->Messages(), QStringList());
+    }
+
+    // A list file that cannot be read is reported and left alone when the window closes.
+    void unreadableListFileIsReportedAndKept() {
+        QVERIFY(QDir(FDir->path()).mkdir("newsgrps.txt"));
+        Write("selgrps.txt", "alt.test\r\n");
+        {
+            TfrmMain window(FDir->path());
+            QCOMPARE(FPrompts->Messages().size(), 1);
+            QVERIFY(FPrompts->Messages()[0].contains("newsgrps.txt"));
+            QCOMPARE(window.trcvNewsgroups->Count(), 0);
+            QCOMPARE(window.trcvToPost->Count(), 1);
+            window.FormClose();
+        }
+        QVERIFY(QFileInfo(Path("newsgrps.txt")).isDir());
+        QCOMPARE(Read("selgrps.txt"), QByteArray("alt.test\r\n"));
+    }
+
+    void closeRaisesWhenAListCannotBeWritten() {
+        TfrmMain window(FDir->path());
+        window.trcvToPost->Items().Add("alt.test");
+        QVERIFY(QDir(FDir->path()).mkdir("newsgrps.txt"));
+        QVERIFY_THROWS_EXCEPTION(EFileError, window.FormClose());
+        // The other file is written all the same.
+        QCOMPARE(Read("selgrps.txt"), QByteArray("alt.test\r\n"));
+    }
+
+    void selectGroupsAddsMarkedEntries() {
+        TfrmMain window(FDir->path());
+        window.trcvNewsgroups->Items().Assign({"alt.test", "comp.lang.c", "misc.test", "rec.arts"});
+        window.trcvToPost->Items().Add("COMP.LANG.C");
+
+        window.SelectGroups1Click();
+        QCOMPARE(Entries(window.trcvToPost), QStringList{"COMP.LANG.C"});
+
+        window.trcvNewsgroups->SetSelection(1, true);
+        window.trcvNewsgroups->SetSelection(3, true);
+        window.SelectGroups1Click();
+        QCOMPARE(Entries(window.trcvToPost), (QStringList{"COMP.LANG.C", "rec.arts"}));
+        QVERIFY(window.trcvNewsgroups->IsSelected(1));
+        QVERIFY(window.trcvNewsgroups->IsSelected(3));
+        QCOMPARE(window.StatusPanelText(2), QStringLiteral("Selected Newsgroups: 2"));
+
+        Trigger(window, "SelectGroups1");
+        QCOMPARE(window.trcvToPost->Count(), 2);
+    }
+
+    void doubleClickAddsTheCurrentEntry() {
+        TfrmMain window(FDir->path());
+        window.trcvNewsgroupsDblClick();
+        QCOMPARE(window.trcvToPost->Count(), 0);
+
+        window.trcvNewsgroups->Items().Assign({"alt.test", "misc.test"});
+        window.trcvNewsgroups->SetItemIndex(1);
+        emit window.trcvNewsgroups->DoubleClicked();
+        QCOMPARE(Entries(window.trcvToPost), QStringList{"misc.test"});
+        QCOMPARE(window.StatusPanelText(2), QStringLiteral("Selected Newsgroups: 1"));
+    }
+
+    void clearWindowAsksOnEachPage_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("question");
+        const QString groups = "Are you sure you want to clear the newsgroups?";
+        const QString selected = "Are you sure you want to clear the selected newsgroups";
+        const QString message = "Are you sure you want to clear the message";
+        const QString options = "Are you sure you want to clear your preferences?";
+        QTest::newRow("Newsgroups, Yes") << int(TMainPage::pgNewsgroups) << true << groups;
+        QTest::newRow("Newsgroups, No") << int(TMainPage::pgNewsgroups) << false << groups;
+        QTest::newRow("to Post, Yes") << int(TMainPage::pgToPost) << true << selected;
+        QTest::newRow("to Post, No") << int(TMainPage::pgToPost) << false << selected;
+        QTest::newRow("Message, Yes") << int(TMainPage::pgMessage) << true << message;
+        QTest::newRow("Message, No") << int(TMainPage::pgMessage) << false << message;
+        QTest::newRow("Options, Yes") << int(TMainPage::pgOptions) << true << options;
+        QTest::newRow("Options, No") << int(TMainPage::pgOptions) << false << options;
+        QTest::newRow("Status") << int(TMainPage::pgStatus) << true << QString();
+    }
+    void clearWindowAsksOnEachPage() {
+        QFETCH(int, page);
+        QFETCH(bool, answer);
+        QFETCH(QString, question);
+        Write("notes.txt", "notes\n");
+        TfrmMain window(FDir->path());
+        window.trcvNewsgroups->Items().Assign({"alt.test", "misc.test"});
+        window.trcvToPost->Items().Assign({"misc.test"});
+        for (QLineEdit* edit :
+             {window.eName, window.eAddress, window.eSubject, window.eHost, window.eOrganization,
+              window.eUserName, window.ePassword, window.eProxy})
+            edit->setText(edit->objectName() + "-value");
+        window.seTimeout->setValue(90);
+        window.cbLogon->setChecked(true);
+        window.dcMsgBody->SetLines({"line one", "line two"});
+        FPrompts->QueueFileName(Path("notes.txt"));
+        window.btnAttachClick();
+        window.mDisplay->appendPlainText("200 ready");
+
+        window.ShowPage(static_cast<TMainPage>(page));
+        FPrompts->QueueAnswer(answer);
+        window.sbClearClick();
+
+        QCOMPARE(FPrompts->Questions(), question.isEmpty() ? QStringList() : QStringList{question});
+        const bool yes = answer && !question.isEmpty();
+        const auto cleared = [&](TMainPage which) { return yes && page == int(which); };
+        QCOMPARE(window.trcvNewsgroups->Count(), cleared(TMainPage::pgNewsgroups) ? 0 : 2);
+        QCOMPARE(window.trcvToPost->Count(), cleared(TMainPage::pgToPost) ? 0 : 1);
+        QCOMPARE(window.StatusPanelText(0),
+                 QStringLiteral("Newsgroups: %1").arg(window.trcvNewsgroups->Count()));
+
+        const bool message = cleared(TMainPage::pgMessage);
+        QCOMPARE(window.dcMsgBody->Lines(),
+                 message ? QStringList() : (QStringList{"line one", "line two"}));
+        QCOMPARE(window.AttachmentPath(), message ? QString() : Path("notes.txt"));
+        QCOMPARE(window.Label10->text(), message ? QString() : QStringLiteral("notes.txt"));
+        QCOMPARE(window.Label10->toolTip(), window.Label10->text());
+        QCOMPARE(window.Image1->toolTip(), window.Label10->text());
+        QCOMPARE(window.Image1->pixmap().isNull(), message);
+
+        const bool options = cleared(TMainPage::pgOptions);
+        for (QLineEdit* edit : {window.eHost, window.eOrganization, window.eUserName,
+                                window.ePassword, window.eProxy})
+            QCOMPARE(edit->text(), options ? QString() : edit->objectName() + "-value");
+        QCOMPARE(window.eNewsreader->text(), options ? QString() : QStringLiteral("Heraldix"));
+        QCOMPARE(window.seTimeout->value(), 90);
+        QVERIFY(window.cbLogon->isChecked());
+        for (QLineEdit* edit : {window.eName, window.eAddress, window.eSubject})
+            QCOMPARE(edit->text(), edit->objectName() + "-value");
+        QCOMPARE(window.mDisplay->toPlainText(), QStringLiteral("200 ready"));
+    }
+
+    void attachFile() {
+        Write("first.zip", "PK");
+        Write("second.txt", "text");
+        TfrmMain window(FDir->path());
+        window.btnAttachClick();
+        QCOMPARE(FPrompts->FileDialogs(), QStringList{window.DialogDir()});
+        QVERIFY(window.AttachmentPath().isEmpty());
+        QVERIFY(window.Image1->pixmap().isNull());
+
+        FPrompts->QueueFileName(Path("first.zip"));
+        window.btnAttachClick();
+        QCOMPARE(window.AttachmentPath(), Path("first.zip"));
+        QCOMPARE(window.Label10->text(), QStringLiteral("first.zip"));
+        QVERIFY(!window.Image1->pixmap().isNull());
+        QCOMPARE(window.Image1->pixmap().size(), QSize(32, 32));
+
+        FPrompts->QueueFileName(Path("second.txt"));
+        window.btnAttachClick();
+        QCOMPARE(window.AttachmentPath(), Path("second.txt"));
+        QCOMPARE(window.Label10->toolTip(), QStringLiteral("second.txt"));
+        // Cancelling keeps the file chosen before.
+        window.btnAttachClick();
+        QCOMPARE(window.AttachmentPath(), Path("second.txt"));
+    }
+
+    void loadMessage() {
+        Write("message.txt", "Dear all,\r\n\r\nsee you\rthere\n");
+        TfrmMain window(FDir->path());
+        window.dcMsgBody->SetLines({"old"});
+        window.btnLoadMessageClick();
+        QCOMPARE(window.dcMsgBody->Lines(), QStringList{"old"});
+
+        FPrompts->QueueFileName(Path("message.txt"));
+        window.btnLoadMessageClick();
+        QCOMPARE(window.dcMsgBody->Lines(), (QStringList{"Dear all,", "", "see you", "there"}));
+        QCOMPARE(FPrompts->FileDialogs(), (QStringList{window.DialogDir(), window.DialogDir()}));
+
+        FPrompts->QueueFileName(Path("gone.txt"));
+        QVERIFY_THROWS_EXCEPTION(EFileError, window.btnLoadMessageClick());
+        QCOMPARE(window.dcMsgBody->Lines().size(), 4);
+    }
+
+    void menusShowPages() {
+        TfrmMain window(FDir->path());
+        QStringList menus;
+        for (QAction* menu : window.menuBar()->actions())
+            menus << menu->text();
+        QCOMPARE(menus, (QStringList{"&Files", "&View", "&Groups", "&Help"}));
+        Trigger(window, "Status1");
+        QCOMPARE(window.ActivePage(), TMainPage::pgStatus);
+        QVERIFY(window.mDisplay->isVisibleTo(&window));
+        Trigger(window, "Newsgroups1");
+        QCOMPARE(window.ActivePage(), TMainPage::pgNewsgroups);
+        Trigger(window, "SelectedGroups1");
+        QCOMPARE(window.ActivePage(), TMainPage::pgToPost);
+        Trigger(window, "Options1");
+        QCOMPARE(window.ActivePage(), TMainPage::pgOptions);
+        Trigger(window, "Message1");
+        QCOMPARE(window.ActivePage(), TMainPage::pgMessage);
+        Trigger(window, "Options2");
+        QCOMPARE(window.ActivePage(), TMainPage::pgOptions);
+    }
+
+    void postAbortAndGroupListFlags() {
+        TfrmMain window(FDir->path());
+        window.spdPostClick();
+        QCOMPARE(FPrompts->Messages(), QStringList{"You haven't selected any groups to post to"});
+        window.spbAbortClick();
+        QVERIFY(window.Aborted());
+        window.SetPendingOperation(TPendingOperation::PostArticles);
+        window.SetHideByteCount(true);
+        Trigger(window, "Getgrouplist1");
+        QVERIFY(!window.Aborted());
+        QVERIFY(!window.HideByteCount());
+        QCOMPARE(window.PendingOperation(), TPendingOperation::ListGroups);
+    }
+
+    void stateShortNames() {
+        QCOMPARE(TfrmMain::StateShortName(0), QString());
+        QCOMPARE(TfrmMain::StateShortName(1), QStringLiteral("Connected"));
+        QCOMPARE(TfrmMain::StateShortName(13), QStringLiteral("Sending Post"));
+        QCOMPARE(TfrmMain::StateShortName(18), QStringLiteral("AuthPass"));
+        QCOMPARE(TfrmMain::StateShortName(28), QStringLiteral("Date"));
+        QCOMPARE(TfrmMain::StateShortName(29), QString());
+        QCOMPARE(TfrmMain::StateShortName(-1), QString());
+    }
+
+    // The settings file and screen readers find the controls by name and by label.
+    void controlsAreNamedAndLabelled() {
+        TfrmMain window(FDir->path());
+        const char* const names[] = {"eName",          "eAddress",   "eHost",     "eNewsreader",
+                                     "eOrganization",  "ePassword",  "eProxy",    "eUserName",
+                                     "seTimeout",      "eSubject",   "dcMsgBody", "cbLogon",
+                                     "trcvNewsgroups", "trcvToPost", "mDisplay",  "Image1",
+                                     "Label10",        "spdPost",    "sbClear",   "spbAbort"};
+        for (const char* name : names)
+            QVERIFY2(window.findChild<QWidget*>(QString::fromLatin1(name)), name);
+
+        QList<QWidget*> labelled;
+        for (QLabel* label : window.findChildren<QLabel*>())
+            if (label->buddy())
+                labelled << label->buddy();
+        for (QWidget* input :
+             {static_cast<QWidget*>(window.eName), static_cast<QWidget*>(window.eAddress),
+              static_cast<QWidget*>(window.eSubject), static_cast<QWidget*>(window.eHost),
+              static_cast<QWidget*>(window.eOrganization),
+              static_cast<QWidget*>(window.eNewsreader), static_cast<QWidget*>(window.seTimeout),
+              static_cast<QWidget*>(window.eUserName), static_cast<QWidget*>(window.ePassword)})
+            QVERIFY2(labelled.contains(input), qPrintable(input->objectName()));
+        QCOMPARE(window.trcvToPost->accessibleName(), QStringLiteral("Newsgroups to Post"));
+        QCOMPARE(window.dcMsgBody->accessibleName(), QStringLiteral("Message body"));
+        QCOMPARE(window.mDisplay->accessibleName(), QStringLiteral("Status log"));
+        QCOMPARE(window.ePassword->echoMode(), QLineEdit::Password);
+        QVERIFY(!window.eProxy->isVisibleTo(&window));
+    }
+
+    void programDirFallsBackWhenNotWritable() {
+        QCOMPARE(TProgramDir::Choose(FDir->path(), Path("fallback")), FDir->path() + "/");
+        const QString fallback = Path("config/heraldix");
+        QCOMPARE(TProgramDir::Choose(Path("no-such-dir"), fallback), fallback + "/");
+        QVERIFY(QFileInfo(fallback).isDir());
+    }
+};
+
+QTEST_MAIN(tst_TfrmMain)
+#include "tst_TfrmMain.moc"
