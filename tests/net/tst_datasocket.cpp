@@ -188,8 +188,8 @@ void tst_datasocket::statusEventsInOrder() {
              (Lines{"connect", "line 200 hello", "progress", "line 205 bye", "disconnect"}));
 
     const TestClient::Status& connect = client.Statuses.front();
-    QCOMPARE(connect.Connection.RemotePort, peer.Port());
-    QCOMPARE(connect.Connection.RemoteAddress, htonl(INADDR_LOOPBACK));
+    QCOMPARE(uint16_t{connect.Connection.RemotePort}, peer.Port());
+    QCOMPARE(uint32_t{connect.Connection.RemoteAddress}, htonl(INADDR_LOOPBACK));
     QVERIFY(connect.Connection.LocalPort != 0);
     QCOMPARE(connect.Statistics, TIpSockStatRec{});
 
@@ -237,8 +237,8 @@ void tst_datasocket::slowReaderBlocksWritesPartway() {
     TestClient client;
     QVERIFY(ConnectTo(client, peer));
     QTRY_VERIFY(client.Socket->CanWrite());
-    const uint32_t item = client.Socket->QueueSend(big.data(), uint32_t(big.size()), nullptr,
-                                                   false, false, false);
+    const uint32_t item =
+        client.Socket->QueueSend(big.data(), uint32_t(big.size()), nullptr, false, false, false);
     QCOMPARE(item, uint32_t(1));
     QVERIFY(!client.Socket->CanWrite());
     QCOMPARE(client.Socket->QueueSend("end\n", 4, nullptr, false, false, false), uint32_t(2));
