@@ -132,7 +132,8 @@ void TIpAnsiTextStream::CopyLinesFrom(TIpStream& source,
     std::vector<char> chunk(ChunkSize);
     int64_t chunkStart = source.Position();
     // A line is open when bytes of it have been seen but not its LF. A CR at the end of a chunk
-    // is held back: it is dropped if the next chunk begins with LF.
+    // is held back: it is dropped if the next chunk begins with LF. Lines that already end in
+    // CR LF are gathered into one span and written together.
     bool lineOpen = false;
     bool heldCR = false;
     for (;;) {
@@ -140,10 +141,16 @@ void TIpAnsiTextStream::CopyLinesFrom(TIpStream& source,
         if (n <= 0)
             break;
         const char* data = chunk.data();
+        int64_t span = 0; // start of the CR LF lines not yet written
         int64_t i = 0;
+        const auto writeSpan = [&] {
+            WriteBytes(data + span, i - span);
+            span = i;
+        };
         while (i < n) {
             const auto* lf = static_cast<const char*>(std::memchr(data + i, LF, n - i));
             if (!lf) {
+                writeSpan();
                 if (heldCR)
                     WriteBytes(crlf, 1);
                 int64_t end = n;
@@ -152,29 +159,33 @@ void TIpAnsiTextStream::CopyLinesFrom(TIpStream& source,
                     --end;
                 WriteBytes(data + i, end - i);
                 lineOpen = true;
+                i = span = n;
                 break;
             }
             const int64_t j = lf - data;
-            if (j > i) {
-                if (heldCR)
-                    WriteBytes(crlf, 1);
-                if (data[j - 1] == CR)
-                    WriteBytes(data + i, j + 1 - i); // already CR LF: copy as it stands
-                else {
-                    WriteBytes(data + i, j - i);
-                    WriteBytes(crlf, 2);
-                }
+            if (j > i && data[j - 1] == CR && !heldCR) {
+                // already CR LF: stays in the span
             } else {
-                WriteBytes(crlf, 2); // a held CR, if any, belonged to this LF
+                writeSpan();
+                if (j > i) {
+                    if (heldCR)
+                        WriteBytes(crlf, 1);
+                    WriteBytes(data + i, data[j - 1] == CR ? j - 1 - i : j - i);
+                }
+                // else: a held CR, if any, belonged to this LF
+                WriteBytes(crlf, 2);
+                span = j + 1;
             }
             heldCR = false;
             lineOpen = false;
             i = j + 1;
             if (afterLine && !afterLine(chunkStart + i)) {
+                writeSpan();
                 source.Seek(chunkStart + i, soFromBeginning);
                 return;
             }
         }
+        writeSpan();
         chunkStart += n;
     }
     if (lineOpen) {

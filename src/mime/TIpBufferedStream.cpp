@@ -114,9 +114,29 @@ int64_t TIpBufferedStream::Read(void* buffer, int64_t count) {
         }
         if (remaining == 0)
             break;
-        NextBlock();
+        if (FDirty)
+            FlushBuffer();
+        FBufferOffset = 0;
+        FBufferPos += BufferSize;
+        // Whole blocks go straight from the underlying stream to the caller; only the current
+        // block can be dirty, and it was flushed above.
+        if (remaining >= BufferSize) {
+            const int64_t whole = remaining / BufferSize * BufferSize;
+            if (FStream->Seek(FBufferPos, soFromBeginning) != FBufferPos)
+                throw EIpBaseException("No seek for read");
+            const int64_t got = FStream->Read(out, whole);
+            FBufferCount = 0;
+            if (got < whole)
+                return count - remaining; // the underlying stream is shorter than it claimed
+            out += whole;
+            remaining -= whole;
+            FBufferPos += whole;
+            if (remaining == 0)
+                break;
+        }
+        FillBuffer();
         if (FBufferCount == 0)
-            return count - remaining; // the underlying stream is shorter than it claimed
+            return count - remaining;
     }
     return count;
 }
@@ -143,7 +163,7 @@ void TIpBufferedStream::WriteSlow(const char* bytes, int64_t count) {
         FBufferOffset += n;
         if (FBufferOffset > FBufferCount) {
             FBufferCount = FBufferOffset;
-            FStreamSize = FBufferPos + FBufferOffset;
+            FStreamSize = std::max(FStreamSize, FBufferPos + FBufferOffset);
         }
         bytes += n;
         count -= n;
@@ -152,10 +172,24 @@ void TIpBufferedStream::WriteSlow(const char* bytes, int64_t count) {
         FlushBuffer();
         FBufferOffset = 0;
         FBufferPos += BufferSize;
+        FBufferCount = 0;
+        // Whole blocks replace what lies there entirely, so they go straight to the underlying
+        // stream; only a partial last block passes through the buffer.
+        if (count >= BufferSize) {
+            const int64_t whole = count / BufferSize * BufferSize;
+            if (FStream->Seek(FBufferPos, soFromBeginning) != FBufferPos)
+                throw EIpBaseException("No seek for write");
+            if (FStream->Write(bytes, whole) < whole)
+                throw EIpBaseException("Cannot write to stream");
+            FBufferPos += whole;
+            FStreamSize = std::max(FStreamSize, FBufferPos);
+            bytes += whole;
+            count -= whole;
+            if (count == 0)
+                break;
+        }
         if (FBufferPos < FStreamSize)
             FillBuffer();
-        else
-            FBufferCount = 0;
     }
 }
 

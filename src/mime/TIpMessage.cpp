@@ -144,7 +144,9 @@ void TIpMessage::BuildHeaders(TStrings& headers) const {
 
 void TIpMessage::ComposeText() {
     MessageStream.FreeStream();
-    MessageStream.AssignStream(std::make_unique<TIpMemoryStream>());
+    auto memory = std::make_unique<TIpMemoryStream>();
+    memory->Reserve(TreeSize());
+    MessageStream.AssignStream(std::move(memory));
     if (!ContentType.empty()) {
         IsMime = true;
         MimeVersion = "1.0";

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 
 const char TIpMimeEncoder::Base64Alphabet[65] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -61,24 +63,25 @@ private:
 
 } // namespace
 
-// Collects encoded characters into lines of a fixed width. With CR LF lines the text goes to the
-// target in large writes; otherwise each line through WriteLine.
+// Collects encoded characters into lines of a fixed width. With CR LF lines (every body here)
+// the lines are laid out in one output buffer that goes to the target in large writes;
+// otherwise each line goes through WriteLine.
 class TIpMimeEncoder::TLineWriter {
 public:
-    TLineWriter(TIpAnsiTextStream& target, size_t width) : FTarget(target), FWidth(width) {
-        FBulk = target.LineTerminator == TIpLineTerminator::ltCRLF;
-        FOut.reserve(OutCapacity + width + 2);
-        FLine.reserve(width);
-    }
-    ~TLineWriter() = default;
+    TLineWriter(TIpAnsiTextStream& target, size_t width)
+        : FTarget(target), FWidth(width), FBulk(target.LineTerminator == TIpLineTerminator::ltCRLF),
+          FOut(std::make_unique<char[]>(OutCapacity)) {}
 
-    // Appends characters; a full line is written only when more characters follow it.
+    // Appends characters; a full line is ended only when more characters follow it.
     void Add(const char* chars, size_t count) {
         while (count > 0) {
-            if (FLine.size() == FWidth)
-                EmitLine();
-            const size_t n = std::min(count, FWidth - FLine.size());
-            FLine.append(chars, n);
+            if (FLineLength == FWidth)
+                EndLine();
+            const size_t n = std::min(count, FWidth - FLineLength);
+            Reserve(n);
+            std::memcpy(FOut.get() + FOutLength, chars, n);
+            FOutLength += n;
+            FLineLength += n;
             chars += n;
             count -= n;
         }
@@ -87,42 +90,60 @@ public:
 
     // Writes a whole line as given, after any pending characters.
     void Line(const char* chars, size_t count) {
-        if (FBulk) {
-            FOut.append(chars, count).append("\r\n");
-            if (FOut.size() >= OutCapacity)
-                Flush();
-        } else {
-            Flush();
-            FTarget.WriteLine(chars, static_cast<int64_t>(count));
+        if (FLineLength > 0)
+            EndLine();
+        if (FBulk && count + 2 <= OutCapacity) {
+            Reserve(count + 2);
+            std::memcpy(FOut.get() + FOutLength, chars, count);
+            FOutLength += count;
+            std::memcpy(FOut.get() + FOutLength, "\r\n", 2);
+            FOutLength += 2;
+            return;
         }
+        Flush();
+        FTarget.WriteLine(chars, static_cast<int64_t>(count));
     }
     void Line(const std::string& text) { Line(text.data(), text.size()); }
 
-    // Writes the pending characters as the last line, then everything to the target.
+    // Ends the pending characters as the last line and writes everything to the target.
     void Finish() {
-        if (!FLine.empty())
-            EmitLine();
+        if (FLineLength > 0)
+            EndLine();
         Flush();
     }
     void Flush() {
-        if (!FOut.empty())
-            FTarget.Write(FOut.data(), static_cast<int64_t>(FOut.size()));
-        FOut.clear();
+        if (FOutLength > 0)
+            FTarget.Write(FOut.get(), static_cast<int64_t>(FOutLength));
+        FOutLength = 0;
     }
 
 private:
     static constexpr size_t OutCapacity = 64 * 1024;
 
-    void EmitLine() {
-        Line(FLine.data(), FLine.size());
-        FLine.clear();
+    void Reserve(size_t count) {
+        if (FOutLength + count > OutCapacity)
+            Flush();
+    }
+    void EndLine() {
+        if (FBulk) {
+            Reserve(2);
+            std::memcpy(FOut.get() + FOutLength, "\r\n", 2);
+            FOutLength += 2;
+        } else {
+            // Characters of an open line are kept in the buffer until the line is complete.
+            FTarget.WriteLine(FOut.get() + FOutLength - FLineLength,
+                              static_cast<int64_t>(FLineLength));
+            FOutLength -= FLineLength;
+        }
+        FLineLength = 0;
     }
 
     TIpAnsiTextStream& FTarget;
     size_t FWidth = 0;
     bool FBulk = true;
-    std::string FOut;
-    std::string FLine;
+    std::unique_ptr<char[]> FOut;
+    size_t FOutLength = 0;
+    size_t FLineLength = 0;
 };
 
 TIpMimeEncoder::TIpMimeEncoder(TIpAnsiTextStream& target, TIpProgressReport report)
@@ -137,16 +158,26 @@ bool TIpMimeEncoder::EncodeLines(TIpStream& source) {
 }
 
 namespace {
+// Two output characters for every 12-bit value, so a group of 3 bytes takes two look-ups.
+struct TPairTable {
+    char Pairs[4096][2] = {};
+    explicit TPairTable(const char* alphabet) {
+        for (unsigned v = 0; v < 4096; ++v) {
+            Pairs[v][0] = alphabet[v >> 6];
+            Pairs[v][1] = alphabet[v & 63];
+        }
+    }
+};
+
 // Encodes count bytes (count <= 45) into characters; returns how many were produced.
-size_t SixBitGroups(const uint8_t* in, size_t count, char pad, const char* alphabet, char* out) {
+size_t SixBitGroups(const uint8_t* in, size_t count, char pad, const char* alphabet,
+                    const TPairTable& table, char* out) {
     char* o = out;
     size_t i = 0;
     for (; i + 3 <= count; i += 3) {
         const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
-        o[0] = alphabet[v >> 18];
-        o[1] = alphabet[(v >> 12) & 63];
-        o[2] = alphabet[(v >> 6) & 63];
-        o[3] = alphabet[v & 63];
+        std::memcpy(o, table.Pairs[v >> 12], 2);
+        std::memcpy(o + 2, table.Pairs[v & 4095], 2);
         o += 4;
     }
     const size_t rest = count - i;
@@ -174,6 +205,14 @@ bool TIpMimeEncoder::EncodeSixBit(TIpStream& source, char delimiter, char pad,
     source.Seek(0, TIpStream::soFromBeginning);
     TLineWriter writer(FTarget, SixBitLine);
     TProgressGate gate(FReport, size, [&writer] { writer.Flush(); });
+    static const TPairTable base64Pairs(Base64Alphabet);
+    static const TPairTable binHexPairs(BinHexAlphabet);
+    std::optional<TPairTable> ownPairs;
+    const TPairTable* pairs = &base64Pairs;
+    if (alphabet == BinHexAlphabet)
+        pairs = &binHexPairs;
+    else if (alphabet != Base64Alphabet)
+        pairs = &ownPairs.emplace(alphabet);
     if (delimiter)
         writer.Add(delimiter);
     // The source is read in large chunks and encoded in 45-byte blocks; a block short of 45
@@ -190,7 +229,7 @@ bool TIpMimeEncoder::EncodeSixBit(TIpStream& source, char delimiter, char pad,
         for (int64_t offset = 0; offset < n; offset += SixBitBlock) {
             const int64_t block = std::min(SixBitBlock, n - offset);
             writer.Add(encoded, SixBitGroups(chunk.data() + offset, static_cast<size_t>(block), pad,
-                                             alphabet, encoded));
+                                             alphabet, *pairs, encoded));
             position += block;
             if (gate.Step(position) || block < SixBitBlock) {
                 more = false;

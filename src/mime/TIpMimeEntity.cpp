@@ -209,11 +209,48 @@ void TIpMimeEntity::EncodeBinHex(TIpStream& source, const std::string& fileName)
     EncoderFor(*this).EncodeBinHex(source, fileName);
 }
 
+// Room for the encoded form of size source bytes, so a large attachment's body is allocated once
+// instead of being copied as it grows.
+void TIpMimeEntity::ReserveBody(int64_t size) {
+    auto* memory = dynamic_cast<TIpMemoryStream*>(Body.Stream());
+    if (!memory)
+        return;
+    int64_t estimate = size + size / 32;
+    switch (ContentTransferEncoding) {
+    case TIpMimeEncodingMethod::emBase64:
+    case TIpMimeEncodingMethod::emBinHex: {
+        const int64_t characters = (size + 2) / 3 * 4 + 2;
+        estimate = characters + (characters / 76 + 1) * 2 + 64;
+        break;
+    }
+    case TIpMimeEncodingMethod::emUUEncode:
+        estimate = (size + 44) / 45 * 63 + 64;
+        break;
+    case TIpMimeEncodingMethod::emQuoted:
+        estimate = size * 3 / 2;
+        break;
+    case TIpMimeEncodingMethod::em7Bit:
+    case TIpMimeEncodingMethod::em8Bit:
+    case TIpMimeEncodingMethod::emBinary:
+    case TIpMimeEncodingMethod::emUnknown:
+        break;
+    }
+    memory->Reserve(estimate);
+}
+
+int64_t TIpMimeEntity::TreeSize() {
+    int64_t total = Body.Size() + 1024;
+    for (int i = 0; i < Parts.Count(); ++i)
+        total += Parts.Items(i)->TreeSize();
+    return total;
+}
+
 void TIpMimeEntity::LoadFromStream(TIpStream& stream, const std::string& fileName) {
     const int64_t size = stream.Size();
     const std::string name = WithoutDirectory(fileName);
     if (size > 0) {
         ClearBody();
+        ReserveBody(size);
         switch (ContentTransferEncoding) {
         case TIpMimeEncodingMethod::em7Bit:
         case TIpMimeEncodingMethod::em8Bit:

@@ -88,6 +88,9 @@ public:
     // Replaces NewBoundary when set (tests use it to get a fixed boundary).
     static std::function<std::string()> BoundaryGenerator;
 
+    // The bytes of all bodies in this subtree, with room for their headers.
+    int64_t TreeSize();
+
     TIpMimeEntity* Parent() const { return FParent; }
     uint8_t Progress() const { return FProgress; }
 
@@ -118,6 +121,8 @@ public:
     std::string RelatedStartInfo;
 
 private:
+    void ReserveBody(int64_t size);
+
     uint8_t FProgress = 0;
     uint8_t FLastReported = 0;
     TIpMimeEntity* FParent = nullptr;

@@ -6,6 +6,14 @@ namespace {
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
+void AddLine(std::vector<std::string>& list, std::string_view head, std::string_view body,
+             std::string_view tail) {
+    std::string line;
+    line.reserve(head.size() + body.size() + tail.size());
+    line.append(head).append(body).append(tail);
+    list.push_back(std::move(line));
+}
+
 bool IsContinuation(const std::string& line) {
     return line.empty() || line.front() == ' ' || line.front() == '\t';
 }
@@ -29,14 +37,14 @@ void TIpMimeHeaders::AddListHeader(TStrings& list, std::string_view name, const 
         const std::string& item = items[i];
         if (current.size() + item.size() > FoldWidth) {
             list.push_back(current);
-            current = "\t";
+            current.assign(1, '\t');
         }
         current += item;
         if (i + 1 < items.size()) {
             current.append(separator).push_back(' ');
             if (linePerItem) {
                 list.push_back(current);
-                current = "\t";
+                current.assign(1, '\t');
             }
         }
     }
@@ -47,17 +55,15 @@ void TIpMimeHeaders::AddRepeatedHeader(TStrings& list, std::string_view name, co
                                        bool split, char delimiter) {
     for (const std::string& item : items) {
         if (!split) {
-            list.push_back(std::string(name) + item);
+            AddLine(list, name, item, {});
             continue;
         }
         TStrings pieces;
         SplitValue(item, delimiter, pieces);
         for (size_t i = 0; i < pieces.size(); ++i) {
-            std::string line = i == 0 ? std::string(name) : std::string("\t");
-            line += pieces[i];
-            if (i + 1 < pieces.size())
-                line.push_back(delimiter);
-            list.push_back(std::move(line));
+            const char tail[1] = {delimiter};
+            AddLine(list, i == 0 ? name : std::string_view("\t"), pieces[i],
+                    i + 1 < pieces.size() ? std::string_view(tail, 1) : std::string_view());
         }
     }
 }

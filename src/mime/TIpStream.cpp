@@ -3,7 +3,9 @@
 #include "mime/EIpBaseException.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 int64_t TIpStream::Size() {
     const int64_t position = Seek(0, soFromCurrent);
@@ -12,12 +14,28 @@ int64_t TIpStream::Size() {
     return size;
 }
 
+TIpMemoryStream::~TIpMemoryStream() {
+    std::free(FData);
+}
+
+void TIpMemoryStream::Reserve(int64_t capacity) {
+    if (capacity > FCapacity)
+        Grow(capacity);
+}
+
+void TIpMemoryStream::Grow(int64_t capacity) {
+    auto* grown = static_cast<char*>(std::realloc(FData, static_cast<size_t>(capacity)));
+    if (!grown)
+        throw std::bad_alloc();
+    FData = grown;
+    FCapacity = capacity;
+}
+
 int64_t TIpMemoryStream::Read(void* buffer, int64_t count) {
-    const int64_t available = static_cast<int64_t>(FData.size()) - FPosition;
-    const int64_t n = std::min(count, available);
+    const int64_t n = std::min(count, FSize - FPosition);
     if (n <= 0)
         return 0;
-    std::memcpy(buffer, FData.data() + FPosition, static_cast<size_t>(n));
+    std::memcpy(buffer, FData + FPosition, static_cast<size_t>(n));
     FPosition += n;
     return n;
 }
@@ -25,15 +43,14 @@ int64_t TIpMemoryStream::Read(void* buffer, int64_t count) {
 int64_t TIpMemoryStream::Write(const void* buffer, int64_t count) {
     if (count <= 0)
         return 0;
-    const auto end = static_cast<size_t>(FPosition + count);
-    if (end > FData.size()) {
-        // Grow geometrically: bodies are written a few bytes at a time.
-        if (end > FData.capacity())
-            FData.reserve(std::max(end, FData.capacity() * 2));
-        FData.resize(end);
-    }
-    std::memcpy(FData.data() + FPosition, buffer, static_cast<size_t>(count));
-    FPosition += count;
+    const int64_t end = FPosition + count;
+    if (end > FCapacity)
+        Grow(std::max({end, FCapacity * 2, int64_t(4096)}));
+    if (FPosition > FSize) // a gap left by seeking past the end reads as zeros
+        std::memset(FData + FSize, 0, static_cast<size_t>(FPosition - FSize));
+    std::memcpy(FData + FPosition, buffer, static_cast<size_t>(count));
+    FPosition = end;
+    FSize = std::max(FSize, end);
     return count;
 }
 
@@ -47,7 +64,7 @@ int64_t TIpMemoryStream::Seek(int64_t offset, int origin) {
         target = FPosition + offset;
         break;
     case soFromEnd:
-        target = static_cast<int64_t>(FData.size()) + offset;
+        target = FSize + offset;
         break;
     default:
         throw EIpBaseException("Invalid seek origin");

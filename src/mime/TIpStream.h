@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 // The seekable byte stream every buffered and text stream sits on. Positions and sizes are 64-bit
 // throughout, so a file of more than 2 GiB never wraps into a negative size.
@@ -34,14 +33,25 @@ public:
 // A growable stream in memory; the backing store of every entity body and message text.
 class TIpMemoryStream : public TIpStream {
 public:
+    TIpMemoryStream() = default;
+    ~TIpMemoryStream() override;
+
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, int origin) override;
-    int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+    int64_t Size() override { return FSize; }
 
-    const std::vector<char>& Data() const { return FData; }
+    const char* Memory() const { return FData; }
+    // Makes room for capacity bytes in one step, so a body of known size grows without copies.
+    void Reserve(int64_t capacity);
 
 private:
-    std::vector<char> FData;
+    void Grow(int64_t capacity);
+
+    // Raw storage grown with realloc: a large body grows in place where the allocator can, and
+    // new capacity is never zero-filled only to be overwritten.
+    char* FData = nullptr;
+    int64_t FSize = 0;
+    int64_t FCapacity = 0;
     int64_t FPosition = 0;
 };
