@@ -72,6 +72,10 @@ static int32_t ReplyCode(const std::string& line) {
 TIpCustomNntpClient::TIpCustomNntpClient() : FArticle(std::make_unique<TIpNewsArticle>()) {
     SetDefaultPort(NntpPort);
     Settings().StripLineTerminator = true;
+    // A fixed receive buffer of a few kilobytes switches off the system's automatic sizing and
+    // caps a large LIST reply at one small window per round trip; a size the socket never
+    // applies leaves the system's own.
+    Settings().ReceiveBufferSize = 0;
 }
 
 TIpCustomNntpClient::~TIpCustomNntpClient() = default;
