@@ -1,5 +1,7 @@
 #include "selection/TGroupList.h"
 
+#include "selection/TFoldedSort.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <algorithm>
@@ -16,20 +18,18 @@ static constexpr std::array<uint8_t, 256> MakeFoldTable() {
 
 static constexpr std::array<uint8_t, 256> kFold = MakeFoldTable();
 
-static bool LessText(std::string_view a, std::string_view b) {
-    return TGroupList::CompareText(a, b) < 0;
-}
-static bool SameText(std::string_view a, std::string_view b) {
-    return TGroupList::CompareText(a, b) == 0;
-}
-
+// Sorts `names` in list order without repeats (the first of equal names stays).
 static void SortUniqueStrings(std::vector<std::string>& names) {
-    std::stable_sort(names.begin(), names.end(),
-                     [](const std::string& a, const std::string& b) { return LessText(a, b); });
-    names.erase(
-        std::unique(names.begin(), names.end(),
-                    [](const std::string& a, const std::string& b) { return SameText(a, b); }),
-        names.end());
+    std::vector<TFoldedKey> keys(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        keys[i] = {names[i].data(), static_cast<uint32_t>(names[i].size()),
+                   static_cast<uint32_t>(i)};
+    TFoldedSort::SortUnique(keys);
+    std::vector<std::string> sorted;
+    sorted.reserve(keys.size());
+    for (const TFoldedKey& key : keys)
+        sorted.push_back(std::move(names[key.index]));
+    names = std::move(sorted);
 }
 
 int TGroupList::CompareText(std::string_view a, std::string_view b) {
@@ -47,11 +47,6 @@ int TGroupList::CompareText(std::string_view a, std::string_view b) {
     if (a.size() == b.size())
         return 0;
     return a.size() < b.size() ? -1 : 1;
-}
-
-void TGroupList::SortUnique(std::vector<std::string_view>& names) {
-    std::stable_sort(names.begin(), names.end(), LessText);
-    names.erase(std::unique(names.begin(), names.end(), SameText), names.end());
 }
 
 int TGroupList::IndexOf(std::string_view name) const {
@@ -173,7 +168,7 @@ void TGroupList::LoadFromText(std::string_view text) {
     if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
         text = text.substr(0, nul);
 
-    std::vector<std::string_view> lines;
+    std::vector<TFoldedKey> lines;
     lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -181,18 +176,22 @@ void TGroupList::LoadFromText(std::string_view text) {
         const char* eol = p;
         while (eol < end && *eol != '\r' && *eol != '\n')
             ++eol;
-        lines.emplace_back(p, static_cast<size_t>(eol - p));
+        lines.push_back({p, static_cast<uint32_t>(eol - p), 0});
         if (eol < end)
             eol += (*eol == '\r' && eol + 1 < end && eol[1] == '\n') ? 2 : 1;
         p = eol;
     }
-    SortUnique(lines);
+    TFoldedSort::SortUnique(lines);
 
-    std::vector<std::string> entries;
-    entries.reserve(lines.size());
-    for (std::string_view line : lines)
-        entries.emplace_back(line);
-    ReplaceWith(std::move(entries));
+    // The old entries go before the new ones are made, so a reload never holds both lists.
+    if (FObserver)
+        FObserver->ListAboutToReset();
+    std::vector<std::string>().swap(FEntries);
+    FEntries.reserve(lines.size());
+    for (const TFoldedKey& line : lines)
+        FEntries.emplace_back(line.View());
+    if (FObserver)
+        FObserver->ListReset();
 }
 
 std::string TGroupList::SaveToText() const {

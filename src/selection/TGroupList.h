@@ -72,8 +72,6 @@ public:
 
     // <0, 0, >0 as `a` sorts before, equal to or after `b` without regard to ASCII case.
     static int CompareText(std::string_view a, std::string_view b);
-    // Stable sort plus unique over views; the views must outlive nothing but the call.
-    static void SortUnique(std::vector<std::string_view>& names);
 
 private:
     void ReplaceWith(std::vector<std::string> sortedUnique);

@@ -95,12 +95,25 @@ private slots:
 
     // The list orders names exactly as `LC_ALL=C sort -f -u` does, keeping the first of equal
     // names just as sort's -u keeps the first of an equal run.
+    void agreesWithSortFoldUnique_data() {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("maxLength");
+        QTest::newRow("short names, many repeats") << QString() << 4000 << 6;
+        QTest::newRow("long shared prefixes") << QStringLiteral("Comp.Lang.") << 20000 << 12;
+        QTest::newRow("a few names") << QStringLiteral("alt.") << 30 << 3;
+    }
     void agreesWithSortFoldUnique() {
+        QFETCH(QString, prefix);
+        QFETCH(int, count);
+        QFETCH(int, maxLength);
         QRandomGenerator random(20240501);
         const char alphabet[] = "abcXYZ._-+019";
         std::string text;
-        for (int i = 0; i < 4000; ++i) {
-            const int length = 1 + random.bounded(6);
+        for (int i = 0; i < count; ++i) {
+            if (random.bounded(2))
+                text += prefix.toStdString();
+            const int length = 1 + random.bounded(maxLength);
             for (int k = 0; k < length; ++k)
                 text += alphabet[random.bounded(int(sizeof alphabet) - 1)];
             text += '\n';

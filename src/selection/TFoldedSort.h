@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+// One name to be sorted: its bytes and its position in the caller's input.
+struct TFoldedKey {
+    const char* data = nullptr;
+    uint32_t size = 0;
+    uint32_t index = 0;
+
+    std::string_view View() const { return {data, size}; }
+};
+
+// Sorts names the way a newsgroup list orders them (bytes compared unsigned after folding a-z
+// onto A-Z) and removes repeats, keeping the first of each run of equal names.
+//
+// A whole list is sorted at once when a list file is loaded or the server's list arrives, often
+// a million names sharing long prefixes ("comp.lang."); a stable MSD radix sort over the folded
+// bytes looks at each distinguishing byte about once instead of comparing prefixes again and
+// again as a comparison sort does.
+class TFoldedSort {
+public:
+    static void SortUnique(std::vector<TFoldedKey>& keys);
+};
