@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QTest>
 
+#include <memory>
+
 using Lines = std::vector<std::string>;
 
 static const char* const Greeting = "200 news.example ready\r\n";
@@ -64,6 +66,7 @@ private slots:
     void commandWhileMultiLineReplyArrives();
     void listStartsWithoutStaleLines();
     void quitWithAndWithoutConnection();
+    void pendingStateChangesDieWithTheClient();
     void commandsNeedAConnection();
     void refusedConnectionIsPublished();
     void debugLogEntries();
@@ -501,6 +504,17 @@ void tst_TIpNntpClient::quitWithAndWithoutConnection() {
     QTRY_VERIFY(!client.IsActive());
     QCOMPARE(client.Handle(), -1);
     QVERIFY(!client.Connected());
+}
+
+void tst_TIpNntpClient::pendingStateChangesDieWithTheClient() {
+    int told = 0;
+    auto client = std::make_unique<TIpNntpClient>();
+    client->OnStateChange = [&](TIpCustomNntpClient*, TIpNntpStates) { ++told; };
+    client->Quit(); // two notifications queued
+    client.reset();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(told, 0);
 }
 
 void tst_TIpNntpClient::commandsNeedAConnection() {
