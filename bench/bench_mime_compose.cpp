@@ -29,7 +29,9 @@ template <typename F> double Time(F&& run) {
     return Seconds(start);
 }
 
-double MBps(double seconds) { return double(FileSize) / 1e6 / seconds; }
+double MBps(double seconds) {
+    return double(FileSize) / 1e6 / seconds;
+}
 
 long PeakKiB() {
     rusage usage{};
@@ -39,7 +41,9 @@ long PeakKiB() {
 } // namespace
 
 int main() {
-    char dir[] = "/tmp/heraldix-bench-XXXXXX";
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : P_tmpdir) + "/heraldix-bench-XXXXXX";
+    char* dir = pattern.data();
     if (!mkdtemp(dir)) {
         std::perror("mkdtemp");
         return 1;
