@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QFontDatabase>
 #include <QMenu>
 #include <QMimeData>
@@ -56,13 +55,7 @@ void TBodyEditor::SetLines(const QStringList& lines) {
 }
 
 void TBodyEditor::LoadFromFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFileError::Make("Cannot open file", path, file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EFileError::Make("Cannot read file", path, file.errorString());
-
+    const QByteArray bytes = TWholeFile::Read(path);
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8.decode(bytes);
     if (utf8.hasError())

@@ -2,7 +2,6 @@
 
 #include "selection/TFoldedSort.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <algorithm>
 #include <array>
@@ -208,12 +207,7 @@ std::string TGroupList::SaveToText() const {
 }
 
 void TGroupList::LoadFromFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFileError::Make("Cannot open file", path, file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EFileError::Make("Cannot read file", path, file.errorString());
+    const QByteArray bytes = TWholeFile::Read(path);
     LoadFromText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
