@@ -32,7 +32,15 @@ TIpDataSocket::TIpDataSocket(TIpSockControl& owner, const TIpSocksServerInfo* pr
                              const TIpDataInits* settings, const sockaddr_in& bindAddress,
                              int existingHandle)
     : TIpBaseSocket(owner, proxy, (settings ? *settings : defaultSettings).SocketOptions,
-                    bindAddress, existingHandle) {
+                    bindAddress, existingHandle),
+      FTelnetLayer(
+          [this](const std::string& bytes) {
+              QueueSend(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr, false, true,
+                        true);
+          },
+          [this](uint8_t command, uint8_t option, bool sent) {
+              LogTelnet(command, option, sent);
+          }) {
     const TIpDataInits& inits = settings ? *settings : defaultSettings;
     FixedLineLength = inits.FixedLineLength;
     IdleTimeout = inits.IdleTimeout;
@@ -105,6 +113,7 @@ void TIpDataSocket::HandleReadable() {
 
 void TIpDataSocket::ReadAndDeliverAll(bool evenWhenNotConnected) {
     while (ReadChunk(evenWhenNotConnected) != 0) {
+        ReportProxyOutcome();
         while (ScanBuffer()) {
         }
         // A chunk shorter than the room offered means the system had no more for now; readiness
@@ -165,6 +174,8 @@ uint32_t TIpDataSocket::ReadChunk(bool evenWhenNotConnected) {
         count = 0;
     if (count > 0 && LogOptions.Contains(TIpLogOptions::loHighData))
         LogData(TIpDebugEntry::ReadData, data, count);
+    if (count > 0 && !FListeners.empty())
+        PostToListeners(data, count);
 
     FStatistics.DataReceived += count;
     FStatistics.DataReceived2 += count;
@@ -307,7 +318,7 @@ uint32_t TIpDataSocket::QueueSend(const char* data, uint32_t length, std::istrea
     SendItem* added = item.get();
     FSendQueue.push_back(std::move(item));
 
-    if (FSendQueue.size() == 1 && FCanWrite) {
+    if (FSendQueue.size() == 1 && FCanWrite && !HeldByProxy(*added)) {
         while (FCanWrite) {
             if (WriteHeadItem()) {
                 if (added->CloseAfter) {
@@ -375,12 +386,15 @@ void TIpDataSocket::HandleWritable() {
 }
 
 bool TIpDataSocket::DrainStep() {
-    if (!FHandleOpen || FSendQueue.empty() || !FConnected || !FCanWrite)
+    if (!FHandleOpen || FSendQueue.empty() || !FConnected || !FCanWrite ||
+        HeldByProxy(*FSendQueue.front()))
         return false;
     if (!WriteHeadItem())
         return true;
     SendItem* done = FSendQueue.front().get();
-    FOwner.NotifyItemSent(FHandle, done->Number, static_cast<uint32_t>(FSendQueue.size() - 1));
+    // The owner never asked for the proxy's requests, so it is not told of them.
+    if (!done->ProxyRequest)
+        FOwner.NotifyItemSent(FHandle, done->Number, static_cast<uint32_t>(FSendQueue.size() - 1));
     // The handler may have closed the connection, which empties the queue.
     if (FSendQueue.empty() || FSendQueue.front().get() != done)
         return true;

@@ -3,6 +3,11 @@
 #include "mime/TIpLineTerminator.h"
 #include "net/TIpBaseSocket.h"
 #include "net/TIpDataInits.h"
+#include "net/TIpSocksNegotiation.h"
+#include "net/TIpTelnetLayer.h"
+#include "net/TIpWindowMessage.h"
+
+#include <QPointer>
 
 #include <cstdint>
 #include <deque>
@@ -18,6 +23,11 @@
 // States: created (handle open, not connected) -> connecting (ConnectTo) -> [proxy negotiating]
 // -> connected (HandleConnected reported stConnect) -> closing (Shutdown) -> closed (no handle;
 // the owner frees the object). A failed connect returns to the created state.
+//
+// With a proxy the TCP connect reaches the proxy; the tunnel's negotiation (TIpSocksNegotiation)
+// runs in proxy states 2 to 4 and stConnect is reported only once it is up (state 5). Items the
+// owner queues meanwhile wait behind the proxy's requests. With soTelnet, data goes out with 255
+// doubled and received bytes pass through the Telnet layer (TIpTelnetLayer) before line cutting.
 //
 // Receive buffer (8192 bytes):
 //
@@ -61,6 +71,19 @@ public:
 
     // Sends the Telnet window-size subnegotiation again (after the terminal's size changed).
     virtual void SendWindowSize();
+    // Asks, through the owner's event loop, for the window size to be sent again.
+    void TerminalResized();
+    // The terminal the Telnet layer reports on; not owned, none by default.
+    void SetTerminal(TIpTerminal* terminal);
+    TIpTerminal* Terminal() const;
+    // The Telnet option sets (allowed and enabled, local and remote).
+    TIpTelnetLayer& Telnet() { return FTelnetLayer; }
+
+    // Each listener is posted a copy of every chunk of data received, as a ReceivedChunk message
+    // (WParam the handle, Text the bytes). A listener that is destroyed drops out by itself.
+    static constexpr uint32_t ReceivedChunk = TIpWm::User + 1;
+    void AddListener(QObject* window);
+    void RemoveListener(QObject* window);
 
     TIpSockStatRec GetStatistics() const;
     // True once a receive call has seen the peer's end of the stream.
@@ -105,6 +128,8 @@ private:
         std::string Buffer;
         uint32_t Written = 0;
         uint32_t DataLength = 0;
+        // A request of the proxy negotiation; it goes ahead of the owner's items.
+        bool ProxyRequest = false;
     };
 
     uint32_t ReadChunk(bool evenWhenNotConnected);
@@ -119,6 +144,13 @@ private:
     void UpdateWriteInterest();
     void ReadAndDeliverAll(bool evenWhenNotConnected);
     void LogData(int32_t entryType, const char* data, uint32_t length);
+    void LogTelnet(uint8_t command, uint8_t option, bool sent);
+    // Owner items wait while the proxy is still being negotiated.
+    bool HeldByProxy(const SendItem& item) const;
+    void QueueProxyRequest(const std::string& request);
+    // The proxy's verdict, reported once the chunk that carried it is in the buffer.
+    void ReportProxyOutcome();
+    void PostToListeners(const char* data, uint32_t length);
 
     uint32_t FIdleCounter = 0;
     char FBuffer[ReceiveBufferCapacity] = {};
@@ -127,7 +159,11 @@ private:
     std::deque<std::unique_ptr<SendItem>> FSendQueue;
     TIpSockStatRec FStatistics;
     bool FActivity = false;
-    std::vector<char> FTelnetCarry;
+    TIpTelnetLayer FTelnetLayer;
+    std::unique_ptr<TIpSocksNegotiation> FSocks;
+    bool FProxyEstablished = false;
+    int32_t FProxyRefusal = -1;
+    std::vector<QPointer<QObject>> FListeners;
     uint32_t FItemCounter = 0;
     bool FCanWrite = false;
     bool FPeerClosed = false;

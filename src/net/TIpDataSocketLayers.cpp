@@ -1,20 +1,145 @@
 #include "net/TIpDataSocket.h"
 
 #include "net/EIpWinSockError.h"
+#include "net/TIpSockControl.h"
+#include "net/TIpWinSockAccess.h"
 
-// The proxy and Telnet layers of the data socket. The client's sockets run with neither: no
-// proxy Address and no soTelnet, so none of these is reached on its road.
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+
+// The proxy and Telnet layers of the data socket, and the copies of received data for listeners.
+// The client's sockets run with none of them: no proxy Address, no soTelnet, no listeners.
+
+// The host part of a destination text such as "news.example:119" or "nntp://news.example/".
+static std::string HostOfText(const std::string& text) {
+    size_t start = text.find("://");
+    start = start == std::string::npos ? 0 : start + 3;
+    const size_t end = text.find_first_of(":/", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
 
 void TIpDataSocket::SendProxyRequest() {
-    throw EIpProgrammerError("SOCKS proxy negotiation is not available");
+    FSocks = std::make_unique<TIpSocksNegotiation>(FProxy);
+    FProxyEstablished = false;
+    FProxyRefusal = -1;
+    QueueProxyRequest(FSocks->Start(FRemoteAddress, HostOfText(FHostText)));
 }
 
-uint32_t TIpDataSocket::HandleProxyReply(char*, uint32_t count) {
-    return count;
+uint32_t TIpDataSocket::HandleProxyReply(char* data, uint32_t count) {
+    if (!FSocks) // nothing was asked of the proxy yet, so nothing it sends is data
+        return 0;
+    uint32_t offset = 0;
+    while (offset < count && FProxyState >= 2 && FProxyState <= 4) {
+        uint32_t used = 0;
+        const TIpSocksOutcome outcome =
+            FSocks->Feed(data + offset, count - offset, used, FProxyState);
+        offset += used;
+        switch (outcome.Step) {
+        case TIpSocksStep::ssWaiting:
+        case TIpSocksStep::ssIgnored:
+            break;
+        case TIpSocksStep::ssSend:
+            QueueProxyRequest(outcome.Request);
+            break;
+        case TIpSocksStep::ssRefused:
+            FProxyRefusal = outcome.Code;
+            break;
+        case TIpSocksStep::ssEstablished:
+            FProxyEstablished = true;
+            break;
+        }
+        if (used == 0)
+            break;
+    }
+    const uint32_t remaining = count - offset;
+    std::memmove(data, data + offset, remaining);
+    return remaining;
 }
 
-uint32_t TIpDataSocket::TelnetReceiveFilter(char*, uint32_t count) {
-    return count;
+void TIpDataSocket::ReportProxyOutcome() {
+    if (FProxyRefusal >= 0) {
+        const int32_t code = FProxyRefusal;
+        FProxyRefusal = -1;
+        char text[64] = {};
+        std::snprintf(text, sizeof text, "SOCKS request refused - %d", code);
+        FOwner.NotifyError(FHandle, code, text);
+    }
+    if (FProxyEstablished) {
+        FProxyEstablished = false;
+        TIpWinSockAccess::Instance().GetSockName(FHandle, FLocalAddress);
+        // Owner items held back during the negotiation go out on the next write readiness.
+        if (!FSendQueue.empty())
+            FCanWrite = false;
+        UpdateWriteInterest();
+        FOwner.NotifyStatus(FHandle, TIpStatusType::stConnect, ConnectionRecord());
+    }
 }
 
-void TIpDataSocket::SendWindowSize() {}
+bool TIpDataSocket::HeldByProxy(const SendItem& item) const {
+    return FProxyState >= 1 && FProxyState <= 4 && !item.ProxyRequest;
+}
+
+void TIpDataSocket::QueueProxyRequest(const std::string& request) {
+    auto item = std::make_unique<SendItem>();
+    item->Internal = true;
+    item->ProxyRequest = true;
+    item->Buffer = request;
+    item->DataLength = static_cast<uint32_t>(request.size());
+    item->Number = ++FItemCounter;
+    SendItem* added = item.get();
+    FSendQueue.push_front(std::move(item));
+    while (FCanWrite && FSendQueue.front().get() == added) {
+        if (WriteHeadItem())
+            FSendQueue.pop_front();
+    }
+    UpdateWriteInterest();
+}
+
+uint32_t TIpDataSocket::TelnetReceiveFilter(char* data, uint32_t count) {
+    return FTelnetLayer.Filter(data, count);
+}
+
+void TIpDataSocket::LogTelnet(uint8_t command, uint8_t option, bool sent) {
+    if (LogOptions.Contains(TIpLogOptions::loTelnet))
+        FOwner.DebugLog().AddEntry(nullptr, FHandle, TIpDebugEntry::Telnet, sent ? 2u : 1u,
+                                   uint32_t{command} << 8 | option);
+}
+
+void TIpDataSocket::SendWindowSize() {
+    std::scoped_lock lock(FLock);
+    if (FTelnet && FHandleOpen)
+        FTelnetLayer.SendWindowSize();
+}
+
+void TIpDataSocket::TerminalResized() {
+    FOwner.PostMessage(TIpWm::WindowSize, FHandle);
+}
+
+void TIpDataSocket::SetTerminal(TIpTerminal* terminal) {
+    std::scoped_lock lock(FLock);
+    FTelnetLayer.Terminal = terminal;
+}
+
+TIpTerminal* TIpDataSocket::Terminal() const {
+    std::scoped_lock lock(FLock);
+    return FTelnetLayer.Terminal;
+}
+
+void TIpDataSocket::AddListener(QObject* window) {
+    std::scoped_lock lock(FLock);
+    FListeners.emplace_back(window);
+}
+
+void TIpDataSocket::RemoveListener(QObject* window) {
+    std::scoped_lock lock(FLock);
+    std::erase_if(FListeners, [window](const QPointer<QObject>& p) { return p == window; });
+}
+
+void TIpDataSocket::PostToListeners(const char* data, uint32_t length) {
+    std::erase_if(FListeners, [](const QPointer<QObject>& p) { return p.isNull(); });
+    for (const QPointer<QObject>& window : FListeners)
+        QCoreApplication::postEvent(window.data(), new TIpWindowMessage(ReceivedChunk, FHandle, 0,
+                                                                        std::string(data, length)));
+}
