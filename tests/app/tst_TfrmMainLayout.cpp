@@ -2,6 +2,7 @@
 // controls on top of each other. With HERALDIX_SCREENSHOT_DIR set, each page is also saved as a
 // PNG there (the README's screenshots are made this way).
 #include "app/TfrmMain.h"
+#include "banner/TLinkBanner.h"
 #include "selection/TBodyEditor.h"
 #include "selection/trcvListbox.h"
 
@@ -44,6 +45,7 @@ private slots:
         QFETCH(int, page);
         QTemporaryDir dir;
         TfrmMain window(dir.path());
+        window.SetBanner(TLinkBanner::CreateLinkBanner1(&window));
         window.trcvNewsgroups->Items().Assign(
             {"alt.test", "comp.lang.c", "comp.lang.c++", "misc.test", "rec.arts.books"});
         window.trcvToPost->Items().Assign({"alt.test", "misc.test"});

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "app/TComponentState.h"
+#include "app/TFormState.h"
+#include "app/TIniFileStore.h"
+
+#include <QObject>
+
+class TfrmMain;
+
+// The main window's settings file "frmsv.INI" in the program's directory: the user's stored
+// fields and the message body, then the window's placement. Restore runs once, right after the
+// window has been built and has loaded its list files; Save runs once, when the window closes and
+// before the list files are written (or when this object goes away without a close). A save only
+// happens in a run whose restore has run, so a window that never read the file never overwrites
+// it. A failed write is shown to the user; the window still closes and its lists are still written.
+// Not a child of the window: its owner must destroy it before the window.
+class TMainSettings : public QObject {
+    Q_OBJECT
+public:
+    explicit TMainSettings(TfrmMain& form);
+    ~TMainSettings() override;
+
+    void Restore();
+    void Save();
+
+    const TIniFileStore& Store() const { return FIniStore; }
+
+private:
+    TIniFileStore FIniStore;
+    TComponentState FComponentState;
+    TFormState FFormState;
+    bool FRestored = false;
+    bool FSaved = false;
+};

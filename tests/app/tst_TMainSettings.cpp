@@ -1,0 +1,140 @@
+#include "app/TMainSettings.h"
+#include "app/TfrmMain.h"
+#include "selection/TBodyEditor.h"
+#include "selection/TScriptedPrompts.h"
+#include "selection/trcvListbox.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+
+// The settings file as the main window uses it: read right after the window is built, written
+// when it closes and before the list files, in the window's own directory.
+class tst_TMainSettings : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir* FDir = nullptr;
+    TScriptedPrompts* FPrompts = nullptr;
+
+    QString Path(const QString& name) const { return FDir->filePath(name); }
+
+    QByteArray Read(const QString& name) const {
+        QFile file(Path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private slots:
+    void init() {
+        FDir = new QTemporaryDir;
+        auto prompts = std::make_unique<TScriptedPrompts>();
+        FPrompts = prompts.get();
+        TPrompts::Install(std::move(prompts));
+    }
+    void cleanup() {
+        TPrompts::Install(nullptr);
+        FPrompts = nullptr;
+        delete FDir;
+    }
+
+    void fieldsSurviveARestart() {
+        {
+            TfrmMain window(FDir->path());
+            TMainSettings settings(window);
+            settings.Restore();
+            window.eName->setText(QStringLiteral("  Ann Example  "));
+            window.eAddress->setText(QStringLiteral("ann@example.org"));
+            window.eSubject->setText(QStringLiteral("Hello"));
+            window.eHost->setText(QStringLiteral("news.example.org:1119"));
+            window.eUserName->setText(QStringLiteral("ann"));
+            window.ePassword->setText(QStringLiteral("secret"));
+            window.seTimeout->setValue(-5);
+            window.cbLogon->setChecked(true);
+            window.dcMsgBody->SetLines({QStringLiteral("first"), QString(), QStringLiteral("third")});
+            window.trcvToPost->Items().Add("misc.test");
+            window.close();
+        }
+        const QByteArray ini = Read(QStringLiteral("frmsv.INI"));
+        QVERIFY2(ini.contains("[TfrmMain]"), ini.constData());
+        QVERIFY(ini.contains("eName.Text=Ann Example"));
+        QVERIFY(ini.contains("cbLogon.Checked=True"));
+        QVERIFY(ini.contains("[TfrmMain.dcMsgBody.Lines]"));
+        QVERIFY(ini.contains("Count=3"));
+        QVERIFY(ini.contains("ShowCmd="));
+        QCOMPARE(Read(QStringLiteral("selgrps.txt")), QByteArray("misc.test\r\n"));
+        // Owner-only: the file holds the password.
+        QCOMPARE(QFile::permissions(Path(QStringLiteral("frmsv.INI"))) &
+                     (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                 QFile::Permissions());
+
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window);
+        settings.Restore();
+        QCOMPARE(window.eName->text(), QStringLiteral("Ann Example"));
+        QCOMPARE(window.eAddress->text(), QStringLiteral("ann@example.org"));
+        QCOMPARE(window.eSubject->text(), QStringLiteral("Hello"));
+        QCOMPARE(window.eHost->text(), QStringLiteral("news.example.org:1119"));
+        QCOMPARE(window.eUserName->text(), QStringLiteral("ann"));
+        QCOMPARE(window.ePassword->text(), QStringLiteral("secret"));
+        QCOMPARE(window.seTimeout->value(), -5);
+        QVERIFY(window.cbLogon->isChecked());
+        QCOMPARE(window.dcMsgBody->Lines(),
+                 QStringList({QStringLiteral("first"), QString(), QStringLiteral("third")}));
+        QCOMPARE(window.eNewsreader->text(), QStringLiteral("Heraldix"));
+        QVERIFY(FPrompts->Messages().isEmpty());
+    }
+
+    // Saving happens once: on the close, not again when the settings object goes.
+    void closeSavesOnceBeforeTheListFiles() {
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window);
+        settings.Restore();
+        QStringList order;
+        connect(&window, &TfrmMain::FormClosing, [&] {
+            order << (QFile::exists(Path(QStringLiteral("newsgrps.txt"))) ? "lists first"
+                                                                            : "settings first");
+        });
+        window.close();
+        QCOMPARE(order, QStringList{QStringLiteral("settings first")});
+        QVERIFY(QFile::exists(Path(QStringLiteral("frmsv.INI"))));
+        QVERIFY(QFile::remove(Path(QStringLiteral("frmsv.INI"))));
+        settings.Save();
+        QVERIFY(!QFile::exists(Path(QStringLiteral("frmsv.INI"))));
+    }
+
+    // A window that never read its settings never overwrites them.
+    void noSaveWithoutRestore() {
+        {
+            TfrmMain window(FDir->path());
+            TMainSettings settings(window);
+            window.eName->setText(QStringLiteral("never stored"));
+            window.close();
+        }
+        QVERIFY(!QFile::exists(Path(QStringLiteral("frmsv.INI"))));
+    }
+
+    // A settings file that cannot be written (here a directory stands in its place, which stops
+    // root as well) is reported; the window still closes and the list files are still written.
+    void failedWriteIsShownAndTheListsAreStillWritten() {
+        QVERIFY(QDir(FDir->path()).mkdir(QStringLiteral("frmsv.INI")));
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window);
+        settings.Restore();
+        window.trcvNewsgroups->Items().Add("alt.test");
+        window.eName->setText(QStringLiteral("changed"));
+        window.show();
+        window.close();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(FPrompts->Messages().size(), 1);
+        QCOMPARE(FPrompts->Messages().first(),
+                 QStringLiteral("Unable to write to ") + Path(QStringLiteral("frmsv.INI")));
+        QCOMPARE(Read(QStringLiteral("newsgrps.txt")), QByteArray("alt.test\r\n"));
+    }
+};
+
+QTEST_MAIN(tst_TMainSettings)
+#include "tst_TMainSettings.moc"
