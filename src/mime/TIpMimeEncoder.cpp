@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <limits>
 #include <memory>
 #include <optional>
@@ -46,6 +49,8 @@ public:
         return FAborted;
     }
     bool Aborted() const { return FAborted; }
+    // The first position at which Step does anything; below it Step is a no-op.
+    int64_t Next() const { return FNext; }
 
 private:
     int Percent(int64_t position) const {
@@ -104,6 +109,29 @@ public:
         FTarget.WriteLine(chars, static_cast<int64_t>(count));
     }
     void Line(const std::string& text) { Line(text.data(), text.size()); }
+
+    bool Bulk() const { return FBulk; }
+    size_t Width() const { return FWidth; }
+    // Characters still fitting into the current line (a full line counts as an empty next one).
+    size_t Room() const { return FLineLength == FWidth ? FWidth : FWidth - FLineLength; }
+
+    // With CR LF lines and the current line empty or full: appends count whole lines, each
+    // filled in place by fill(out) with exactly Width() characters.
+    template <typename Fill> void AddWholeLines(size_t count, Fill&& fill) {
+        for (; count > 0; --count) {
+            Reserve(FWidth + 2);
+            char* out = FOut.get() + FOutLength;
+            if (FLineLength == FWidth) {
+                out[0] = '\r';
+                out[1] = '\n';
+                out += 2;
+                FOutLength += 2;
+            }
+            fill(out);
+            FOutLength += FWidth;
+            FLineLength = FWidth;
+        }
+    }
 
     // Ends the pending characters as the last line and writes everything to the target.
     void Finish() {
@@ -169,7 +197,7 @@ struct TPairTable {
     }
 };
 
-// Encodes count bytes (count <= 45) into characters; returns how many were produced.
+// Encodes count bytes (count <= 57) into characters; returns how many were produced.
 size_t SixBitGroups(const uint8_t* in, size_t count, char pad, const char* alphabet,
                     const TPairTable& table, char* out) {
     char* o = out;
@@ -197,6 +225,60 @@ size_t SixBitGroups(const uint8_t* in, size_t count, char pad, const char* alpha
     }
     return static_cast<size_t>(o - out);
 }
+
+constexpr size_t LineBytes = SixBitLine / 4 * 3; // source bytes of one full line: 57
+
+// One full line (57 bytes into 76 characters) with the pair table.
+void SixBitLineScalar(const uint8_t* in, const TPairTable& table, char* out) {
+    SixBitGroups(in, LineBytes, 0, nullptr, table, out);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define HERALDIX_SIXBIT_SSSE3 1
+// One full line of the base64 alphabet, 12 bytes into 16 characters per step: the bytes of each
+// group are spread so that every 32-bit lane holds one group, the four 6-bit values are moved
+// into the low bits of their own byte by two multiplies, and each value is turned into its
+// character by adding the offset of its range of the alphabet ("A".."Z", "a".."z", "0".."9",
+// "+", "/"), looked up by a byte shuffle. Four steps cover 48 bytes, all read inside the line;
+// the last 9 bytes take the table.
+__attribute__((target("ssse3"))) void Base64LineSsse3(const uint8_t* in, const TPairTable& table,
+                                                      char* out) {
+    const __m128i spread = _mm_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1);
+    const __m128i highMask = _mm_set1_epi32(0x0fc0fc00);
+    const __m128i highShift = _mm_set1_epi32(0x04000040);
+    const __m128i lowMask = _mm_set1_epi32(0x003f03f0);
+    const __m128i lowShift = _mm_set1_epi32(0x01000010);
+    const __m128i offsets =
+        _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                      '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+    for (int step = 0; step < 4; ++step) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12 * step));
+        v = _mm_shuffle_epi8(v, spread);
+        const __m128i high = _mm_mulhi_epu16(_mm_and_si128(v, highMask), highShift);
+        const __m128i low = _mm_mullo_epi16(_mm_and_si128(v, lowMask), lowShift);
+        const __m128i values = _mm_or_si128(high, low);
+        // 52..63 become 1..12, 26..51 become 0, 0..25 become 13: the index of the range.
+        __m128i range = _mm_subs_epu8(values, _mm_set1_epi8(51));
+        range = _mm_or_si128(
+            range, _mm_and_si128(_mm_cmpgt_epi8(_mm_set1_epi8(26), values), _mm_set1_epi8(13)));
+        const __m128i chars = _mm_add_epi8(values, _mm_shuffle_epi8(offsets, range));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * step), chars);
+    }
+    SixBitGroups(in + 48, LineBytes - 48, 0, nullptr, table, out + 64);
+}
+#endif
+
+using TSixBitLine = void (*)(const uint8_t*, const TPairTable&, char*);
+
+TSixBitLine LineEncoderFor(const char* alphabet) {
+#ifdef HERALDIX_SIXBIT_SSSE3
+    if (alphabet == TIpMimeEncoder::Base64Alphabet && __builtin_cpu_supports("ssse3"))
+        return Base64LineSsse3;
+#else
+    (void)alphabet;
+#endif
+    return SixBitLineScalar;
+}
 } // namespace
 
 bool TIpMimeEncoder::EncodeSixBit(TIpStream& source, char delimiter, char pad,
@@ -213,25 +295,58 @@ bool TIpMimeEncoder::EncodeSixBit(TIpStream& source, char delimiter, char pad,
         pairs = &binHexPairs;
     else if (alphabet != Base64Alphabet)
         pairs = &ownPairs.emplace(alphabet);
+    const TSixBitLine encodeLine = LineEncoderFor(alphabet);
     if (delimiter)
         writer.Add(delimiter);
-    // The source is read in large chunks and encoded in 45-byte blocks; a block short of 45
-    // bytes is the last one.
-    constexpr int64_t Chunk = SixBitBlock * 1456;
+
+    // Encodes count bytes; count is a multiple of 3 except for the very last bytes. Where the
+    // output is at a line start, whole lines are encoded in place; otherwise groups go through
+    // a small buffer, as many as complete the current line when they fit it exactly.
+    char encoded[LineBytes / 3 * 4 + 4];
+    const auto encode = [&](const uint8_t* in, size_t count) {
+        while (count > 0) {
+            const size_t room = writer.Room();
+            if (writer.Bulk() && room == writer.Width() && count >= LineBytes) {
+                const size_t lines = count / LineBytes;
+                writer.AddWholeLines(lines, [&](char* out) {
+                    encodeLine(in, *pairs, out);
+                    in += LineBytes;
+                });
+                count -= lines * LineBytes;
+                continue;
+            }
+            const size_t take = std::min(count, room % 4 == 0 ? room / 4 * 3 : size_t(45));
+            writer.Add(encoded, SixBitGroups(in, take, pad, alphabet, *pairs, encoded));
+            in += take;
+            count -= take;
+        }
+    };
+
+    // The source is read in large chunks and consumed in 45-byte blocks; a block short of 45
+    // bytes is the last one. Progress is told after a block, and only the blocks at which the
+    // gate reports need a stop: everything between is encoded in one run.
+    constexpr int64_t Chunk = SixBitBlock * LineBytes * 26;
     std::vector<uint8_t> chunk(static_cast<size_t>(Chunk));
-    char encoded[SixBitBlock / 3 * 4 + 4];
     int64_t position = 0;
     bool more = true;
     while (more) {
         const int64_t n = source.Read(chunk.data(), Chunk);
         if (n <= 0)
             break;
-        for (int64_t offset = 0; offset < n; offset += SixBitBlock) {
-            const int64_t block = std::min(SixBitBlock, n - offset);
-            writer.Add(encoded, SixBitGroups(chunk.data() + offset, static_cast<size_t>(block), pad,
-                                             alphabet, *pairs, encoded));
-            position += block;
-            if (gate.Step(position) || block < SixBitBlock) {
+        const int64_t chunkStart = position;
+        int64_t offset = 0;
+        while (offset < n) {
+            int64_t end = n;
+            const int64_t due = gate.Next() - chunkStart;
+            if (due < n) {
+                // The first block end at or after the position due (past this run's start).
+                const int64_t at = std::max(due, offset + 1);
+                end = std::min(n, (at + SixBitBlock - 1) / SixBitBlock * SixBitBlock);
+            }
+            encode(chunk.data() + offset, static_cast<size_t>(end - offset));
+            offset = end;
+            position = chunkStart + end;
+            if (gate.Step(position) || end % SixBitBlock != 0) {
                 more = false;
                 break;
             }
