@@ -4,11 +4,47 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 constexpr char CR = '\r';
 constexpr char LF = '\n';
 const char* const InvalidTerminator = "Invalid line terminator";
+
+// The offset of the first LF in [from, to) without a CR right before it, or to when there is
+// none. afterCR tells whether the byte before from counts as a CR.
+int64_t FindLoneLF(const char* data, int64_t from, int64_t to, bool afterCR) {
+    int64_t i = from;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: the LFs whose preceding byte (within the block, or carried over
+    // from the last byte of the block before) is not a CR.
+    const __m128i lfs = _mm_set1_epi8(LF);
+    const __m128i crs = _mm_set1_epi8(CR);
+    unsigned carry = afterCR ? 1 : 0;
+    for (; i + 16 <= to; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const auto lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lfs)));
+        const auto cr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, crs)));
+        const unsigned lone = lf & ~((cr << 1) | carry);
+        if (lone)
+            return i + __builtin_ctz(lone);
+        carry = cr >> 15;
+    }
+#endif
+    while (i < to) {
+        const auto* lf = static_cast<const char*>(std::memchr(data + i, LF, size_t(to - i)));
+        if (!lf)
+            return to;
+        const int64_t j = lf - data;
+        if (j == from ? !afterCR : data[j - 1] != CR)
+            return j;
+        i = j + 1;
+    }
+    return to;
+}
 } // namespace
 
 TIpAnsiTextStream::TIpAnsiTextStream() {
@@ -119,6 +155,46 @@ void TIpAnsiTextStream::CopyLinesGeneric(TIpStream& source,
     }
 }
 
+bool TIpAnsiTextStream::CopyLinesFromMemory(TIpStream& source) {
+    auto* buffered = dynamic_cast<TIpBufferedStream*>(&source);
+    if (buffered)
+        buffered->Flush();
+    TIpStream* under = buffered ? buffered->Stream() : &source;
+    // Only a plain memory stream is read directly: a derived one may read differently. Writing
+    // here may move this stream's own memory, so a copy onto itself takes the long way.
+    if (!under || typeid(*under) != typeid(TIpMemoryStream) || under == Stream() || &source == this)
+        return false;
+    auto* memory = static_cast<TIpMemoryStream*>(under);
+    const char* data = memory->Memory();
+    const int64_t begin = source.Position();
+    const int64_t end = std::min(source.Size(), memory->Size());
+    if (begin >= end)
+        return true;
+    // Lines that end in CR LF already are the bulk of a body: they go over as they are, in
+    // pieces small enough to stay in the cache between the scan and the copy. Only a lone LF
+    // is replaced, and an unterminated last line ended.
+    static const char crlf[2] = {CR, LF};
+    constexpr int64_t Piece = 64 * 1024;
+    bool afterCR = false; // a line starts at begin, whatever byte lies before it
+    for (int64_t i = begin; i < end;) {
+        const int64_t to = std::min(end, i + Piece);
+        const int64_t lone = FindLoneLF(data, i, to, afterCR);
+        WriteBytes(data + i, lone - i);
+        if (lone < to) {
+            WriteBytes(crlf, 2);
+            i = lone + 1;
+            afterCR = false;
+        } else {
+            afterCR = data[to - 1] == CR;
+            i = to;
+        }
+    }
+    if (data[end - 1] != LF)
+        WriteBytes(crlf, 2);
+    source.Seek(end, soFromBeginning);
+    return true;
+}
+
 void TIpAnsiTextStream::CopyLinesFrom(TIpStream& source,
                                       const std::function<bool(int64_t)>& afterLine) {
     if (!Stream())
@@ -127,6 +203,8 @@ void TIpAnsiTextStream::CopyLinesFrom(TIpStream& source,
         CopyLinesGeneric(source, afterLine);
         return;
     }
+    if (!afterLine && CopyLinesFromMemory(source))
+        return;
     static const char crlf[2] = {CR, LF};
     constexpr int64_t ChunkSize = 64 * 1024;
     std::vector<char> chunk(ChunkSize);

@@ -47,6 +47,8 @@ public:
 
 private:
     void CopyLinesGeneric(TIpStream& source, const std::function<bool(int64_t)>& afterLine);
+    // The copy from bytes already in memory; false when source keeps no memory to read.
+    bool CopyLinesFromMemory(TIpStream& source);
 
     bool FSettingsMade = false;
     std::vector<char> FFixedLine;

@@ -45,6 +45,13 @@ public:
         return ReadCharSlow(c);
     }
 
+    // Writes the loaded block back to the underlying stream when it holds unwritten bytes, so
+    // that the underlying stream shows everything written so far.
+    void Flush() {
+        if (FStream && FDirty)
+            FlushBuffer();
+    }
+
     // Attaches a stream the caller keeps owning; flushes the old one first.
     void AssignStream(TIpStream* stream);
     // Attaches a stream this object owns from now on (released by FreeStream or destruction).

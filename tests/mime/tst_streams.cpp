@@ -344,36 +344,67 @@ void TestStreams::fileStreamSizeIs64Bit() {
 
 void TestStreams::copyLinesMatchesLineByLine_data() {
     QTest::addColumn<QByteArray>("input");
-    QTest::newRow("plain crlf") << QByteArray("a\r\nbb\r\n");
-    QTest::newRow("lone LF and CR") << QByteArray("a\nb\rc\r\r\n\n");
-    QTest::newRow("no final break") << QByteArray("x\r\ny");
-    QTest::newRow("final lone CR") << QByteArray("x\r");
-    QTest::newRow("empty") << QByteArray();
+    QTest::addColumn<int>("start");
+    QTest::newRow("plain crlf") << QByteArray("a\r\nbb\r\n") << 0;
+    QTest::newRow("lone LF and CR") << QByteArray("a\nb\rc\r\r\n\n") << 0;
+    QTest::newRow("no final break") << QByteArray("x\r\ny") << 0;
+    QTest::newRow("final lone CR") << QByteArray("x\r") << 0;
+    QTest::newRow("empty") << QByteArray() << 0;
+    // A copy from the middle: the CR before the start does not pair with the LF after it.
+    QTest::newRow("start between CR and LF") << QByteArray("ab\r\ncd\r\n") << 3;
+    QTest::newRow("start at the end") << QByteArray("ab\r\n") << 4;
     // The chunk edge of the bulk copy falls between the CR and the LF of a pair.
-    QTest::newRow("CR at chunk edge") << QByteArray(65535, 'k') + "\r\n" + "z\r\r";
-    QTest::newRow("random") << RandomBytes(200000, 5).replace('\0', '\n');
+    QTest::newRow("CR at chunk edge") << QByteArray(65535, 'k') + "\r\n" + "z\r\r" << 0;
+    // Lone LFs and CR LF pairs on every side of a 16-byte step of the scan.
+    QByteArray steps;
+    for (int i = 0; i < 300; ++i)
+        steps += QByteArray(i % 19, 'q') + (i % 3 ? "\r\n" : "\n") + (i % 7 ? "" : "\r");
+    QTest::newRow("breaks at every offset") << steps << 0;
+    QTest::newRow("random") << RandomBytes(200000, 5).replace('\0', '\n') << 0;
+    QTest::newRow("random from the middle") << RandomBytes(200000, 6).replace('\0', '\n') << 70001;
 }
 
-// The bulk copy must give exactly what reading and writing each line gives.
+// The bulk copy must give exactly what reading and writing each line gives, whether the source
+// is a memory stream, a text stream with bytes not yet written back, or another kind of stream.
 void TestStreams::copyLinesMatchesLineByLine() {
     QFETCH(QByteArray, input);
-    TIpMemoryStream source;
-    FillStream(source, input);
+    QFETCH(int, start);
+    TIpMemoryStream plain;
+    FillStream(plain, input);
 
     TIpMemoryStream expected;
     {
-        TIpAnsiTextStream reader(&source);
+        TIpAnsiTextStream reader(&plain);
+        reader.SetPosition(start);
         TIpAnsiTextStream writer(&expected);
         while (!reader.AtEndOfStream())
             writer.WriteLine(reader.ReadLine());
     }
-    source.SetPosition(0);
-    TIpMemoryStream bulk;
-    {
-        TIpAnsiTextStream writer(&bulk);
-        writer.CopyLinesFrom(source);
-    }
-    QCOMPARE(StreamBytes(bulk), StreamBytes(expected));
+    const QByteArray wanted = StreamBytes(expected);
+
+    const auto copy = [](TIpStream& source) {
+        TIpMemoryStream bulk;
+        {
+            TIpAnsiTextStream writer(&bulk);
+            writer.CopyLinesFrom(source);
+        }
+        return StreamBytes(bulk);
+    };
+    plain.SetPosition(start);
+    QCOMPARE(copy(plain), wanted);
+    QCOMPARE(plain.Position(), std::max<int64_t>(start, input.size()));
+
+    TIpMemoryStream backing;
+    TIpAnsiTextStream buffered(&backing);
+    buffered.Write(input.constData(), input.size()); // the last block stays in the buffer
+    buffered.SetPosition(start);
+    QCOMPARE(copy(buffered), wanted);
+    QCOMPARE(buffered.Position(), int64_t(input.size()));
+
+    TFaultyStream other; // a stream of its own kind takes the reading path
+    FillStream(other, input);
+    other.SetPosition(start);
+    QCOMPARE(copy(other), wanted);
 }
 
 QTEST_APPLESS_MAIN(TestStreams)
