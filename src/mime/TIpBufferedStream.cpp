@@ -153,8 +153,9 @@ int64_t TIpBufferedStream::Write(const void* buffer, int64_t count) {
 void TIpBufferedStream::WriteSlow(const char* bytes, int64_t count) {
     if (!FStream || count <= 0)
         return;
-    // Load the block first so that an overwrite inside existing data keeps the rest of it.
-    if (FBufferCount == 0 && FBufferPos + FBufferOffset < FStreamSize)
+    // Load the block first whenever it holds data, so that the bytes of it not written now are
+    // kept: also when writing at the end, as the block's earlier bytes go back on the flush.
+    if (FBufferCount == 0 && FBufferPos < FStreamSize)
         FillBuffer();
     for (;;) {
         const int64_t n = std::min(count, BufferSize - FBufferOffset);
