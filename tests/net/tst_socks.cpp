@@ -106,9 +106,11 @@ void tst_socks::linesBothWaysThroughRealProxy() {
     QCOMPARE(client.Events.front(), std::string("connect"));
     QCOMPARE(client.Socket->ProxyState(), uint8_t(5));
     // The peer the status names is the destination, not the proxy's own outgoing connection.
-    const TIpConnRec& connection = client.Statuses.front().Connection;
-    QCOMPARE(connection.RemotePort, peer.Port());
-    QCOMPARE(connection.RemoteAddress, htonl(INADDR_LOOPBACK));
+    const TIpConnRec connection = client.Statuses.front().Connection;
+    const uint16_t remotePort = connection.RemotePort; // packed fields are compared by value
+    const uint32_t remoteAddress = connection.RemoteAddress;
+    QCOMPARE(remotePort, peer.Port());
+    QCOMPARE(remoteAddress, htonl(INADDR_LOOPBACK));
 
     client.PutString(client.Handle(), "HELLO\r\n", false);
     QTRY_VERIFY(client.Contains("line 250 hello yourself"));
