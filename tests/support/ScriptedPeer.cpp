@@ -308,8 +308,13 @@ void ScriptedPeer::Serve(int fd, size_t index) {
                     break;
                 }
                 if (!ReadSome(fd, index, 10)) {
-                    std::scoped_lock lock(FMutex);
-                    if (FReceived[index].find(step.Bytes, matchedUpTo) == std::string::npos) {
+                    bool found = false;
+                    {
+                        std::scoped_lock lock(FMutex);
+                        found = FReceived[index].find(step.Bytes, matchedUpTo) != std::string::npos;
+                    }
+                    // Fail takes the lock itself.
+                    if (!found) {
                         Fail("connection closed while waiting");
                         open = false;
                         break;
