@@ -27,11 +27,14 @@ TfrmMain::TfrmMain(const QString& programDir, QWidget* parent)
     setAcceptDrops(true);
     resize(720, 520);
     CreateControls();
+    CreateClient();
     connect(trcvNewsgroups, &trcvListbox::DoubleClicked, this, &TfrmMain::trcvNewsgroupsDblClick);
     FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+    DetachClient();
+}
 
 void TfrmMain::FormCreate() {
     if (!FProgramDir.endsWith(QLatin1Char('/')))
@@ -126,8 +129,7 @@ QString TfrmMain::StatusPanelText(int panel) const {
 }
 
 int TfrmMain::ClientStateNumber() const {
-    // No NNTP client is attached to the window yet; its state is nsNoOp.
-    return 0;
+    return static_cast<int>(FIpNntpClient1->State());
 }
 
 void TfrmMain::RefreshStatusBar() {
@@ -261,27 +263,6 @@ void TfrmMain::btnLoadMessageClick() {
     const QString path = TPrompts::Current().OpenFileName(this, FDialogDir);
     if (!path.isEmpty())
         dcMsgBody->LoadFromFile(path);
-}
-
-void TfrmMain::spdPostClick() {
-    if (trcvToPost->Count() == 0) {
-        TPrompts::Current().ShowMessage(
-            this, QStringLiteral("You haven't selected any groups to post to"));
-        return;
-    }
-    // The posting run drives the NNTP client, which is not attached to the window yet.
-}
-
-void TfrmMain::spbAbortClick() {
-    FAborted = true;
-    RefreshStatusBar();
-}
-
-void TfrmMain::Getgrouplist1Click() {
-    FHideByteCount = false;
-    FPendingOperation = TPendingOperation::ListGroups;
-    FAborted = false;
-    RefreshStatusBar();
 }
 
 void TfrmMain::sbStartHereClick() {

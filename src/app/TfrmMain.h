@@ -1,9 +1,12 @@
 #pragma once
 
+#include "nntp/TIpNntpClient.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -76,8 +79,28 @@ public:
     void SetStatusText(const QString& text);
     QString StatusPanelText(int panel) const;
     static QString StateShortName(int state);
-    // The NNTP client's state number (0 to 28); 0 while no client is attached.
+    // The NNTP client's state number (0 to 28).
     int ClientStateNumber() const;
+
+    // The NNTP client the window owns and drives; its events go to the handlers below.
+    TIpNntpClient& IpNntpClient1() { return *FIpNntpClient1; }
+
+    // The posting run and the group-list retrieval (TfrmMainClient.cpp).
+    void FillArticle();
+    void AddAttachmentPart();
+    void IpNntpClient1Response(TIpNntpStates responseTo, int32_t code, const std::string& response);
+    void IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
+                                        std::vector<std::string>& responseList);
+    void IpNntpClient1StateChange(TIpNntpStates newState);
+    void IpNntpClient1Status(TIpStatusType event, const TIpSockStatRec& statRec);
+    void IpNntpClient1TaskComplete();
+    void IpNntpClient1SocketError(const std::string& errorText);
+    // True from Post until the server has answered for the last group, or the run ended early.
+    bool Posting() const { return FPosting; }
+    // True from Get group list until the LIST reply has arrived, or the retrieval ended early.
+    bool ListingGroups() const { return FListingGroups; }
+    int PostsAccepted() const { return FPostsAccepted; }
+    int PostsRefused() const { return FPostsRefused; }
 
     // Commands.
     void SelectGroups1Click();
@@ -130,6 +153,9 @@ signals:
     // Emitted when the window is about to close, before the list files are written; the
     // settings are saved from here.
     void FormClosing();
+    // Emitted after trcvNewsgroups has been replaced from the server's LIST reply; the start
+    // wizard copies the list from here and enables its Back and Next buttons.
+    void GroupListArrived();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -155,6 +181,16 @@ private:
     void ClearAttachmentDisplay();
     QWidget* PageWidget(TMainPage page) const;
 
+    void CreateClient();
+    void DetachClient();
+    void AppendToLog(const QString& line);
+    void SendWhenReady();
+    void StartPost();
+    void NextGroupOrFinish();
+    void EndOperations(const QString& message);
+    void ShowLater(const QString& message);
+    void ReportFailure(const std::exception& error);
+
     QString FProgramDir;
     QString FDialogDir;
     QString FAttachmentPath;
@@ -163,6 +199,18 @@ private:
     bool FAborted = false;
     TPendingOperation FPendingOperation = TPendingOperation::ListGroups;
     bool FHideByteCount = false;
+
+    std::unique_ptr<TIpNntpClient> FIpNntpClient1;
+    bool FPosting = false;
+    bool FListingGroups = false;
+    // Post was pressed again during a run: the next step starts over at the first group.
+    bool FRestartPending = false;
+    // Abort came while the server had yet to answer POST; QUIT follows that answer.
+    bool FQuitPending = false;
+    // The next group waits for the closed connection's release before it connects anew.
+    bool FReconnectPending = false;
+    int FPostsAccepted = 0;
+    int FPostsRefused = 0;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

@@ -1,0 +1,291 @@
+// Posting runs of the main window against the real news server: what the server stored, what
+// the user was told.
+
+#include "E2eNewsServer.h"
+#include "E2eWindow.h"
+
+#include "net/TIpExceptionReporter.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QTest>
+
+static constexpr int RunTimeout = 30000;
+static constexpr int BulkGroups = 40;
+static const QString Finished = QStringLiteral("Finished Posting");
+
+class tst_PostingRun : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<E2eNewsServer> FServer;
+    QString FServerMode;
+    QStringList FErrors;
+
+    // Every start names the same group set, so switching modes keeps the articles.
+    void UseServer(const QString& mode) {
+        if (FServerMode == mode)
+            return;
+        QStringList options{"--groups", QString::number(BulkGroups)};
+        if (!mode.isEmpty())
+            options << mode;
+        QVERIFY2(FServer->Start(options), FServer->Output().constData());
+        FServerMode = mode;
+    }
+
+    static QString UniqueSubject(const char* what) {
+        return QStringLiteral("%1 %2").arg(what).arg(QRandomGenerator::global()->generate64(), 0,
+                                                     16);
+    }
+
+    // Waits for the run's closing box and checks that it comes once.
+    static void WaitFinished(E2eWindow& e2e) {
+        QTRY_COMPARE_WITH_TIMEOUT(e2e.MessageCount(Finished), 1, RunTimeout);
+        QTest::qWait(200);
+        QCOMPARE(e2e.MessageCount(Finished), 1);
+        QVERIFY(!e2e.Window->Posting());
+    }
+
+    // The one article `group` holds with `subject`, as the reader's view of its parts.
+    QJsonObject StoredArticle(const QString& group, const QString& subject) {
+        const QJsonArray found = FServer->ArticlesWithSubject(group, subject);
+        if (found.size() != 1) {
+            qWarning("%s holds %d articles with the subject", qPrintable(group),
+                     static_cast<int>(found.size()));
+            return {};
+        }
+        const QJsonObject article = found[0].toObject();
+        QJsonObject parts = ReadArticleParts(article.value("raw").toString());
+        parts.insert("headers", article.value("headers"));
+        return parts;
+    }
+
+private slots:
+    void initTestCase() {
+        FServer = std::make_unique<E2eNewsServer>();
+        QVERIFY2(FServer->Start({"--fresh", "--groups", QString::number(BulkGroups)}),
+                 FServer->Output().constData());
+    }
+    void cleanupTestCase() {
+        QVERIFY(FServer->Stop());
+        FServer.reset();
+    }
+    void init() {
+        FErrors.clear();
+        SetIpExceptionReporter(
+            [this](const std::exception& error) { FErrors << QString::fromUtf8(error.what()); });
+    }
+    void cleanup() {
+        SetIpExceptionReporter({});
+        QCOMPARE(FErrors, QStringList());
+    }
+
+    // The whole road: fetch the list, pick three groups, post, read the three articles back.
+    void threeGroupsWithoutLogOn() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        TfrmMain& window = *e2e.Window;
+        window.Getgrouplist1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.trcvNewsgroups->Count() > 0, RunTimeout);
+        for (const char* group : {"alt.test", "comp.lang.c", "misc.test"})
+            window.trcvNewsgroups->SetSelection(window.trcvNewsgroups->Items().IndexOf(group),
+                                                true);
+        QTest::mouseClick(window.sbSelectGroups, Qt::LeftButton);
+        QCOMPARE(window.trcvToPost->Count(), 3);
+
+        const QString subject = UniqueSubject("three groups");
+        window.eSubject->setText(subject);
+        const QStringList body{"Hello groups,", ".", ".a line with a leading period", "", "Bye."};
+        window.dcMsgBody->SetLines(body);
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QVERIFY(e2e.Log().contains("Finished Posting: 3 accepted, 0 refused"));
+        QCOMPARE(window.PostsAccepted(), 3);
+
+        for (const QString group : {"alt.test", "comp.lang.c", "misc.test"}) {
+            const QJsonObject article = StoredArticle(group, subject);
+            const QJsonObject headers = article.value("headers").toObject();
+            QCOMPARE(headers.value("Newsgroups").toString(), group);
+            QCOMPARE(headers.value("From").toString(), QStringLiteral("poster@example.com"));
+            const QJsonArray parts = article.value("parts").toArray();
+            QCOMPARE(parts.size(), 1);
+            const QJsonObject text = parts[0].toObject();
+            QCOMPARE(text.value("type").toString(), QStringLiteral("text/plain"));
+            // The line break after the last line belongs to the boundary that follows.
+            QCOMPARE(text.value("text").toString(), body.join("\r\n"));
+        }
+    }
+
+    // A refused group in the middle does not stop the run, and the summary counts it.
+    void refusedGroupInTheMiddle() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        const QString subject = UniqueSubject("refused middle");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"middle"});
+        e2e.SetGroups({"alt.test", "mod.test", "rec.arts.books"});
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QVERIFY2(e2e.Log().contains("Finished Posting: 2 accepted, 1 refused"),
+                 qPrintable(e2e.Log()));
+        QVERIFY(e2e.Log().contains("No mailing address for \"mod.test\""));
+        QCOMPARE(FServer->ArticlesWithSubject("alt.test", subject).size(), 1);
+        QCOMPARE(FServer->ArticlesWithSubject("rec.arts.books", subject).size(), 1);
+        QCOMPARE(FServer->ArticlesWithSubject("mod.test", subject).size(), 0);
+    }
+
+    void gifAttachmentDecodesToTheFile() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        // A small picture followed by every byte value, so that no byte escapes the encoding.
+        QByteArray bytes =
+            QByteArray::fromBase64("R0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7");
+        for (int round = 0; round < 40; ++round)
+            for (int value = 0; value < 256; ++value)
+                bytes.append(static_cast<char>(value ^ round));
+        const QString path = e2e.Dir() + "/picture.gif";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        e2e.Prompts->QueueFileName(path);
+        QTest::mouseClick(e2e.Window->btnAttach, Qt::LeftButton);
+        QCOMPARE(e2e.Window->AttachmentPath(), path);
+
+        const QString subject = UniqueSubject("picture");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"A picture."});
+        e2e.SetGroups({"misc.test", "rec.arts.books"});
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QVERIFY(e2e.Log().contains("Finished Posting: 2 accepted, 0 refused"));
+
+        for (const QString group : {"misc.test", "rec.arts.books"}) {
+            const QJsonArray parts = StoredArticle(group, subject).value("parts").toArray();
+            QCOMPARE(parts.size(), 2);
+            QCOMPARE(parts[0].toObject().value("text").toString(), QStringLiteral("A picture."));
+            const QJsonObject picture = parts[1].toObject();
+            QCOMPARE(picture.value("type").toString(), QStringLiteral("image/gif"));
+            QCOMPARE(picture.value("filename").toString(), QStringLiteral("picture.gif"));
+            QCOMPARE(picture.value("disposition").toString(), QStringLiteral("attachment"));
+            QCOMPARE(QByteArray::fromBase64(picture.value("payload").toString().toLatin1()), bytes);
+        }
+    }
+
+    void nonAsciiBodyArrivesAsUtf8() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        const QString subject = UniqueSubject("utf8");
+        const QStringList body{QStringLiteral("Grüße aus Köln"), QStringLiteral("naïve café — ☃"),
+                               QStringLiteral("Ελληνικά, русский, 日本語")};
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines(body);
+        e2e.SetGroups({"misc.test"});
+        e2e.PressPost();
+        WaitFinished(e2e);
+        const QJsonObject text =
+            StoredArticle("misc.test", subject).value("parts").toArray()[0].toObject();
+        QCOMPARE(text.value("charset").toString(), QStringLiteral("utf-8"));
+        QCOMPARE(text.value("encoding").toString(), QStringLiteral("8bit"));
+        QCOMPARE(text.value("text").toString(), body.join("\r\n"));
+    }
+
+    void withLogOn() {
+        UseServer("--auth");
+        E2eWindow e2e(FServer->Host());
+        const QString subject = UniqueSubject("log-on");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"Logged on."});
+        e2e.SetGroups({"alt.test", "misc.test"});
+        e2e.LogOn("poster", "secret");
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QVERIFY2(e2e.Log().contains("Finished Posting: 2 accepted, 0 refused"),
+                 qPrintable(e2e.Log()));
+        QCOMPARE(FServer->ArticlesWithSubject("alt.test", subject).size(), 1);
+        QCOMPARE(FServer->ArticlesWithSubject("misc.test", subject).size(), 1);
+    }
+
+    // The server refuses the log-on and then every POST; the run counts the refusals and ends.
+    void wrongPasswordReportsTheRefusals() {
+        UseServer("--auth");
+        E2eWindow e2e(FServer->Host());
+        const QString subject = UniqueSubject("wrong password");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"Never stored."});
+        e2e.SetGroups({"alt.test", "misc.test"});
+        e2e.LogOn("poster", "wrong");
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QCOMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        QVERIFY2(e2e.Log().contains("Authentication failed"), qPrintable(e2e.Log()));
+        QVERIFY2(e2e.Log().contains("Finished Posting: 0 accepted, 2 refused"),
+                 qPrintable(e2e.Log()));
+        QCOMPARE(e2e.Window->PostsAccepted(), 0);
+        QCOMPARE(FServer->ArticlesWithSubject("alt.test", subject).size(), 0);
+    }
+
+    // A server that greets with 201 gets no article: the box says why.
+    void readOnlyServerGetsNoArticle() {
+        UseServer("--read-only");
+        E2eWindow e2e(FServer->Host());
+        const QString subject = UniqueSubject("read-only");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"From: not a header", "quit"});
+        e2e.SetGroups({"alt.test", "misc.test"});
+        e2e.PressPost();
+        QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages(),
+                                  QStringList{"This news server does NOT allow posting!!"},
+                                  RunTimeout);
+        QVERIFY(!e2e.Window->Posting());
+        // The client's own task still asks (GROUP, POST); the refusal ends it without an
+        // article line, which the server would have answered as an unknown command.
+        QTRY_COMPARE_WITH_TIMEOUT(e2e.Window->IpNntpClient1().State(), TIpNntpStates::nsNoOp,
+                                  RunTimeout);
+        QTest::qWait(300);
+        QVERIFY2(!e2e.Log().contains("What?"), qPrintable(e2e.Log()));
+        QCOMPARE(e2e.MessageCount(Finished), 0);
+        QCOMPARE(FServer->ArticlesWithSubject("alt.test", subject).size(), 0);
+    }
+
+    // Abort stops a long run: QUIT is answered and no later group gets an article.
+    void abortDuringALongRun() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        std::vector<std::string> groups;
+        for (int i = 1; i <= BulkGroups; ++i)
+            groups.push_back(
+                QStringLiteral("test.bulk.%1").arg(i, 6, 10, QLatin1Char('0')).toStdString());
+        e2e.SetGroups(groups);
+        const QString subject = UniqueSubject("abort");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"Abort me."});
+        e2e.PressPost();
+        QTRY_VERIFY_WITH_TIMEOUT(e2e.Window->PostsAccepted() >= 3, RunTimeout);
+        e2e.PressAbort();
+        const int acceptedAtAbort = e2e.Window->PostsAccepted();
+        QVERIFY(e2e.Window->Aborted());
+        QTRY_VERIFY_WITH_TIMEOUT(e2e.Log().contains("Bye!"), RunTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!e2e.Window->IpNntpClient1().Connected(), RunTimeout);
+        QTest::qWait(300);
+        QCOMPARE(e2e.MessageCount(Finished), 0);
+
+        // The article on its way at Abort may still arrive; nothing after it does.
+        int stored = 0;
+        for (int i = 0; i < BulkGroups; ++i) {
+            const int count = static_cast<int>(
+                FServer->ArticlesWithSubject(QString::fromStdString(groups[i]), subject).size());
+            if (i < acceptedAtAbort)
+                QCOMPARE(count, 1);
+            else if (i > acceptedAtAbort)
+                QCOMPARE(count, 0);
+            stored += count;
+            if (i > acceptedAtAbort + 2)
+                break;
+        }
+        QVERIFY(stored <= acceptedAtAbort + 1);
+    }
+};
+
+QTEST_MAIN(tst_PostingRun)
+#include "tst_PostingRun.moc"
