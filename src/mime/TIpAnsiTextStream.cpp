@@ -1,50 +1,17 @@
 #include "mime/TIpAnsiTextStream.h"
 
 #include "mime/EIpBaseException.h"
+#include "mime/TIpPieceStream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <typeinfo>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 constexpr char CR = '\r';
 constexpr char LF = '\n';
 const char* const InvalidTerminator = "Invalid line terminator";
 
-// The offset of the first LF in [from, to) without a CR right before it, or to when there is
-// none. afterCR tells whether the byte before from counts as a CR.
-int64_t FindLoneLF(const char* data, int64_t from, int64_t to, bool afterCR) {
-    int64_t i = from;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time: the LFs whose preceding byte (within the block, or carried over
-    // from the last byte of the block before) is not a CR.
-    const __m128i lfs = _mm_set1_epi8(LF);
-    const __m128i crs = _mm_set1_epi8(CR);
-    unsigned carry = afterCR ? 1 : 0;
-    for (; i + 16 <= to; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const auto lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lfs)));
-        const auto cr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, crs)));
-        const unsigned lone = lf & ~((cr << 1) | carry);
-        if (lone)
-            return i + __builtin_ctz(lone);
-        carry = cr >> 15;
-    }
-#endif
-    while (i < to) {
-        const auto* lf = static_cast<const char*>(std::memchr(data + i, LF, size_t(to - i)));
-        if (!lf)
-            return to;
-        const int64_t j = lf - data;
-        if (j == from ? !afterCR : data[j - 1] != CR)
-            return j;
-        i = j + 1;
-    }
-    return to;
-}
 } // namespace
 
 TIpAnsiTextStream::TIpAnsiTextStream() {
@@ -172,14 +139,26 @@ bool TIpAnsiTextStream::CopyLinesFromMemory(TIpStream& source) {
         return true;
     // Lines that end in CR LF already are the bulk of a body: they go over as they are, in
     // pieces small enough to stay in the cache between the scan and the copy. Only a lone LF
-    // is replaced, and an unterminated last line ended.
+    // is replaced, and an unterminated last line ended. When this stream is pieced together and
+    // written at its end, long runs of such lines are not copied at all but shared.
+    auto* pieces = dynamic_cast<TIpPieceStream*>(Stream());
+    const bool share = pieces && Position() == Size();
+    // A source that never had a lone LF needs no scan (unless the copy starts with the LF of a
+    // CR LF pair, which is a line of its own here).
+    const bool crlfOnly = memory->CrlfOnly() && data[begin] != LF;
     static const char crlf[2] = {CR, LF};
     constexpr int64_t Piece = 64 * 1024;
     bool afterCR = false; // a line starts at begin, whatever byte lies before it
     for (int64_t i = begin; i < end;) {
-        const int64_t to = std::min(end, i + Piece);
-        const int64_t lone = FindLoneLF(data, i, to, afterCR);
-        WriteBytes(data + i, lone - i);
+        const int64_t to = share ? end : std::min(end, i + Piece);
+        const int64_t lone = crlfOnly ? to : TIpMemoryStream::FindLoneLF(data, i, to, afterCR);
+        if (share && lone - i >= Piece) {
+            Flush();
+            pieces->AppendShared(*memory, i, lone - i);
+            SyncToStreamEnd();
+        } else {
+            WriteBytes(data + i, lone - i);
+        }
         if (lone < to) {
             WriteBytes(crlf, 2);
             i = lone + 1;

@@ -47,6 +47,14 @@ void TIpBufferedStream::FlushBuffer() {
     FDirty = false;
 }
 
+void TIpBufferedStream::SyncToStreamEnd() {
+    FStreamSize = FStream->Size();
+    FBufferPos = FStreamSize / BufferSize * BufferSize;
+    FBufferOffset = FStreamSize - FBufferPos;
+    FBufferCount = 0; // loaded again before the next write, as the block may hold data
+    FDirty = false;
+}
+
 // Moves to the block after the current one (which is exhausted) and loads it.
 void TIpBufferedStream::NextBlock() {
     if (FDirty)

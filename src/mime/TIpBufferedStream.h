@@ -72,6 +72,9 @@ protected:
     bool AppendUntil(char terminator, std::string& out);
     void FillBuffer();
     void FlushBuffer();
+    // After bytes were appended to the underlying stream directly (with nothing unwritten held
+    // here): takes its new size and moves to its end.
+    void SyncToStreamEnd();
     // The write path without a virtual call while the bytes fit in the current block.
     void WriteBytes(const char* bytes, int64_t count) {
         if (FStream && count > 0 && FBufferCount > 0 && FBufferOffset + count <= BufferSize) {

@@ -2,6 +2,7 @@
 
 #include "mime/EIpBaseException.h"
 #include "mime/TIpMimeHeaders.h"
+#include "mime/TIpPieceStream.h"
 
 #include <memory>
 
@@ -144,9 +145,8 @@ void TIpMessage::BuildHeaders(TStrings& headers) const {
 
 void TIpMessage::ComposeText() {
     MessageStream.FreeStream();
-    auto memory = std::make_unique<TIpMemoryStream>();
-    memory->Reserve(TreeSize());
-    MessageStream.AssignStream(std::move(memory));
+    // The text is pieced together: the encoded bodies are shared with the entities, not copied.
+    MessageStream.AssignStream(std::make_unique<TIpPieceStream>());
     if (!ContentType.empty()) {
         IsMime = true;
         MimeVersion = "1.0";

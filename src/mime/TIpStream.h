@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 // The seekable byte stream every buffered and text stream sits on. Positions and sizes are 64-bit
 // throughout, so a file of more than 2 GiB never wraps into a negative size.
@@ -30,6 +31,17 @@ public:
     virtual int64_t Size();
 };
 
+// The storage of a memory stream; shared read-only with the pieced texts made from it.
+struct TIpMemoryBlock {
+    TIpMemoryBlock() = default;
+    TIpMemoryBlock(const TIpMemoryBlock&) = delete;
+    TIpMemoryBlock& operator=(const TIpMemoryBlock&) = delete;
+    ~TIpMemoryBlock();
+
+    char* Data = nullptr;
+    int64_t Capacity = 0;
+};
+
 // A growable stream in memory; the backing store of every entity body and message text.
 class TIpMemoryStream : public TIpStream {
 public:
@@ -41,17 +53,29 @@ public:
     int64_t Seek(int64_t offset, int origin) override;
     int64_t Size() override { return FSize; }
 
-    const char* Memory() const { return FData; }
+    const char* Memory() const { return FBlock ? FBlock->Data : nullptr; }
     // Makes room for capacity bytes in one step, so a body of known size grows without copies.
     void Reserve(int64_t capacity);
+    // The block holding the bytes, for a reader that keeps it: the bytes it holds now never
+    // change, as a later write or growth of this stream first moves to a copy of its own.
+    std::shared_ptr<const TIpMemoryBlock> Share();
+    // True while every LF in the stream follows a CR. Kept up as bytes are appended (they are
+    // scanned while they are still in the cache), so text in CR LF lines can be handed on
+    // without being read again; any write inside the existing bytes makes it false.
+    bool CrlfOnly() const { return FCrlfOnly; }
+
+    // The offset of the first LF in [from, to) of data without a CR right before it, or to when
+    // there is none. afterCR tells whether the byte before from counts as a CR.
+    static int64_t FindLoneLF(const char* data, int64_t from, int64_t to, bool afterCR);
 
 private:
-    void Grow(int64_t capacity);
+    // Room for capacity bytes in a block that only this stream uses.
+    void Own(int64_t capacity);
 
     // Raw storage grown with realloc: a large body grows in place where the allocator can, and
     // new capacity is never zero-filled only to be overwritten.
-    char* FData = nullptr;
+    std::shared_ptr<TIpMemoryBlock> FBlock;
     int64_t FSize = 0;
-    int64_t FCapacity = 0;
     int64_t FPosition = 0;
+    bool FCrlfOnly = true;
 };

@@ -2,6 +2,7 @@
 
 #include "mime/EIpBaseException.h"
 #include "mime/TIpNewsArticle.h"
+#include "mime/TIpPieceStream.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -96,6 +97,7 @@ private slots:
     void headerRules();
     void emptyAndPlainMessages();
     void composeIsRepeatable();
+    void largeBodyIsSharedNotCopied();
     void roundTripKeepsFieldsAndTree();
     void parseAttachmentDisposition();
     void parseSurvivesBrokenInput();
@@ -309,6 +311,51 @@ void TestArticle::composeIsRepeatable() {
     QCOMPARE(Composed(article), first); // composed afresh, never appended
     FillArticle(article, {"b"}, {});    // the next group: everything from before is gone
     QVERIFY(!Composed(article).contains("\r\na\r\n"));
+}
+
+// A large encoded body goes into the composed text by reference. The text must still read
+// line by line as the client sends it, and it is a snapshot: changing the body afterwards (or
+// the text) leaves the other alone.
+void TestArticle::largeBodyIsSharedNotCopied() {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("data.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray data = RandomBytes(300000, 31);
+    file.write(data);
+    file.close();
+    TIpNewsArticle article;
+    FillArticle(article, {"text"}, file.fileName());
+    TIpMimeEntity* part = article.Parts.Items(1);
+    const QByteArray body = StreamBytes(part->Body);
+    const QByteArray composed = Composed(article);
+
+    const auto* pieces = dynamic_cast<TIpPieceStream*>(article.MessageStream.Stream());
+    QVERIFY(pieces && pieces->PieceCount() >= 3); // text before, the shared body, text after
+    QCOMPARE(composed.count(body), 1);
+    QVERIFY(composed.indexOf(body) + body.size() ==
+            composed.indexOf("--" + QByteArray::fromStdString(article.Boundary) + "--"));
+    QByteArray decoded;
+    QCOMPARE(RunTool("base64", {"-d"}, QByteArray(body).replace("\r", ""), &decoded), 0);
+    QCOMPARE(decoded, data);
+
+    QByteArray sent;
+    article.SetPosition(0);
+    while (!article.AtEndOfStream())
+        sent += QByteArray::fromStdString(article.ReadLineCRLF());
+    QCOMPARE(sent, composed);
+
+    part->Body.Seek(0, TIpStream::soFromEnd);
+    part->Body.WriteLine("added");
+    part->Body.SetPosition(0);
+    QCOMPARE(StreamBytes(article.MessageStream), composed);
+    QVERIFY(Composed(article).contains(body + "added\r\n"));
+
+    const int64_t inside = composed.indexOf(body) + 100;
+    article.SetPosition(inside);
+    article.MessageStream.Write("CHANGED", 7);
+    article.MessageStream.Flush();
+    QCOMPARE(StreamBytes(article.MessageStream).mid(inside, 7), QByteArray("CHANGED"));
+    QCOMPARE(StreamBytes(part->Body), body + "added\r\n");
 }
 
 void TestArticle::roundTripKeepsFieldsAndTree() {

@@ -5,6 +5,7 @@
 #include "mime/TIpBufferedStream.h"
 #include "mime/TIpByteStream.h"
 #include "mime/TIpFileStream.h"
+#include "mime/TIpPieceStream.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -47,6 +48,9 @@ private slots:
     void fileStreamSizeIs64Bit();
     void copyLinesMatchesLineByLine_data();
     void copyLinesMatchesLineByLine();
+    void memoryStreamTracksLoneLF_data();
+    void memoryStreamTracksLoneLF();
+    void pieceStreamMatchesModel();
 };
 
 void TestStreams::readsLinesByTerminator_data() {
@@ -376,6 +380,12 @@ void TestStreams::copyLinesMatchesLineByLine_data() {
     for (int i = 0; i < 300; ++i)
         steps += QByteArray(i % 19, 'q') + (i % 3 ? "\r\n" : "\n") + (i % 7 ? "" : "\r");
     QTest::newRow("breaks at every offset") << steps << 0;
+    QByteArray encoded;
+    for (int i = 0; i < 3000; ++i)
+        encoded += RandomBytes(57, uint32_t(i)).toBase64() + "\r\n";
+    QTest::newRow("long CR LF text") << encoded << 0;
+    QTest::newRow("long CR LF text, no final break") << encoded + "tail" << 0;
+    QTest::newRow("long CR LF text with one lone LF") << encoded + "\n" + encoded << 0;
     QTest::newRow("random") << RandomBytes(200000, 5).replace('\0', '\n') << 0;
     QTest::newRow("random from the middle") << RandomBytes(200000, 6).replace('\0', '\n') << 70001;
 }
@@ -421,6 +431,104 @@ void TestStreams::copyLinesMatchesLineByLine() {
     FillStream(other, input);
     other.SetPosition(start);
     QCOMPARE(copy(other), wanted);
+
+    // Into a pieced stream, after some text of its own: long runs are shared, not copied.
+    TIpPieceStream pieced;
+    {
+        TIpAnsiTextStream writer(&pieced);
+        writer.WriteLine("head");
+        plain.SetPosition(start);
+        writer.CopyLinesFrom(plain);
+        writer.WriteLine("foot");
+    }
+    QCOMPARE(StreamBytes(pieced), "head\r\n" + wanted + "foot\r\n");
+}
+
+void TestStreams::memoryStreamTracksLoneLF_data() {
+    QTest::addColumn<QByteArrayList>("appends");
+    QTest::addColumn<bool>("crlfOnly");
+    QTest::newRow("nothing") << QByteArrayList{} << true;
+    QTest::newRow("CR LF lines") << QByteArrayList{"a\r\nb\r\n", "c\r\n"} << true;
+    QTest::newRow("pair split between writes") << QByteArrayList{"a\r", "\nb"} << true;
+    QTest::newRow("lone LF") << QByteArrayList{"a\r\n", "b\nc"} << false;
+    QTest::newRow("LF first") << QByteArrayList{"\n"} << false;
+    QTest::newRow("LF after a CR LF pair") << QByteArrayList{"a\r\n", "\n"} << false;
+    QTest::newRow("lone CR is fine") << QByteArrayList{"a\rb\r\r\n"} << true;
+    const QByteArray longLines = QByteArray(70, 'x') + "\r\n";
+    QTest::newRow("lone LF past a 16-byte step")
+        << QByteArrayList{longLines.repeated(5) + QByteArray(37, 'y') + "\n"} << false;
+}
+
+// The stream knows whether all its LFs follow a CR, so a copy may skip reading it again.
+void TestStreams::memoryStreamTracksLoneLF() {
+    QFETCH(QByteArrayList, appends);
+    QFETCH(bool, crlfOnly);
+    TIpMemoryStream memory;
+    for (const QByteArray& bytes : appends)
+        memory.Write(bytes.constData(), bytes.size());
+    QCOMPARE(memory.CrlfOnly(), crlfOnly);
+    // A write inside the bytes may have changed anything: the stream no longer vouches.
+    memory.SetPosition(0);
+    memory.Write("z", 1);
+    QVERIFY(!memory.CrlfOnly() || appends.isEmpty());
+}
+
+// Random reads, writes (at the end, inside, past the end) and shared appends against a plain
+// byte array; the memory streams shared from keep their own bytes, and stay writable.
+void TestStreams::pieceStreamMatchesModel() {
+    std::mt19937 generator(21);
+    TIpPieceStream pieces;
+    QByteArray model;
+    std::vector<std::unique_ptr<TIpMemoryStream>> sources;
+    std::vector<QByteArray> sourceBytes;
+    for (int step = 0; step < 3000; ++step) {
+        const int action = int(generator() % 6);
+        const int64_t position =
+            generator() % 4 == 0 ? model.size() : generator() % (model.size() + 10);
+        QCOMPARE(pieces.Seek(position, TIpStream::soFromBeginning), position);
+        if (action == 0) {
+            auto source = std::make_unique<TIpMemoryStream>();
+            const QByteArray bytes = RandomBytes(1 + generator() % 3000, generator());
+            FillStream(*source, bytes);
+            const int64_t offset = generator() % bytes.size();
+            const int64_t count = generator() % (bytes.size() + 5);
+            pieces.AppendShared(*source, offset, count);
+            const QByteArray added = bytes.mid(offset, count);
+            if (position > model.size())
+                model.append(QByteArray(position - model.size(), '\0'));
+            model.replace(position, added.size(), added);
+            sources.push_back(std::move(source));
+            sourceBytes.push_back(bytes);
+        } else if (action == 1 && !sources.empty()) {
+            // The source goes on being written; what was shared stays as it was.
+            const size_t which = generator() % sources.size();
+            const QByteArray other(sourceBytes[which].size(), 'Z');
+            sources[which]->SetPosition(0);
+            sources[which]->Write(other.constData(), other.size());
+            sourceBytes[which] = other;
+        } else if (action == 2 && position < model.size()) {
+            // Rewriting bytes with themselves (as a buffered stream does) plus a tail.
+            const QByteArray same = model.mid(position, generator() % 50) + "tail";
+            QCOMPARE(pieces.Write(same.constData(), same.size()), int64_t(same.size()));
+            model.replace(position, same.size(), same);
+        } else if (action == 3) {
+            const QByteArray bytes = RandomBytes(generator() % 200, generator());
+            QCOMPARE(pieces.Write(bytes.constData(), bytes.size()), int64_t(bytes.size()));
+            if (!bytes.isEmpty() && position > model.size())
+                model.append(QByteArray(position - model.size(), '\0'));
+            model.replace(std::min<int64_t>(position, model.size()), bytes.size(), bytes);
+        } else {
+            const int64_t count = generator() % 5000;
+            QByteArray got(count, '\0');
+            const int64_t n = pieces.Read(got.data(), count);
+            QCOMPARE(n, std::max<int64_t>(0, std::min<int64_t>(count, model.size() - position)));
+            QCOMPARE(got.left(n), model.mid(position, n));
+        }
+        QCOMPARE(pieces.Size(), int64_t(model.size()));
+    }
+    QCOMPARE(StreamBytes(pieces), model);
+    for (size_t i = 0; i < sources.size(); ++i)
+        QCOMPARE(StreamBytes(*sources[i]), sourceBytes[i]);
 }
 
 QTEST_APPLESS_MAIN(TestStreams)
