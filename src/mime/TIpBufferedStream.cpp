@@ -208,22 +208,9 @@ int64_t TIpBufferedStream::Seek(int64_t offset, int origin) {
     const int64_t position = FBufferPos + FBufferOffset;
     if (offset == 0 && origin == soFromCurrent)
         return position;
-    int64_t target = 0;
-    switch (origin) {
-    case soFromBeginning:
-        target = offset;
-        break;
-    case soFromCurrent:
-        target = position + offset;
-        break;
-    case soFromEnd:
-        target = FStreamSize + offset;
-        break;
-    default:
-        throw EIpBaseException("Invalid seek origin");
-    }
     // No holes: a seek past the end lands on the end.
-    target = std::clamp<int64_t>(target, 0, FStreamSize);
+    const int64_t target =
+        std::clamp<int64_t>(SeekTarget(offset, origin, position, FStreamSize), 0, FStreamSize);
     const int64_t blockStart = (target / BufferSize) * BufferSize;
     if (blockStart != FBufferPos) {
         if (FDirty)

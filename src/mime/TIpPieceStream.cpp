@@ -1,7 +1,5 @@
 #include "mime/TIpPieceStream.h"
 
-#include "mime/EIpBaseException.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -105,20 +103,7 @@ int64_t TIpPieceStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TIpPieceStream::Seek(int64_t offset, int origin) {
-    int64_t target = 0;
-    switch (origin) {
-    case soFromBeginning:
-        target = offset;
-        break;
-    case soFromCurrent:
-        target = FPosition + offset;
-        break;
-    case soFromEnd:
-        target = FSize + offset;
-        break;
-    default:
-        throw EIpBaseException("Invalid seek origin");
-    }
+    const int64_t target = SeekTarget(offset, origin, FPosition, FSize);
     FPosition = std::max<int64_t>(0, target);
     return FPosition;
 }

@@ -98,21 +98,21 @@ int64_t TIpMemoryStream::Write(const void* buffer, int64_t count) {
     return count;
 }
 
-int64_t TIpMemoryStream::Seek(int64_t offset, int origin) {
-    int64_t target = 0;
+int64_t TIpStream::SeekTarget(int64_t offset, int origin, int64_t position, int64_t size) {
     switch (origin) {
     case soFromBeginning:
-        target = offset;
-        break;
+        return offset;
     case soFromCurrent:
-        target = FPosition + offset;
-        break;
+        return position + offset;
     case soFromEnd:
-        target = FSize + offset;
-        break;
+        return size + offset;
     default:
         throw EIpBaseException("Invalid seek origin");
     }
+}
+
+int64_t TIpMemoryStream::Seek(int64_t offset, int origin) {
+    const int64_t target = SeekTarget(offset, origin, FPosition, FSize);
     // A memory stream may be positioned past its end; a later write fills the gap with zeros.
     FPosition = std::max<int64_t>(0, target);
     return FPosition;

@@ -29,6 +29,10 @@ public:
     void SetPosition(int64_t position) { Seek(position, soFromBeginning); }
     // Seeks to the end and back; streams that know their size cheaply override it.
     virtual int64_t Size();
+
+protected:
+    // The position a seek aims at, before any clamping; raises "Invalid seek origin".
+    static int64_t SeekTarget(int64_t offset, int origin, int64_t position, int64_t size);
 };
 
 // The storage of a memory stream; shared read-only with the pieced texts made from it.
