@@ -122,11 +122,12 @@ int main() {
     std::printf("file: %lld bytes, encoded body: %lld bytes, composed article: %lld bytes, "
                 "%d rounds\n",
                 (long long)FileSize, (long long)encodedSize, (long long)composedSize, Rounds);
-    std::printf("                              best       ratio    median       ratio\n");
+    std::printf(
+        "                           best: ms     MB/s  ratio   median: ms     MB/s  ratio\n");
     const auto row = [&](const char* name, std::vector<double>& times) {
-        std::printf("%-26s %7.1f MB/s   %5.2f  %7.1f MB/s   %5.2f\n", name, MBps(Best(times)),
-                    Best(baseline) / Best(times), MBps(Median(times)),
-                    Median(baseline) / Median(times));
+        std::printf("%-26s %8.1f %8.1f %6.2f   %10.1f %8.1f %6.2f\n", name, 1e3 * Best(times),
+                    MBps(Best(times)), Best(baseline) / Best(times), 1e3 * Median(times),
+                    MBps(Median(times)), Median(baseline) / Median(times));
     };
     row("base64 -w 76 (baseline)", baseline);
     row("LoadFromFile (base64)", load);
