@@ -112,7 +112,7 @@ QWidget* TFrmWiz::CreateServerPage() {
         "cbLogon");
     // The caption stands to the left of the box.
     cbLogon->setLayoutDirection(Qt::RightToLeft);
-    grid->addWidget(cbLogon, 3, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(cbLogon, 3, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     eUserName = AddEditRow(grid, 4, QStringLiteral("User name:"), "eUserName", page);
     ePassword = AddEditRow(grid, 5, QStringLiteral("Password:"), "ePassword", page);
     layout->addLayout(grid);

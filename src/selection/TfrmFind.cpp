@@ -23,6 +23,16 @@ TfrmFind::TfrmFind(TMainWindowAccess main, QWidget* parent)
     setWindowTitle(QStringLiteral("Find"));
     CreateControls();
     ShowFoundCount();
+    if (FMain.trcvNewsgroups) {
+        const QAbstractItemModel* const names = FMain.trcvNewsgroups->model();
+        const auto drop = [this] { FIndex.Drop(); };
+        connect(names, &QAbstractItemModel::modelAboutToBeReset, this, drop);
+        connect(names, &QAbstractItemModel::modelReset, this, drop);
+        connect(names, &QAbstractItemModel::rowsAboutToBeInserted, this, drop);
+        connect(names, &QAbstractItemModel::rowsInserted, this, drop);
+        connect(names, &QAbstractItemModel::rowsAboutToBeRemoved, this, drop);
+        connect(names, &QAbstractItemModel::rowsRemoved, this, drop);
+    }
 }
 
 void TfrmFind::CreateControls() {
@@ -103,10 +113,19 @@ void TfrmFind::sbFindClick() {
     const QByteArray typed = eFindText->text().toUtf8();
     const std::string_view text(typed.constData(), static_cast<size_t>(typed.size()));
     std::vector<std::string> found;
-    if (!text.empty() && FMain.trcvNewsgroups)
-        for (const std::string& entry : FMain.trcvNewsgroups->Items().Entries())
-            if (Contains(entry, text))
-                found.push_back(entry);
+    if (!text.empty() && FMain.trcvNewsgroups) {
+        const TGroupList& names = FMain.trcvNewsgroups->Items();
+        if (TGroupSearchIndex::CanSearch(text) && (FIndex.IsBuilt() || FIndex.Build(names))) {
+            const std::vector<int> rows = FIndex.Rows(text);
+            found.reserve(rows.size());
+            for (const int row : rows)
+                found.emplace_back(FIndex.Name(row));
+        } else {
+            for (const std::string& name : names.Entries())
+                if (Contains(name, text))
+                    found.push_back(name);
+        }
+    }
     trcvFindGroups->BeginUpdate();
     trcvFindGroups->Items().AddMany(std::move(found));
     trcvFindGroups->EndUpdate();
@@ -190,6 +209,11 @@ void TfrmFind::PlaceWindow() {
 void TfrmFind::showEvent(QShowEvent* event) {
     PlaceWindow();
     QDialog::showEvent(event);
+}
+
+void TfrmFind::hideEvent(QHideEvent* event) {
+    FIndex.Drop();
+    QDialog::hideEvent(event);
 }
 
 void TfrmFind::changeEvent(QEvent* event) {

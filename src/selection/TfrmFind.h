@@ -1,5 +1,6 @@
 #pragma once
 
+#include "selection/TGroupSearchIndex.h"
 #include "selection/TMainWindowAccess.h"
 
 #include <QDialog>
@@ -50,6 +51,7 @@ public:
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void reject() override;
 
 private:
@@ -59,6 +61,8 @@ private:
     void EmptyResults();
 
     TMainWindowAccess FMain;
+    // The main window's names end to end, kept while the window is shown and the list unchanged.
+    TGroupSearchIndex FIndex;
     trcvListbox* FWizardToPost = nullptr;
     QLabel* FStatus = nullptr;
 };

@@ -2,6 +2,7 @@
 // sending marked results to both to-post lists, Clear and Close, and where it places itself.
 #include "MainWindowDouble.h"
 
+#include "selection/TGroupSearchIndex.h"
 #include "selection/TScriptedPrompts.h"
 #include "selection/TfrmFind.h"
 #include "selection/trcvListbox.h"
@@ -107,6 +108,48 @@ private slots:
         QCOMPARE(TfrmFind::Contains(std::string_view(entry.constData(), entry.size()),
                                     std::string_view(text.constData(), text.size())),
                  found);
+    }
+
+    // The contiguous index finds exactly the rows a name-by-name search finds, including hits at
+    // the very start and end of the buffer and none across two neighbouring names.
+    void indexAgreesWithNameByNameSearch_data() {
+        QTest::addColumn<QByteArray>("text");
+        for (const char* text : {"a", "alt", "z.last", "test", "t\x01", ".", "testcomp", "st.c",
+                                 "COMP", "x", "comp.lang.c++", "\xc3\xa4"})
+            QTest::newRow(text) << QByteArray(text);
+    }
+    void indexAgreesWithNameByNameSearch() {
+        QFETCH(QByteArray, text);
+        TGroupList names;
+        names.Assign({"a", "alt.test", "comp.lang.c", "comp.lang.c++", "COMP.sys", "misc.test",
+                      "de.r\xc3\xa4tsel", "te", "st", "weird\x01name", "", "z.last"});
+        const std::string_view needle(text.constData(), static_cast<size_t>(text.size()));
+        std::vector<int> expected;
+        for (int row = 0; row < names.Count(); ++row)
+            if (TfrmFind::Contains(names[row], needle))
+                expected.push_back(row);
+        TGroupSearchIndex index;
+        QVERIFY(index.Build(names));
+        QCOMPARE(index.Rows(needle), expected);
+        for (int row = 0; row < names.Count(); ++row)
+            QCOMPARE(index.Name(row), std::string_view(names[row]));
+    }
+
+    // Names added to the main window's list after a search are found by the next one.
+    void searchSeesListChanges() {
+        Search(*FFind, QStringLiteral("test"));
+        QCOMPARE(FFind->trcvFindGroups->Count(), 2);
+        FMain->trcvNewsgroups->Items().Add("zz.test");
+        FMain->trcvNewsgroups->BeginUpdate();
+        FMain->trcvNewsgroups->Items().Assign({"new.test", "other.test"});
+        FMain->trcvNewsgroups->EndUpdate();
+        Search(*FFind, QStringLiteral("test"));
+        QCOMPARE(Entries(FFind->trcvFindGroups),
+                 (QStringList{"alt.test", "misc.test", "new.test", "other.test"}));
+        FMain->trcvNewsgroups->Items().Delete(0);
+        FFind->sbClearClick();
+        Search(*FFind, QStringLiteral("test"));
+        QCOMPARE(Entries(FFind->trcvFindGroups), QStringList{"other.test"});
     }
 
     void selectAllAndSendWithCurrentRow() {
