@@ -4,12 +4,21 @@
 #include "app/TfrmMain.h"
 #include "banner/TAboutBox.h"
 #include "banner/TLinkBanner.h"
+#include "selection/TFrmWiz.h"
+#include "selection/TfrmFind.h"
 
 int main(int argc, char* argv[]) {
     TApplication app(argc, argv);
     TfrmMain frmMain(TProgramDir::Get());
     frmMain.SetBanner(TLinkBanner::CreateLinkBanner1(&frmMain));
+    // The secondary windows belong to the main window and are only shown and hidden.
+    auto* const frmFind = new TfrmFind(MainWindowAccessOf(frmMain), &frmMain);
+    frmMain.SetFindWindow(frmFind);
     frmMain.SetAboutWindow(new TAboutBox(&frmMain));
+    auto* const frmWiz = new TFrmWiz(MainWindowAccessOf(frmMain), frmFind, &frmMain);
+    frmFind->SetWizardToPost(frmWiz->trcvtoPost);
+    frmMain.SetStartWizard(frmWiz);
+    QObject::connect(&frmMain, &TfrmMain::GroupListArrived, frmWiz, &TFrmWiz::GroupListArrived);
     app.setWindowIcon(QIcon(QStringLiteral(":/heraldix/heraldix.png")));
 
     // Declared after the window so that it goes first: a window destroyed without a close still
