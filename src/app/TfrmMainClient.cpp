@@ -54,6 +54,12 @@ void TfrmMain::CreateClient() {
     eventLog.SetFileName("event.log");
     eventLog.SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
     client.SetTimerInterval(500);
+    // An article goes out one line per send: under Nagle's rule its last lines would wait for
+    // the server's delayed acknowledgement, some 40 ms for every group of a run. A fixed 4 KB
+    // send buffer would cap a large attachment at one small window per round trip; the system
+    // sizes it instead.
+    client.Settings().SocketOptions.Include(TIpSockOptions::soNoDelay);
+    client.Settings().SendBufferSize = 0;
 
     client.OnResponse = [this](TIpCustomNntpClient*, TIpNntpStates responseTo, int32_t code,
                                const std::string& response) {

@@ -1,0 +1,98 @@
+#pragma once
+
+// What the posting and group-list benchmarks share: the real news server, a main window driven
+// as a user drives it, and the nntplib baseline run on the same server.
+
+#include "e2e/E2eNewsServer.h"
+#include "e2e/E2eWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+// Scripted prompts that also end a waiting event loop when a message box would appear.
+class TBenchPrompts : public TScriptedPrompts {
+public:
+    void ShowMessage(QWidget* parent, const QString& text) override {
+        TScriptedPrompts::ShowMessage(parent, text);
+        if (Loop)
+            Loop->quit();
+    }
+    QEventLoop* Loop = nullptr;
+};
+
+// A main window for one timed command, in a directory of its own, with benchmark prompts.
+class TBenchWindow {
+public:
+    explicit TBenchWindow(const QString& host) {
+        auto prompts = std::make_unique<TBenchPrompts>();
+        Prompts = prompts.get();
+        Prompts->Loop = &Loop;
+        TPrompts::Install(std::move(prompts));
+        Window = std::make_unique<TfrmMain>(FDir.path());
+        Window->eHost->setText(host);
+    }
+    ~TBenchWindow() {
+        Window.reset();
+        TPrompts::Install(nullptr);
+    }
+    // Seconds from `command` until `running` turns false (the loop is quit by a message box or
+    // by whatever the caller connected to Loop).
+    template <typename Command, typename Running> double Time(Command command, Running running) {
+        QElapsedTimer timer;
+        timer.start();
+        command();
+        while (running() && Prompts->Messages().isEmpty())
+            Loop.exec();
+        return timer.nsecsElapsed() / 1e9;
+    }
+
+    TBenchPrompts* Prompts = nullptr;
+    std::unique_ptr<TfrmMain> Window;
+    QEventLoop Loop;
+
+private:
+    QTemporaryDir FDir;
+};
+
+inline void UseOffscreen() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+inline double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+inline long PeakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Runs bench_app_nntplib.py with `arguments`; its JSON result, or an empty object on failure.
+inline QJsonObject RunNntplib(const QStringList& arguments) {
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 QStringList{qEnvironmentVariable("HERALDIX_SOURCE_DIR", HERALDIX_SOURCE_DIR) +
+                             QStringLiteral("/bench/bench_app_nntplib.py")} +
+                     arguments);
+    if (!python.waitForFinished(600000) || python.exitCode() != 0) {
+        std::fprintf(stderr, "nntplib baseline failed: %s\n",
+                     python.readAllStandardError().constData());
+        return {};
+    }
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+}
+
+inline void PrintRatio(const char* what, double ours, double baseline, const char* goal) {
+    std::printf("%-44s heraldix %8.3f s   nntplib %8.3f s   ratio %.2f (goal %s)\n", what, ours,
+                baseline, baseline > 0 ? ours / baseline : 0.0, goal);
+}

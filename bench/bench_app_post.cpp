@@ -1,0 +1,118 @@
+// Posting runs of the main window against the local news server, each next to Python's nntplib
+// posting the same articles on one connection to the same server in the same run:
+//   a 1 KB message to 200 groups, and a message with a 20 MB attachment to 3 groups.
+// Each figure runs from pressing Post (or connecting) to the server's verdict on the last
+// article, connection set-up included on both sides; the median of the rounds counts.
+
+#include "bench_app_common.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+static constexpr int Groups = 200;
+
+struct Scenario {
+    const char* Name;
+    std::vector<std::string> Groups;
+    QString Attachment;
+    int Rounds = 3;
+};
+
+// One run of the window: fields filled, Post pressed, until "Finished Posting".
+static double WindowRun(E2eNewsServer& server, const Scenario& scenario, const QStringList& body,
+                        const QString& subject, int& accepted) {
+    TBenchWindow bench(server.Host());
+    TfrmMain& window = *bench.Window;
+    window.eAddress->setText(QStringLiteral("poster@example.com"));
+    window.eSubject->setText(subject);
+    window.dcMsgBody->SetLines(body);
+    window.trcvToPost->Items().Assign(scenario.Groups);
+    if (!scenario.Attachment.isEmpty())
+        window.SetAttachmentPath(scenario.Attachment);
+    const double seconds =
+        bench.Time([&window] { window.spdPostClick(); }, [&window] { return window.Posting(); });
+    if (bench.Prompts->Messages() != QStringList{"Finished Posting"})
+        std::fprintf(stderr, "unexpected: %s\n", qPrintable(bench.Prompts->Messages().join(" | ")));
+    accepted = window.PostsAccepted();
+    return seconds;
+}
+
+int main(int argc, char** argv) {
+    UseOffscreen();
+    QApplication app(argc, argv);
+    E2eNewsServer server;
+    if (!server.Start({"--fresh", "--groups", QString::number(Groups)})) {
+        std::fprintf(stderr, "news server: %s\n", server.Output().constData());
+        return 1;
+    }
+    QTemporaryDir files;
+
+    // 1 KB of body text in 16 lines.
+    QStringList body;
+    for (int i = 0; i < 16; ++i)
+        body << QStringLiteral("Line %1 of the benchmark message, padded to 64 bytes....")
+                    .arg(i, 2, 10, QLatin1Char('0'))
+                    .left(62);
+    const QString bodyFile = files.filePath("body.txt");
+    {
+        QFile file(bodyFile);
+        file.open(QIODevice::WriteOnly);
+        file.write(body.join("\r\n").toUtf8() + "\r\n");
+    }
+    // 20 MB of bytes no compression or encoding shortcut helps with.
+    const QString attachment = files.filePath("attachment.bin");
+    {
+        QFile file(attachment);
+        file.open(QIODevice::WriteOnly);
+        QByteArray block(1 << 20, '\0');
+        for (int mb = 0; mb < 20; ++mb) {
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()),
+                                                  block.size() / 4);
+            file.write(block);
+        }
+    }
+
+    Scenario small{"1 KB message to 200 groups", {}, {}, 3};
+    for (int i = 1; i <= Groups; ++i)
+        small.Groups.push_back(
+            QStringLiteral("test.bulk.%1").arg(i, 6, 10, QLatin1Char('0')).toStdString());
+    Scenario large{
+        "20 MB attachment to 3 groups", {"alt.test", "misc.test", "rec.arts.books"}, attachment, 3};
+
+    int status = 0;
+    // An argument picks one scenario: "small" or "large".
+    const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    for (const Scenario* picked : {&small, &large}) {
+        const Scenario& scenario = *picked;
+        if (!only.isEmpty() && only != (picked == &small ? "small" : "large"))
+            continue;
+        std::vector<double> ours;
+        std::vector<double> theirs;
+        long pythonPeak = 0;
+        for (int round = 0; round < scenario.Rounds; ++round) {
+            const QString subject = QStringLiteral("bench %1 %2").arg(scenario.Name).arg(round);
+            int accepted = 0;
+            ours.push_back(WindowRun(server, scenario, body, subject, accepted));
+            QStringList arguments{"post", QString::number(server.Port()), subject + " nntplib",
+                                  bodyFile};
+            for (const std::string& group : scenario.Groups)
+                arguments << QString::fromStdString(group);
+            if (!scenario.Attachment.isEmpty())
+                arguments << "--attach" << scenario.Attachment;
+            const QJsonObject baseline = RunNntplib(arguments);
+            theirs.push_back(baseline.value("seconds").toDouble());
+            pythonPeak =
+                std::max(pythonPeak, static_cast<long>(baseline.value("peak_kib").toInt()));
+            const int expected = static_cast<int>(scenario.Groups.size());
+            if (accepted != expected || baseline.value("accepted").toInt() != expected) {
+                std::fprintf(stderr, "%s: accepted heraldix %d, nntplib %d of %d\n", scenario.Name,
+                             accepted, baseline.value("accepted").toInt(), expected);
+                status = 1;
+            }
+        }
+        PrintRatio(scenario.Name, Median(ours), Median(theirs), "<= 1.0");
+        std::printf("%-44s peak memory heraldix %ld KiB, nntplib %ld KiB\n", "", PeakKiB(),
+                    pythonPeak);
+    }
+    return status;
+}
