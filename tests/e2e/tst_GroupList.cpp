@@ -1,7 +1,8 @@
 // Get group list against the real news server, and connections that fail.
 
-#include "E2eNewsServer.h"
 #include "E2eWindow.h"
+#include "support/NewsServer.h"
+#include "support/ScriptedPeer.h"
 
 #include "net/TIpExceptionReporter.h"
 
@@ -16,7 +17,7 @@ static constexpr int ServerGroups = 13;
 class tst_GroupList : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<E2eNewsServer> FServer;
+    std::unique_ptr<NewsServer> FServer;
     QStringList FErrors;
 
     static void TriggerGetGroupList(TfrmMain& window) {
@@ -31,7 +32,7 @@ class tst_GroupList : public QObject {
 
 private slots:
     void initTestCase() {
-        FServer = std::make_unique<E2eNewsServer>();
+        FServer = std::make_unique<NewsServer>();
         QVERIFY2(FServer->Start({"--fresh"}), FServer->Output().constData());
     }
     void cleanupTestCase() {

@@ -1,8 +1,8 @@
 // Posting runs of the main window against the real news server: what the server stored, what
 // the user was told.
 
-#include "E2eNewsServer.h"
 #include "E2eWindow.h"
+#include "support/NewsServer.h"
 
 #include "net/TIpExceptionReporter.h"
 
@@ -18,7 +18,7 @@ static const QString Finished = QStringLiteral("Finished Posting");
 class tst_PostingRun : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<E2eNewsServer> FServer;
+    std::unique_ptr<NewsServer> FServer;
     QString FServerMode;
     QStringList FErrors;
 
@@ -62,7 +62,7 @@ class tst_PostingRun : public QObject {
 
 private slots:
     void initTestCase() {
-        FServer = std::make_unique<E2eNewsServer>();
+        FServer = std::make_unique<NewsServer>();
         QVERIFY2(FServer->Start({"--fresh", "--groups", QString::number(BulkGroups)}),
                  FServer->Output().constData());
     }

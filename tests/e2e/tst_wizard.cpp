@@ -3,8 +3,8 @@
 // window and by double-click, identity on page 4, body on page 5; Finish posts to every chosen
 // group and the articles are read back from the server.
 
-#include "E2eNewsServer.h"
 #include "E2eWindow.h"
+#include "support/NewsServer.h"
 
 #include "net/TIpExceptionReporter.h"
 #include "selection/TFrmWiz.h"
@@ -22,7 +22,7 @@ static constexpr int ServerGroups = 13;
 class tst_wizard : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<E2eNewsServer> FServer;
+    std::unique_ptr<NewsServer> FServer;
     QStringList FErrors;
 
     static QStringList Entries(const trcvListbox* list) {
@@ -34,7 +34,7 @@ class tst_wizard : public QObject {
 
 private slots:
     void initTestCase() {
-        FServer = std::make_unique<E2eNewsServer>();
+        FServer = std::make_unique<NewsServer>();
         QVERIFY2(FServer->Start({}), FServer->Output().constData());
     }
     void cleanupTestCase() {

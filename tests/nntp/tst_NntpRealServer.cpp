@@ -2,15 +2,13 @@
 #include "NntpTestText.h"
 #include "net/TIpExceptionReporter.h"
 #include "nntp/TIpNntpClient.h"
-#include "support/ScriptedPeer.h"
+#include "support/NewsServer.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,54 +18,6 @@
 using Lines = std::vector<std::string>;
 
 static constexpr int ServerTimeout = 20000;
-
-// The real news server on loopback, in a private directory and on a port of its own, so that
-// other test runs with their own servers are not disturbed.
-class NewsServer {
-public:
-    NewsServer() : FDir(QDir::tempPath() + "/heraldix-nntp-XXXXXX") {
-        // The server runs as user news, which must reach the directory.
-        QFile::setPermissions(FDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                               QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                               QFileDevice::ExeOther);
-        FPort = ScriptedPeer::UnusedPort();
-    }
-    ~NewsServer() { Run({"stop"}); }
-
-    bool Start(const QStringList& options) {
-        return Run(QStringList{"start", "--port", QString::number(FPort)} + options);
-    }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
-    // The articles of a group as the server hands them out, as a JSON list.
-    QJsonArray Articles(const QString& group) {
-        if (!Run({"articles", group, "--json"}))
-            return {};
-        return QJsonDocument::fromJson(FOutput).array();
-    }
-    const QByteArray& Output() const { return FOutput; }
-
-private:
-    bool Run(const QStringList& arguments) {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("NEWS_SERVER_DIR", FDir.path());
-        process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("HERALDIX_NEWS_SERVER", HERALDIX_NEWS_SERVER),
-                      arguments);
-        if (!process.waitForFinished(300000))
-            return false;
-        FOutput = process.readAllStandardOutput();
-        const QByteArray errors = process.readAllStandardError();
-        if (process.exitCode() != 0)
-            FOutput += errors;
-        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    }
-
-    QTemporaryDir FDir;
-    uint16_t FPort = 0;
-    QByteArray FOutput;
-};
 
 static Lines SplitCRLF(const std::string& text) {
     Lines lines;
@@ -153,7 +103,7 @@ void tst_NntpRealServer::FillArticle(TIpNewsArticle& article, const std::string&
 void tst_NntpRealServer::PostAndCheck(TIpNntpClient& client, NntpRecorder& rec,
                                       const std::string& group, const std::string& subject) {
     FillArticle(client.Article(), group, subject);
-    client.PostTo(FServer->Address(), group);
+    client.PostTo(FServer->Host().toStdString(), group);
     QTRY_VERIFY_WITH_TIMEOUT(rec.Has("task ntPostTo"), ServerTimeout);
     const Lines verdicts = rec.Matching("response nsPost ");
     QCOMPARE(verdicts.size(), size_t(1));
@@ -217,7 +167,7 @@ void tst_NntpRealServer::listReturnsTheServersGroups() {
         if (to == TIpNntpStates::nsConnect)
             client.List();
     };
-    client.Connect(FServer->Address());
+    client.Connect(FServer->Host().toStdString());
     QTRY_COMPARE_WITH_TIMEOUT(rec.Lists.size(), size_t(1), ServerTimeout);
     const Lines& list = rec.Lists[0];
     QVERIFY(!list.empty());
@@ -237,7 +187,7 @@ void tst_NntpRealServer::quitIsAnsweredAndReleasesTheConnection() {
         if (to == TIpNntpStates::nsConnect)
             client.Quit();
     };
-    client.Connect(FServer->Address());
+    client.Connect(FServer->Host().toStdString());
     QTRY_COMPARE_WITH_TIMEOUT(rec.Matching("response nsQuit 205").size(), size_t(1), ServerTimeout);
     QTRY_VERIFY(!client.IsActive());
     QCOMPARE(client.Handle(), -1);
@@ -252,7 +202,7 @@ void tst_NntpRealServer::refusedPostLeavesTheSessionIntact() {
     TIpNntpClient client;
     NntpRecorder rec(client);
     FillArticle(client.Article(), "misc.test", "refused");
-    client.PostTo(FServer->Address(), "misc.test");
+    client.PostTo(FServer->Host().toStdString(), "misc.test");
     QTRY_VERIFY_WITH_TIMEOUT(rec.States.size() >= 4 && client.State() == TIpNntpStates::nsNoOp,
                              ServerTimeout);
     QCOMPARE(rec.Matching("response nsPrePost 480").size(), size_t(1));

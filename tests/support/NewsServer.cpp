@@ -1,0 +1,63 @@
+#include "NewsServer.h"
+
+#include "ScriptedPeer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+NewsServer::NewsServer() : FDir(QDir::tempPath() + "/heraldix-news-XXXXXX") {
+    // The server runs as user news, which must reach the directory.
+    QFile::setPermissions(FDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                           QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                           QFileDevice::ExeOther);
+    FPort = ScriptedPeer::UnusedPort();
+}
+
+NewsServer::~NewsServer() {
+    Run({"stop"});
+}
+
+bool NewsServer::Start(const QStringList& options) {
+    return Run(QStringList{"start", "--port", QString::number(FPort)} + options);
+}
+
+bool NewsServer::Stop() {
+    return Run({"stop"});
+}
+
+QString NewsServer::Host() const {
+    return QStringLiteral("127.0.0.1:%1").arg(FPort);
+}
+
+QJsonArray NewsServer::Articles(const QString& group) {
+    if (!Run({"articles", group, "--json"}))
+        return {};
+    return QJsonDocument::fromJson(FOutput).array();
+}
+
+QJsonArray NewsServer::ArticlesWithSubject(const QString& group, const QString& subject) {
+    QJsonArray found;
+    for (const QJsonValue& article : Articles(group))
+        if (article.toObject().value("headers").toObject().value("Subject").toString() == subject)
+            found.append(article);
+    return found;
+}
+
+bool NewsServer::Run(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("NEWS_SERVER_DIR", FDir.path());
+    process.setProcessEnvironment(environment);
+    process.start(qEnvironmentVariable("HERALDIX_NEWS_SERVER", HERALDIX_NEWS_SERVER), arguments);
+    if (!process.waitForFinished(300000))
+        return false;
+    FOutput = process.readAllStandardOutput();
+    if (process.exitCode() != 0)
+        FOutput += process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
