@@ -3,9 +3,8 @@
 // back while the user presses Abort or Post, broken LIST lines).
 
 #include "e2e/E2eWindow.h"
+#include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
-
-#include "net/TIpExceptionReporter.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -48,17 +47,13 @@ static std::string ComposedText(TfrmMain& window) {
 class tst_PostingRunPeer : public QObject {
     Q_OBJECT
 
-    QStringList FErrors;
+    ReportedErrors FErrors;
 
 private slots:
-    void init() {
-        FErrors.clear();
-        SetIpExceptionReporter(
-            [this](const std::exception& error) { FErrors << QString::fromUtf8(error.what()); });
-    }
+    void init() { FErrors.Collect(); }
     void cleanup() {
-        SetIpExceptionReporter({});
-        QCOMPARE(FErrors, QStringList());
+        FErrors.Release();
+        QCOMPARE(FErrors.Texts(), std::vector<std::string>());
     }
 
     // Each POST waits for the server's verdict on the article before it; with the log-on box

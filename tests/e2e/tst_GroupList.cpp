@@ -2,9 +2,8 @@
 
 #include "E2eWindow.h"
 #include "support/NewsServer.h"
+#include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
-
-#include "net/TIpExceptionReporter.h"
 
 #include <QAction>
 #include <QSignalSpy>
@@ -18,7 +17,7 @@ class tst_GroupList : public QObject {
     Q_OBJECT
 
     std::unique_ptr<NewsServer> FServer;
-    QStringList FErrors;
+    ReportedErrors FErrors;
 
     static void TriggerGetGroupList(TfrmMain& window) {
         QAction* const action = window.findChild<QAction*>(QStringLiteral("Getgrouplist1"));
@@ -39,14 +38,10 @@ private slots:
         QVERIFY(FServer->Stop());
         FServer.reset();
     }
-    void init() {
-        FErrors.clear();
-        SetIpExceptionReporter(
-            [this](const std::exception& error) { FErrors << QString::fromUtf8(error.what()); });
-    }
+    void init() { FErrors.Collect(); }
     void cleanup() {
-        SetIpExceptionReporter({});
-        QCOMPARE(FErrors, QStringList());
+        FErrors.Release();
+        QCOMPARE(FErrors.Texts(), std::vector<std::string>());
     }
 
     void serverGroupsFillTheList() {

@@ -3,8 +3,7 @@
 
 #include "E2eWindow.h"
 #include "support/NewsServer.h"
-
-#include "net/TIpExceptionReporter.h"
+#include "support/ReportedErrors.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -20,7 +19,7 @@ class tst_PostingRun : public QObject {
 
     std::unique_ptr<NewsServer> FServer;
     QString FServerMode;
-    QStringList FErrors;
+    ReportedErrors FErrors;
 
     // Every start names the same group set, so switching modes keeps the articles.
     void UseServer(const QString& mode) {
@@ -70,14 +69,10 @@ private slots:
         QVERIFY(FServer->Stop());
         FServer.reset();
     }
-    void init() {
-        FErrors.clear();
-        SetIpExceptionReporter(
-            [this](const std::exception& error) { FErrors << QString::fromUtf8(error.what()); });
-    }
+    void init() { FErrors.Collect(); }
     void cleanup() {
-        SetIpExceptionReporter({});
-        QCOMPARE(FErrors, QStringList());
+        FErrors.Release();
+        QCOMPARE(FErrors.Texts(), std::vector<std::string>());
     }
 
     // The whole road: fetch the list, pick three groups, post, read the three articles back.

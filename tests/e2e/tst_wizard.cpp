@@ -5,8 +5,8 @@
 
 #include "E2eWindow.h"
 #include "support/NewsServer.h"
+#include "support/ReportedErrors.h"
 
-#include "net/TIpExceptionReporter.h"
 #include "selection/TFrmWiz.h"
 #include "selection/TfrmFind.h"
 
@@ -23,7 +23,7 @@ class tst_wizard : public QObject {
     Q_OBJECT
 
     std::unique_ptr<NewsServer> FServer;
-    QStringList FErrors;
+    ReportedErrors FErrors;
 
     static QStringList Entries(const trcvListbox* list) {
         QStringList names;
@@ -41,14 +41,10 @@ private slots:
         QVERIFY(FServer->Stop());
         FServer.reset();
     }
-    void init() {
-        FErrors.clear();
-        SetIpExceptionReporter(
-            [this](const std::exception& error) { FErrors << QString::fromUtf8(error.what()); });
-    }
+    void init() { FErrors.Collect(); }
     void cleanup() {
-        SetIpExceptionReporter({});
-        QCOMPARE(FErrors, QStringList());
+        FErrors.Release();
+        QCOMPARE(FErrors.Texts(), std::vector<std::string>());
     }
 
     void firstTimeUserPostsThroughTheWizard() {
