@@ -5,6 +5,7 @@
 #include "app/TPageControl.h"
 
 #include "selection/TBodyEditor.h"
+#include "selection/TFormLayout.h"
 #include "selection/trcvListbox.h"
 
 #include <QAction>
@@ -30,21 +31,6 @@ static constexpr int kButtonWidth = 100;
 static constexpr int kButtonHeight = 34;
 static constexpr int kBannerHeight = 51;
 static constexpr int kPanelWidths[3] = {120, 125, 95};
-
-template <typename T> static T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-static QLineEdit* AddEditRow(QGridLayout* grid, int row, const QString& caption, const char* name,
-                             QWidget* parent) {
-    auto* const label = new QLabel(caption, parent);
-    auto* const edit = Named(new QLineEdit(parent), name);
-    label->setBuddy(edit);
-    grid->addWidget(label, row, 0);
-    grid->addWidget(edit, row, 1);
-    return edit;
-}
 
 void TfrmMain::CreateControls() {
     auto* const central = new QWidget(this);
@@ -150,11 +136,7 @@ QWidget* TfrmMain::CreateOptionsPage() {
     grid->addWidget(timeoutLabel, 3, 0);
     grid->addWidget(seTimeout, 3, 1, Qt::AlignLeft);
 
-    cbLogon = Named(
-        new QCheckBox(QStringLiteral("Check here if you need to logon to your newsserver."), page),
-        "cbLogon");
-    // The caption stands to the left of the box.
-    cbLogon->setLayoutDirection(Qt::RightToLeft);
+    cbLogon = NewLogonCheckBox(page);
     grid->addWidget(cbLogon, 4, 0, 1, 2, Qt::AlignLeft);
 
     eUserName = AddEditRow(grid, 5, QStringLiteral("User Name:"), "eUserName", page);

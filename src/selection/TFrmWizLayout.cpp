@@ -3,6 +3,7 @@
 #include "selection/TFrmWiz.h"
 
 #include "selection/TBodyEditor.h"
+#include "selection/TFormLayout.h"
 #include "selection/trcvListbox.h"
 
 #include <QCheckBox>
@@ -16,11 +17,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-template <typename T> static T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
 // A page's read-only explanation: its lines as given, centred, without a frame.
 static QLabel* PageText(std::initializer_list<const char*> lines, const char* name,
                         QWidget* parent) {
@@ -32,16 +28,6 @@ static QLabel* PageText(std::initializer_list<const char*> lines, const char* na
     label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
-}
-
-static QLineEdit* AddEditRow(QGridLayout* grid, int row, const QString& caption, const char* name,
-                             QWidget* parent) {
-    auto* const label = new QLabel(caption, parent);
-    auto* const edit = Named(new QLineEdit(parent), name);
-    label->setBuddy(edit);
-    grid->addWidget(label, row, 0);
-    grid->addWidget(edit, row, 1);
-    return edit;
 }
 
 void TFrmWiz::CreateControls() {
@@ -107,11 +93,7 @@ QWidget* TFrmWiz::CreateServerPage() {
         new QLabel(QStringLiteral("If you have a business or school name, enter it here."), page),
         1, 0, 1, 2);
     eOrganization = AddEditRow(grid, 2, QStringLiteral("Organization:"), "eOrganization", page);
-    cbLogon = Named(
-        new QCheckBox(QStringLiteral("Check here if you need to logon to your newsserver."), page),
-        "cbLogon");
-    // The caption stands to the left of the box.
-    cbLogon->setLayoutDirection(Qt::RightToLeft);
+    cbLogon = NewLogonCheckBox(page);
     grid->addWidget(cbLogon, 3, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     eUserName = AddEditRow(grid, 4, QStringLiteral("User name:"), "eUserName", page);
     ePassword = AddEditRow(grid, 5, QStringLiteral("Password:"), "ePassword", page);

@@ -1,0 +1,25 @@
+#include "selection/TFormLayout.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+QLineEdit* AddEditRow(QGridLayout* grid, int row, const QString& caption, const char* name,
+                      QWidget* parent) {
+    auto* const label = new QLabel(caption, parent);
+    auto* const edit = Named(new QLineEdit(parent), name);
+    label->setBuddy(edit);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+}
+
+QCheckBox* NewLogonCheckBox(QWidget* parent) {
+    auto* const box =
+        Named(new QCheckBox(QStringLiteral("Check here if you need to logon to your newsserver."),
+                            parent),
+              "cbLogon");
+    box->setLayoutDirection(Qt::RightToLeft);
+    return box;
+}
