@@ -1,12 +1,12 @@
 // Find Now in the find-groups window over an all-groups list of 1,000,000 names, timed next to
 // `grep -F -c` for the same text over the same names in the same run. The search includes
 // collecting the hits into the result list and the result view's relayout.
+#include "bench_common.h"
 #include "selection/TGroupSearchIndex.h"
 #include "selection/TfrmFind.h"
 #include "selection/trcvListbox.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
 
@@ -14,15 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sys/resource.h>
 
 static constexpr int kNames = 1000000;
-
-static long PeakKiB(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_maxrss;
-}
 
 // Names of the usual shape, hierarchy.topic.subtopic plus a number that keeps them distinct.
 static std::vector<std::string> MakeNames() {
@@ -49,20 +42,8 @@ static std::vector<std::string> MakeNames() {
     return names;
 }
 
-template <typename F> static double BestMs(int runs, F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
-
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PreferOffscreenPlatform();
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("names.txt")).toStdString();

@@ -1,10 +1,10 @@
 // Loading a list file of 1,000,000 distinct newsgroup names, in random order, into a newsgroup
 // list control, timed next to `LC_ALL=C sort -f -u` on the same file in the same run. Also times
 // what a user feels with a million rows: scrolling to the end, marking a row, marking all.
+#include "bench_common.h"
 #include "selection/trcvListbox.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -13,15 +13,8 @@
 #include <fstream>
 #include <numeric>
 #include <random>
-#include <sys/resource.h>
 
 static constexpr int kNames = 1000000;
-
-static long PeakKiB(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_maxrss;
-}
 
 // Distinct by construction (the number is part of the name), written in a shuffled order, with
 // mixed letter case so that case folding matters.
@@ -50,20 +43,8 @@ static void WriteNames(const std::string& path) {
     }
 }
 
-template <typename F> static double BestMs(int runs, F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
-
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PreferOffscreenPlatform();
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("newsgrps.txt")).toStdString();
