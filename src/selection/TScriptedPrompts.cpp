@@ -1,5 +1,14 @@
 #include "selection/TScriptedPrompts.h"
 
+#include <memory>
+
+TScriptedPrompts* TScriptedPrompts::InstallNew() {
+    auto prompts = std::make_unique<TScriptedPrompts>();
+    TScriptedPrompts* const installed = prompts.get();
+    TPrompts::Install(std::move(prompts));
+    return installed;
+}
+
 void TScriptedPrompts::Forget() {
     FMessages.clear();
     FQuestions.clear();

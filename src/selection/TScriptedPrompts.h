@@ -10,6 +10,10 @@
 // both are counted in Unanswered() so a test can tell an unexpected prompt from a planned one.
 class TScriptedPrompts : public TPrompts {
 public:
+    // Installs a new, empty TScriptedPrompts as the program's prompts and returns it; it lives
+    // until the next TPrompts::Install.
+    static TScriptedPrompts* InstallNew();
+
     void QueueAnswer(bool yes) { FAnswers.push_back(yes); }
     void QueueFileName(const QString& path) { FFileNames.push_back(path); }
     void QueuePrint(bool print) { FPrints.push_back(print); }

@@ -24,11 +24,7 @@ class tst_TApplication : public QObject {
     TScriptedPrompts* FPrompts = nullptr;
 
 private slots:
-    void init() {
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        FPrompts = prompts.get();
-        TPrompts::Install(std::move(prompts));
-    }
+    void init() { FPrompts = TScriptedPrompts::InstallNew(); }
     void cleanup() { TPrompts::Install(nullptr); }
 
     void applicationTitle() {

@@ -3,6 +3,7 @@
 #include "selection/TBodyEditor.h"
 #include "selection/TScriptedPrompts.h"
 #include "selection/trcvListbox.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
-
 
 // The settings file as the main window uses it: read right after the window is built, written
 // when it closes and before the list files, in the window's own directory.
@@ -23,17 +23,12 @@ class tst_TMainSettings : public QObject {
 
     QString Path(const QString& name) const { return FDir->filePath(name); }
 
-    QByteArray Read(const QString& name) const {
-        QFile file(Path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray Read(const QString& name) const { return ReadTestFile(Path(name), "<missing>"); }
 
 private slots:
     void init() {
         FDir = new QTemporaryDir;
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        FPrompts = prompts.get();
-        TPrompts::Install(std::move(prompts));
+        FPrompts = TScriptedPrompts::InstallNew();
     }
     void cleanup() {
         TPrompts::Install(nullptr);
@@ -54,7 +49,8 @@ private slots:
             window.ePassword->setText(QStringLiteral("secret"));
             window.seTimeout->setValue(-5);
             window.cbLogon->setChecked(true);
-            window.dcMsgBody->SetLines({QStringLiteral("first"), QString(), QStringLiteral("third")});
+            window.dcMsgBody->SetLines(
+                {QStringLiteral("first"), QString(), QStringLiteral("third")});
             window.trcvToPost->Items().Add("misc.test");
             window.close();
         }
@@ -96,7 +92,7 @@ private slots:
         QStringList order;
         connect(&window, &TfrmMain::FormClosing, [&] {
             order << (QFile::exists(Path(QStringLiteral("newsgrps.txt"))) ? "lists first"
-                                                                            : "settings first");
+                                                                          : "settings first");
         });
         window.close();
         QCOMPARE(order, QStringList{QStringLiteral("settings first")});

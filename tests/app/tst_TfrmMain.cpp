@@ -4,6 +4,8 @@
 #include "selection/TBodyEditor.h"
 #include "selection/TScriptedPrompts.h"
 #include "selection/trcvListbox.h"
+#include "support/ListEntries.h"
+#include "support/TestFiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,22 +28,10 @@ class tst_TfrmMain : public QObject {
     QString Path(const QString& name) const { return FDir->filePath(name); }
 
     void Write(const QString& name, const QByteArray& bytes) const {
-        QFile file(Path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        WriteTestFile(Path(name), bytes);
     }
 
-    QByteArray Read(const QString& name) const {
-        QFile file(Path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-
-    static QStringList Entries(const trcvListbox* list) {
-        QStringList entries;
-        for (const std::string& entry : list->Items().Entries())
-            entries << QString::fromStdString(entry);
-        return entries;
-    }
+    QByteArray Read(const QString& name) const { return ReadTestFile(Path(name), "<missing>"); }
 
     static void Trigger(TfrmMain& window, const char* action) {
         QAction* const found = window.findChild<QAction*>(QString::fromLatin1(action));
@@ -52,9 +42,7 @@ class tst_TfrmMain : public QObject {
 private slots:
     void init() {
         FDir = new QTemporaryDir;
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        FPrompts = prompts.get();
-        TPrompts::Install(std::move(prompts));
+        FPrompts = TScriptedPrompts::InstallNew();
     }
     void cleanup() {
         TPrompts::Install(nullptr);

@@ -4,6 +4,7 @@
 #include "app/TComponentState.h"
 #include "app/TFormState.h"
 #include "app/TIniFileStore.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -113,15 +114,8 @@ private:
         store.Open();
         return store.ReadString(section, key, "<missing>");
     }
-    void WriteFile(const QByteArray& bytes) const {
-        QFile file(Path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-    QByteArray ReadFile() const {
-        QFile file(Path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void WriteFile(const QByteArray& bytes) const { WriteTestFile(Path(), bytes); }
+    QByteArray ReadFile() const { return ReadTestFile(Path()); }
 
 private slots:
     void init() {

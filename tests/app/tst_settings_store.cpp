@@ -1,6 +1,7 @@
 // The INI store behind the settings file, exercised through real files.
 
 #include "app/TIniFileStore.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,15 +23,8 @@ private:
         return store;
     }
     QString Path() const { return m_dir.filePath(QStringLiteral("frmsv.INI")); }
-    void WriteFile(const QByteArray& bytes) const {
-        QFile file(Path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-    QByteArray ReadFile() const {
-        QFile file(Path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void WriteFile(const QByteArray& bytes) const { WriteTestFile(Path(), bytes); }
+    QByteArray ReadFile() const { return ReadTestFile(Path()); }
     static mode_t Mode(const QString& path) {
         struct stat st {};
         return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 0777) : 0;

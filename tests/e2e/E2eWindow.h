@@ -24,9 +24,7 @@
 class E2eWindow {
 public:
     explicit E2eWindow(const QString& host) {
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        Prompts = prompts.get();
-        TPrompts::Install(std::move(prompts));
+        Prompts = TScriptedPrompts::InstallNew();
         Window = std::make_unique<TfrmMain>(FDir.path());
         Window->eHost->setText(host);
         Window->eAddress->setText(QStringLiteral("poster@example.com"));

@@ -9,6 +9,7 @@
 
 #include "selection/TFrmWiz.h"
 #include "selection/TfrmFind.h"
+#include "support/ListEntries.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -24,13 +25,6 @@ class tst_wizard : public QObject {
 
     std::unique_ptr<NewsServer> FServer;
     ReportedErrors FErrors;
-
-    static QStringList Entries(const trcvListbox* list) {
-        QStringList names;
-        for (const std::string& name : list->Items().Entries())
-            names << QString::fromStdString(name);
-        return names;
-    }
 
 private slots:
     void initTestCase() {

@@ -86,9 +86,7 @@ private slots:
     }
 
     void shortcutsOpenTheirBoxes() {
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        TScriptedPrompts* const scripted = prompts.get();
-        TPrompts::Install(std::move(prompts));
+        TScriptedPrompts* const scripted = TScriptedPrompts::InstallNew();
         TBodyEditor editor;
         editor.SetLines({"alpha beta"});
         editor.show();

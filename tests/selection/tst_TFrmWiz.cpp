@@ -8,6 +8,8 @@
 #include "selection/TScriptedPrompts.h"
 #include "selection/TfrmFind.h"
 #include "selection/trcvListbox.h"
+#include "support/ListEntries.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -26,13 +28,6 @@
 class tst_TFrmWiz : public QObject {
     Q_OBJECT
 
-    static QStringList Entries(const trcvListbox* list) {
-        QStringList names;
-        for (const std::string& name : list->Items().Entries())
-            names << QString::fromStdString(name);
-        return names;
-    }
-
     // "<back><next><finish>" as 1 (on) and 0 (off), with the page number in front.
     QString State() const {
         return QStringLiteral("%1:%2%3%4")
@@ -44,12 +39,6 @@ class tst_TFrmWiz : public QObject {
 
     void Next() { QTest::mouseClick(FWiz->btnNext, Qt::LeftButton); }
     void Back() { QTest::mouseClick(FWiz->BtnBack, Qt::LeftButton); }
-
-    static void WriteFile(const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
 
     void FillMain() {
         FMain->eHost->setText(QStringLiteral("news.example.invalid"));
@@ -83,9 +72,7 @@ private slots:
         FFind = new TfrmFind(FMain->Access(), FMain);
         FWiz = new TFrmWiz(FMain->Access(), FFind, FMain);
         FFind->SetWizardToPost(FWiz->trcvtoPost);
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        FPrompts = prompts.get();
-        TPrompts::Install(std::move(prompts));
+        FPrompts = TScriptedPrompts::InstallNew();
     }
 
     void cleanup() {
@@ -192,10 +179,11 @@ private slots:
     // directory (not of the working directory) and takes the main window's current to-post list.
     void showingCopiesFromTheMainWindow() {
         FillMain();
-        WriteFile(FDir.filePath(QStringLiteral("newsgrps.txt")), "rec.arts.books\r\nalt.test\r\n");
-        WriteFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n");
+        WriteTestFile(FDir.filePath(QStringLiteral("newsgrps.txt")),
+                      "rec.arts.books\r\nalt.test\r\n");
+        WriteTestFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n");
         QTemporaryDir elsewhere;
-        WriteFile(elsewhere.filePath(QStringLiteral("newsgrps.txt")), "wrong.dir\r\n");
+        WriteTestFile(elsewhere.filePath(QStringLiteral("newsgrps.txt")), "wrong.dir\r\n");
         const QString oldCwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(elsewhere.path()));
         FWiz->show();
@@ -278,7 +266,7 @@ private slots:
     // sent there in the wizard's to-post list (and in the main window's).
     void findGroupsFromTheGroupsPage() {
         FillMain();
-        WriteFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n");
+        WriteTestFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n");
         FWiz->show();
         Next();
         Next();
@@ -352,7 +340,7 @@ private slots:
     void droppedFileBecomesTheBody() {
         FWiz->show();
         const QString path = FDir.filePath(QStringLiteral("message.txt"));
-        WriteFile(path, "Dear all,\r\nsee you there.\r\n");
+        WriteTestFile(path, "Dear all,\r\nsee you there.\r\n");
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(path),
                       QUrl::fromLocalFile(FDir.filePath(QStringLiteral("other.txt")))});

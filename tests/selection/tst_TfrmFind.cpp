@@ -6,6 +6,7 @@
 #include "selection/TScriptedPrompts.h"
 #include "selection/TfrmFind.h"
 #include "selection/trcvListbox.h"
+#include "support/ListEntries.h"
 
 #include <QLineEdit>
 #include <QScreen>
@@ -16,13 +17,6 @@
 
 class tst_TfrmFind : public QObject {
     Q_OBJECT
-
-    static QStringList Entries(const trcvListbox* list) {
-        QStringList names;
-        for (const std::string& name : list->Items().Entries())
-            names << QString::fromStdString(name);
-        return names;
-    }
 
     static void Search(TfrmFind& find, const QString& text) {
         find.eFindText->clear();
@@ -50,9 +44,7 @@ private slots:
         FFind = new TfrmFind(FMain->Access(), FMain);
         FWizardToPost = new trcvListbox;
         FFind->SetWizardToPost(FWizardToPost);
-        auto prompts = std::make_unique<TScriptedPrompts>();
-        FPrompts = prompts.get();
-        TPrompts::Install(std::move(prompts));
+        FPrompts = TScriptedPrompts::InstallNew();
         FFind->show();
         QVERIFY(QTest::qWaitForWindowExposed(FFind));
     }
