@@ -4,6 +4,8 @@
 #include "banner/TURLLabel.h"
 #include "banner/TWebLink.h"
 
+#include "OpenedLinks.h"
+
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -14,16 +16,11 @@ class tst_aboutbox : public QObject {
     Q_OBJECT
 
 private:
-    QStringList m_opened;
-    TWebLink::TOpener m_previousOpener;
+    OpenedLinks m_opened;
 
 private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName("Heraldix");
-        m_previousOpener = TWebLink::SetOpener([this](const QString& url) { m_opened << url; });
-    }
-    void cleanupTestCase() { TWebLink::SetOpener(m_previousOpener); }
-    void init() { m_opened.clear(); }
+    void initTestCase() { QCoreApplication::setApplicationName("Heraldix"); }
+    void init() { m_opened.Clear(); }
 
     void textsAndLayout() {
         TAboutBox box;
@@ -89,12 +86,12 @@ private slots:
         QCOMPARE(link->TextColor(), resting);
 
         QTest::mouseClick(link, Qt::LeftButton);
-        QCOMPARE(m_opened, QStringList({link->URL()}));
+        QCOMPARE(m_opened.Urls(), QStringList({link->URL()}));
         QVERIFY(link->Visited());
         QCOMPARE(link->TextColor(), resting); // visited colouring is off
 
         QTest::keyClick(link, Qt::Key_Space);
-        QCOMPARE(m_opened.size(), 2);
+        QCOMPARE(m_opened.Urls().size(), 2);
     }
 };
 

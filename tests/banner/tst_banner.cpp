@@ -4,6 +4,8 @@
 #include "banner/TLinkBanner.h"
 #include "banner/TWebLink.h"
 
+#include "OpenedLinks.h"
+
 #include <QBuffer>
 #include <QEnterEvent>
 #include <QRegularExpression>
@@ -42,15 +44,10 @@ class tst_banner : public QObject {
     Q_OBJECT
 
 private:
-    QStringList m_opened;
-    TWebLink::TOpener m_previousOpener;
+    OpenedLinks m_opened;
 
 private slots:
-    void initTestCase() {
-        m_previousOpener = TWebLink::SetOpener([this](const QString& url) { m_opened << url; });
-    }
-    void cleanupTestCase() { TWebLink::SetOpener(m_previousOpener); }
-    void init() { m_opened.clear(); }
+    void init() { m_opened.Clear(); }
 
     void embeddedPicturesDecode_data() {
         QTest::addColumn<QString>("name");
@@ -242,7 +239,7 @@ private slots:
         QTest::mouseClick(&banner, Qt::LeftButton);
         QCOMPARE(entered.count(), 0);
         QCOMPARE(exited.count(), 0);
-        QVERIFY(m_opened.isEmpty());
+        QVERIFY(m_opened.Urls().isEmpty());
     }
 
     // Disabled while the hand shows: the hand must not stay behind.
@@ -263,9 +260,9 @@ private slots:
         banner.resize(200, TLinkBanner::BannerHeight);
         banner.SetURL("heraldix.example.com/news");
         QTest::mouseClick(&banner, Qt::RightButton);
-        QVERIFY(m_opened.isEmpty());
+        QVERIFY(m_opened.Urls().isEmpty());
         QTest::mouseClick(&banner, Qt::LeftButton);
-        QCOMPARE(m_opened, QStringList({"http://heraldix.example.com/news"}));
+        QCOMPARE(m_opened.Urls(), QStringList({"http://heraldix.example.com/news"}));
     }
 };
 
