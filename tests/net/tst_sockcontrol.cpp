@@ -1,7 +1,7 @@
 #include "TestClient.h"
+#include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
 
-#include "net/TIpExceptionReporter.h"
 #include "net/TIpTickCount.h"
 
 #include <QCoreApplication>
@@ -42,12 +42,11 @@ private slots:
     void lookupReplies();
 
 private:
-    std::vector<std::string> FReported;
+    ReportedErrors FReported;
 };
 
 void tst_sockcontrol::init() {
-    FReported.clear();
-    SetIpExceptionReporter([this](const std::exception& e) { FReported.push_back(e.what()); });
+    FReported.Collect();
 }
 
 void tst_sockcontrol::cleanup() {
@@ -117,8 +116,8 @@ void tst_sockcontrol::exceptionInTickStopsTimer() {
     TickCounter client;
     client.Throw = true;
     client.SetTimerInterval(10);
-    QTRY_COMPARE(FReported.size(), size_t(1));
-    QCOMPARE(FReported[0], std::string("tick failed"));
+    QTRY_COMPARE(FReported.Texts().size(), size_t(1));
+    QCOMPARE(FReported.Texts()[0], std::string("tick failed"));
     QCOMPARE(client.TimerInterval(), uint32_t(0));
     QVERIFY(!client.TimerActive());
     QTest::qWait(50);
@@ -136,8 +135,8 @@ void tst_sockcontrol::exceptionInHandlerReachesReporter() {
             throw EIpBaseException("handler failed");
     };
     client.Connect(peer.Address());
-    QTRY_COMPARE(FReported.size(), size_t(1));
-    QCOMPARE(FReported[0], std::string("handler failed"));
+    QTRY_COMPARE(FReported.Texts().size(), size_t(1));
+    QCOMPARE(FReported.Texts()[0], std::string("handler failed"));
     // The loop goes on: the lines still arrive.
     QTRY_COMPARE(client.Lines.size(), size_t(2));
 }

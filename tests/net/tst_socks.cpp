@@ -1,8 +1,7 @@
 #include "TestClient.h"
+#include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
 #include "support/SocksProxyServer.h"
-
-#include "net/TIpExceptionReporter.h"
 
 #include <QTest>
 
@@ -55,12 +54,11 @@ private slots:
     void repliesSplitOverChunks();
 
 private:
-    std::vector<std::string> FReported;
+    ReportedErrors FReported;
 };
 
 void tst_socks::init() {
-    FReported.clear();
-    SetIpExceptionReporter([this](const std::exception& e) { FReported.push_back(e.what()); });
+    FReported.Collect();
 }
 
 void tst_socks::linesBothWaysThroughRealProxy_data() {
@@ -121,7 +119,7 @@ void tst_socks::linesBothWaysThroughRealProxy() {
     QVERIFY(stats.RawReceived > stats.DataReceived); // the proxy's replies are not data
     QVERIFY(stats.RawSent > stats.DataSent);
     QVERIFY(client.ErrorCodes.empty());
-    QVERIFY(FReported.empty());
+    QVERIFY(FReported.Texts().empty());
 }
 
 void tst_socks::refusalsAreReportedAsErrors_data() {
@@ -164,7 +162,7 @@ void tst_socks::refusalsAreReportedAsErrors() {
     QVERIFY(!client.Contains("connect"));
     QVERIFY(client.Lines.empty());
     QCOMPARE(peer.Connections(), size_t(0));
-    QVERIFY(FReported.empty());
+    QVERIFY(FReported.Texts().empty());
 }
 
 // Steps of a scripted proxy: wait for these request bytes, or send this reply chunk.
@@ -256,7 +254,7 @@ void tst_socks::repliesSplitOverChunks() {
     QVERIFY2(proxy.Ok(), proxy.Error().c_str());
     QCOMPARE(QByteArray::fromStdString(proxy.ReceivedOn(0)), requests + "BYE\r\n");
     QVERIFY(client.ItemsSent.empty()); // the proxy's requests are not the owner's items
-    QVERIFY(FReported.empty());
+    QVERIFY(FReported.Texts().empty());
 }
 
 QTEST_GUILESS_MAIN(tst_socks)

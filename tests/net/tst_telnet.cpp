@@ -1,7 +1,6 @@
 #include "TestClient.h"
+#include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
-
-#include "net/TIpExceptionReporter.h"
 
 #include <QTest>
 
@@ -77,12 +76,11 @@ private slots:
     void listenersGetDataWithoutCommands();
 
 private:
-    std::vector<std::string> FReported;
+    ReportedErrors FReported;
 };
 
 void tst_telnet::init() {
-    FReported.clear();
-    SetIpExceptionReporter([this](const std::exception& e) { FReported.push_back(e.what()); });
+    FReported.Collect();
 }
 
 void tst_telnet::receivedBytes_data() {
@@ -187,7 +185,7 @@ void tst_telnet::receivedBytes() {
     for (const std::string& line : client.Lines)
         got << QByteArray::fromStdString(line);
     QCOMPARE(got, lines);
-    QVERIFY(FReported.empty());
+    QVERIFY(FReported.Texts().empty());
 }
 
 void tst_telnet::doubledIacRoundTrips() {
@@ -274,7 +272,7 @@ void tst_telnet::listenersGetDataWithoutCommands() {
     ScriptedPeer peer;
     PlayChunks(client, peer, {B({'h', 'i', IAC, WILL, 1, '\r', '\n'})});
     QTRY_COMPARE(listener.Received, std::string("hi\r\nmark\r\n"));
-    QVERIFY(FReported.empty());
+    QVERIFY(FReported.Texts().empty());
 }
 
 QTEST_GUILESS_MAIN(tst_telnet)

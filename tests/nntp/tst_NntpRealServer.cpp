@@ -1,8 +1,8 @@
 #include "NntpRecorder.h"
 #include "NntpTestText.h"
-#include "net/TIpExceptionReporter.h"
 #include "nntp/TIpNntpClient.h"
 #include "support/NewsServer.h"
+#include "support/ReportedErrors.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -55,7 +55,7 @@ private:
 
     std::unique_ptr<NewsServer> FServer;
     QTemporaryDir FFiles;
-    Lines FErrors;
+    ReportedErrors FErrors;
 };
 
 void tst_NntpRealServer::initTestCase() {
@@ -64,13 +64,12 @@ void tst_NntpRealServer::initTestCase() {
 }
 
 void tst_NntpRealServer::init() {
-    FErrors.clear();
-    SetIpExceptionReporter([this](const std::exception& e) { FErrors.push_back(e.what()); });
+    FErrors.Collect();
 }
 
 void tst_NntpRealServer::cleanup() {
-    SetIpExceptionReporter({});
-    QCOMPARE(FErrors, Lines());
+    FErrors.Release();
+    QCOMPARE(FErrors.Texts(), Lines());
 }
 
 void tst_NntpRealServer::FillArticle(TIpNewsArticle& article, const std::string& group,

@@ -1,7 +1,7 @@
 #include "NntpTestText.h"
 #include "net/EIpWinSockError.h"
-#include "net/TIpExceptionReporter.h"
 #include "nntp/TIpCustomClient.h"
+#include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
 
 #include <QCoreApplication>
@@ -54,17 +54,16 @@ private slots:
     void closeSocketEndsTheConnection();
 
 private:
-    std::vector<std::string> FErrors;
+    ReportedErrors FErrors;
 };
 
 void tst_TIpCustomClient::init() {
-    FErrors.clear();
-    SetIpExceptionReporter([this](const std::exception& e) { FErrors.push_back(e.what()); });
+    FErrors.Collect();
 }
 
 void tst_TIpCustomClient::cleanup() {
-    SetIpExceptionReporter({});
-    QCOMPARE(FErrors, std::vector<std::string>());
+    FErrors.Release();
+    QCOMPARE(FErrors.Texts(), std::vector<std::string>());
 }
 
 void tst_TIpCustomClient::noSocketBeforeConnect() {
