@@ -1,9 +1,9 @@
+#include "MainWindowFixture.h"
 #include "app/TMainSettings.h"
 #include "app/TfrmMain.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TScriptedPrompts.h"
 #include "selection/trcvListbox.h"
-#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -15,26 +15,12 @@
 
 // The settings file as the main window uses it: read right after the window is built, written
 // when it closes and before the list files, in the window's own directory.
-class tst_TMainSettings : public QObject {
+class tst_TMainSettings : public QObject, private MainWindowFixture {
     Q_OBJECT
 
-    QTemporaryDir* FDir = nullptr;
-    TScriptedPrompts* FPrompts = nullptr;
-
-    QString Path(const QString& name) const { return FDir->filePath(name); }
-
-    QByteArray Read(const QString& name) const { return ReadTestFile(Path(name), "<missing>"); }
-
 private slots:
-    void init() {
-        FDir = new QTemporaryDir;
-        FPrompts = TScriptedPrompts::InstallNew();
-    }
-    void cleanup() {
-        TPrompts::Install(nullptr);
-        FPrompts = nullptr;
-        delete FDir;
-    }
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
 
     void fieldsSurviveARestart() {
         {

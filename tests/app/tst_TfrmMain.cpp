@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "app/TProgramDir.h"
 #include "app/TfrmMain.h"
 #include "selection/EFileError.h"
@@ -5,7 +6,6 @@
 #include "selection/TScriptedPrompts.h"
 #include "selection/trcvListbox.h"
 #include "support/ListEntries.h"
-#include "support/TestFiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,19 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class tst_TfrmMain : public QObject {
+class tst_TfrmMain : public QObject, private MainWindowFixture {
     Q_OBJECT
-
-    QTemporaryDir* FDir = nullptr;
-    TScriptedPrompts* FPrompts = nullptr;
-
-    QString Path(const QString& name) const { return FDir->filePath(name); }
-
-    void Write(const QString& name, const QByteArray& bytes) const {
-        WriteTestFile(Path(name), bytes);
-    }
-
-    QByteArray Read(const QString& name) const { return ReadTestFile(Path(name), "<missing>"); }
 
     static void Trigger(TfrmMain& window, const char* action) {
         QAction* const found = window.findChild<QAction*>(QString::fromLatin1(action));
@@ -40,15 +29,8 @@ class tst_TfrmMain : public QObject {
     }
 
 private slots:
-    void init() {
-        FDir = new QTemporaryDir;
-        FPrompts = TScriptedPrompts::InstallNew();
-    }
-    void cleanup() {
-        TPrompts::Install(nullptr);
-        FPrompts = nullptr;
-        delete FDir;
-    }
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
 
     void firstStart() {
         TfrmMain window(FDir->path());
