@@ -8,6 +8,7 @@
 #include "support/TestFiles.h"
 
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -25,7 +26,7 @@ protected:
 
     QString Path(const QString& name) const { return FDir->filePath(name); }
     void Write(const QString& name, const QByteArray& bytes) const {
-        WriteTestFile(Path(name), bytes);
+        QVERIFY(WriteTestFile(Path(name), bytes));
     }
     // The file's content, or "<missing>".
     QByteArray Read(const QString& name) const { return ReadTestFile(Path(name), "<missing>"); }

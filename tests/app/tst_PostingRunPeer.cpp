@@ -5,6 +5,7 @@
 #include "e2e/E2eWindow.h"
 #include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -174,10 +175,7 @@ private slots:
     void vanishedAttachmentEndsTheRun() {
         QTemporaryDir files;
         const QString path = files.filePath("notes.txt");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("attached\r\n");
-        file.close();
+        QVERIFY(WriteTestFile(path, "attached\r\n"));
         ScriptedPeer peer;
         peer.Send("200 ready\r\n")
             .WaitFor("POST\r\n")
@@ -297,11 +295,8 @@ private slots:
         QTemporaryDir files;
         E2eWindow e2e(QStringLiteral("127.0.0.1:1"));
         if (attached) {
-            QFile file(files.filePath("a.bin"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("\x01\x02");
-            file.close();
-            e2e.Window->SetAttachmentPath(file.fileName());
+            QVERIFY(WriteTestFile(files.filePath("a.bin"), "\x01\x02"));
+            e2e.Window->SetAttachmentPath(files.filePath("a.bin"));
         }
         e2e.SetGroups({"a.one"});
         e2e.Window->dcMsgBody->SetLines({line});

@@ -114,7 +114,7 @@ private:
         store.Open();
         return store.ReadString(section, key, "<missing>");
     }
-    void WriteFile(const QByteArray& bytes) const { WriteTestFile(Path(), bytes); }
+    void WriteFile(const QByteArray& bytes) const { QVERIFY(WriteTestFile(Path(), bytes)); }
     QByteArray ReadFile() const { return ReadTestFile(Path()); }
 
 private slots:

@@ -23,7 +23,7 @@ private:
         return store;
     }
     QString Path() const { return m_dir.filePath(QStringLiteral("frmsv.INI")); }
-    void WriteFile(const QByteArray& bytes) const { WriteTestFile(Path(), bytes); }
+    void WriteFile(const QByteArray& bytes) const { QVERIFY(WriteTestFile(Path(), bytes)); }
     QByteArray ReadFile() const { return ReadTestFile(Path()); }
     static mode_t Mode(const QString& path) {
         struct stat st {};

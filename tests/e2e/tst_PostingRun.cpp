@@ -4,8 +4,8 @@
 #include "E2eWindow.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
+#include "support/TestFiles.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QTest>
@@ -139,10 +139,7 @@ private slots:
             for (int value = 0; value < 256; ++value)
                 bytes.append(static_cast<char>(value ^ round));
         const QString path = e2e.Dir() + "/picture.gif";
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
+        QVERIFY(WriteTestFile(path, bytes));
         e2e.Prompts->QueueFileName(path);
         QTest::mouseClick(e2e.Window->btnAttach, Qt::LeftButton);
         QCOMPARE(e2e.Window->AttachmentPath(), path);

@@ -3,9 +3,9 @@
 #include "nntp/TIpNntpClient.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
+#include "support/TestFiles.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -86,13 +86,10 @@ void tst_NntpRealServer::FillArticle(TIpNewsArticle& article, const std::string&
 
     // An attached picture, base64-encoded into a part of its own.
     const QString path = FFiles.filePath("picture.gif");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
     QByteArray bytes(3000, '\0');
     for (char& byte : bytes)
         byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    file.write(bytes);
-    file.close();
+    QVERIFY(WriteTestFile(path, bytes));
     TIpMimeEntity* attachment = article.AddChild();
     attachment->ContentName = "picture.gif";
     attachment->DispositionType = "Attachment";

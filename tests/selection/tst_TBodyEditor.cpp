@@ -1,6 +1,7 @@
 #include "selection/EFileError.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TScriptedPrompts.h"
+#include "support/TestFiles.h"
 
 #include <QDialog>
 #include <QDropEvent>
@@ -42,19 +43,14 @@ private slots:
     void loadFromFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("body.txt");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("caf\xc3\xa9\r\nsecond\rthird\n");
-        file.close();
+        QVERIFY(WriteTestFile(path, "caf\xc3\xa9\r\nsecond\rthird\n"));
         TBodyEditor editor;
         editor.SetLines({"replaced"});
         editor.LoadFromFile(path);
         QCOMPARE(editor.Lines(), (QStringList{QStringLiteral("caf\u00e9"), "second", "third"}));
 
         // Bytes that are not UTF-8 are read as Latin-1 rather than lost.
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("na\xefve\n");
-        file.close();
+        QVERIFY(WriteTestFile(path, "na\xefve\n"));
         editor.LoadFromFile(path);
         QCOMPARE(editor.Lines(), QStringList{QStringLiteral("na\u00efve")});
 

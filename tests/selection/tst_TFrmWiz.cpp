@@ -179,11 +179,11 @@ private slots:
     // directory (not of the working directory) and takes the main window's current to-post list.
     void showingCopiesFromTheMainWindow() {
         FillMain();
-        WriteTestFile(FDir.filePath(QStringLiteral("newsgrps.txt")),
-                      "rec.arts.books\r\nalt.test\r\n");
-        WriteTestFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n");
+        QVERIFY(WriteTestFile(FDir.filePath(QStringLiteral("newsgrps.txt")),
+                              "rec.arts.books\r\nalt.test\r\n"));
+        QVERIFY(WriteTestFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n"));
         QTemporaryDir elsewhere;
-        WriteTestFile(elsewhere.filePath(QStringLiteral("newsgrps.txt")), "wrong.dir\r\n");
+        QVERIFY(WriteTestFile(elsewhere.filePath(QStringLiteral("newsgrps.txt")), "wrong.dir\r\n"));
         const QString oldCwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(elsewhere.path()));
         FWiz->show();
@@ -266,7 +266,7 @@ private slots:
     // sent there in the wizard's to-post list (and in the main window's).
     void findGroupsFromTheGroupsPage() {
         FillMain();
-        WriteTestFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n");
+        QVERIFY(WriteTestFile(FDir.filePath(QStringLiteral("selgrps.txt")), "stale.group\r\n"));
         FWiz->show();
         Next();
         Next();
@@ -340,7 +340,7 @@ private slots:
     void droppedFileBecomesTheBody() {
         FWiz->show();
         const QString path = FDir.filePath(QStringLiteral("message.txt"));
-        WriteTestFile(path, "Dear all,\r\nsee you there.\r\n");
+        QVERIFY(WriteTestFile(path, "Dear all,\r\nsee you there.\r\n"));
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(path),
                       QUrl::fromLocalFile(FDir.filePath(QStringLiteral("other.txt")))});

@@ -5,9 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Makes `bytes` the whole content of the file at `path`, creating or truncating it. A file that
-// cannot be opened fails the running test.
-void WriteTestFile(const QString& path, const QByteArray& bytes);
+// Makes `bytes` the whole content of the file at `path`, creating or truncating it; false when
+// the file cannot be opened or not all was written. Call it inside QVERIFY.
+[[nodiscard]] bool WriteTestFile(const QString& path, const QByteArray& bytes);
 
 // The whole content of the file at `path`, or `whenMissing` when it cannot be opened.
 QByteArray ReadTestFile(const QString& path, const QByteArray& whenMissing = {});
