@@ -2,6 +2,7 @@
 
 #include "nntp/EIpNntpException.h"
 
+#include <algorithm>
 #include <array>
 
 struct TIpNntpNames {
@@ -266,10 +267,13 @@ void TIpCustomNntpClient::SendArticle() {
     if (size == 0) {
         // Nothing was composed. The empty line still goes out, and the "." after it ends the
         // article, so the server answers (with a refusal) instead of waiting for more lines.
-        PutString(handle, "\r\n", false);
-        PutString(handle, ".\r\n", false);
+        PutString(handle, "\r\n.\r\n", false);
         return;
     }
+    // The lines go to the connection in batches: one send per line would cost a system call,
+    // and without Nagle's delay a packet, for each of them.
+    std::string batch;
+    batch.reserve(static_cast<size_t>(std::min<int64_t>(size, ArticleBatchBytes)) + 1024);
     std::string line;
     int64_t position = 0;
     do {
@@ -278,12 +282,18 @@ void TIpCustomNntpClient::SendArticle() {
         // The terminating "." is the last line and goes out as it is; every other line that
         // begins with "." gets one more so that the server does not take it for the end.
         if (!line.empty() && line[0] == '.' && next < size)
-            line.insert(line.begin(), '.');
-        PutString(handle, line, false);
+            batch += '.';
+        batch += line;
+        if (batch.size() >= ArticleBatchBytes) {
+            PutString(handle, batch, false);
+            batch.clear();
+        }
         if (next <= position)
             break;
         position = next;
     } while (position < size);
+    if (!batch.empty())
+        PutString(handle, batch, false);
 }
 
 void TIpCustomNntpClient::CheckConnected() const {

@@ -89,6 +89,9 @@ public:
     static constexpr uint16_t NntpPort = 119;
     // The deferred state notification; WParam carries the state.
     static constexpr uint32_t StateChangeMessage = TIpWm::User + 1;
+    // An article is handed to the connection in pieces of whole lines, each closed once it
+    // reaches this size (a single longer line makes a longer piece).
+    static constexpr size_t ArticleBatchBytes = 64 * 1024;
 
     // Debug-log entry kinds of this class.
     struct LogKind {

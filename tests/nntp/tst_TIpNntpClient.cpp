@@ -54,6 +54,7 @@ private slots:
     void listRefusedAtTheFirstLine();
     void postToRunsItsStepsAndStuffsPeriods();
     void emptyArticleStillEndsTheArticle();
+    void largeArticleKeepsItsLinesAcrossPieces();
     void postToWithLogOnAndEmptyPassword();
     void authenticateWithoutUserID();
     void refusedPostSendsNoArticle();
@@ -239,6 +240,40 @@ void tst_TIpNntpClient::emptyArticleStillEndsTheArticle() {
     client.PostTo(peer.Address(), "misc.test");
     QTRY_VERIFY(rec.Has("response nsPost 441 no headers"));
     QCOMPARE(peer.ReceivedLines(), (Lines{"GROUP misc.test", "POST", "", "."}));
+}
+
+// An article of many pieces, read slowly by the server so that most of it waits in the send
+// queue: every body line begins with "." (so pieces begin and end with such lines), one line is
+// longer than a piece, and the final "." still ends the article exactly once.
+void tst_TIpNntpClient::largeArticleKeepsItsLinesAcrossPieces() {
+    Lines body;
+    for (int i = 0; i < 5000; ++i)
+        body.push_back("." +
+                       std::string(static_cast<size_t>(i % 97), static_cast<char>('a' + i % 26)));
+    body.push_back("." + std::string(TIpCustomNntpClient::ArticleBatchBytes + 5000, 'L'));
+    body.push_back(".");
+    body.push_back("last");
+    ScriptedPeer peer;
+    peer.Send(Greeting)
+        .WaitFor("GROUP misc.test\r\n")
+        .Send("211 3 1 3 misc.test\r\n")
+        .WaitFor("POST\r\n")
+        .Send("340 send article\r\n")
+        .ReadSlowly(32768, 5)
+        .WaitFor("\r\nlast\r\n.\r\n")
+        .Send("240 article posted\r\n");
+    peer.Start();
+    TIpNntpClient client;
+    NntpRecorder rec(client);
+    FillArticle(client.Article(), body);
+    client.PostTo(peer.Address(), "misc.test");
+    QTRY_VERIFY_WITH_TIMEOUT(rec.Has("response nsPost 240 article posted"), 20000);
+    Lines expected = Concat({"GROUP misc.test", "POST"}, HeaderLines());
+    for (size_t i = 0; i + 1 < body.size(); ++i)
+        expected.push_back("." + body[i]);
+    expected.insert(expected.end(), {"last", "."});
+    QCOMPARE(peer.ReceivedLines(), expected);
+    QCOMPARE(client.DataSocket()->QueuedItems(), 0u);
 }
 
 void tst_TIpNntpClient::postToWithLogOnAndEmptyPassword() {
