@@ -17,11 +17,13 @@
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 
 static std::string Utf8(const QString& text) {
     return text.toStdString();
@@ -40,6 +42,29 @@ static bool IsRefusal(const std::vector<std::string>& lines) {
            (lines.front()[0] == '4' || lines.front()[0] == '5');
 }
 
+// Lines per block of the status log when a multi-line reply is appended.
+static constexpr size_t LogLinesPerBlock = 64;
+
+// The lines from `first` on as one text for the status log, in blocks of LogLinesPerBlock lines.
+// The log's document pays for every block it holds (100,000 one-line blocks take a quarter of a
+// second to insert) and little for the text inside them. Within a block the lines are divided
+// by line separators, which the log shows as line breaks and gives back as line feeds, so the
+// log reads and copies exactly as with one block per line.
+static QString LogBlocks(const std::vector<std::string>& lines, size_t first) {
+    static const char LineSeparator[] = "\xE2\x80\xA8"; // U+2028 in UTF-8
+    size_t bytes = 0;
+    for (size_t i = first; i < lines.size(); ++i)
+        bytes += lines[i].size() + sizeof LineSeparator;
+    std::string text;
+    text.reserve(bytes);
+    for (size_t i = first; i < lines.size(); ++i) {
+        if (i > first)
+            text += (i - first) % LogLinesPerBlock == 0 ? "\n" : LineSeparator;
+        text += lines[i];
+    }
+    return QString::fromStdString(text);
+}
+
 void TfrmMain::CreateClient() {
     FIpNntpClient1 = std::make_unique<TIpNntpClient>();
     TIpNntpClient& client = *FIpNntpClient1;
@@ -54,7 +79,7 @@ void TfrmMain::CreateClient() {
     eventLog.SetFileName("event.log");
     eventLog.SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
     client.SetTimerInterval(500);
-    // An article goes out one line per send: under Nagle's rule its last lines would wait for
+    // Under Nagle's rule the last piece of an article (and a command after it) could wait for
     // the server's delayed acknowledgement, some 40 ms for every group of a run. A fixed 4 KB
     // send buffer would cap a large attachment at one small window per round trip; the system
     // sizes it instead.
@@ -97,8 +122,21 @@ void TfrmMain::DetachClient() {
     FIpNntpClient1.reset();
 }
 
+// The log's page is seldom shown, and a line appended to a hidden log need not be laid out: its
+// layout would have the new block shaped at once only to tell the widget which part to repaint.
+// With that notification held back the log still learns its new size, and it lays out what it
+// shows once it is shown.
 void TfrmMain::AppendToLog(const QString& line) {
-    mDisplay->appendPlainText(line);
+    if (mDisplay->isVisible()) {
+        mDisplay->appendPlainText(line);
+        return;
+    }
+    QAbstractTextDocumentLayout* layout = mDisplay->document()->documentLayout();
+    {
+        const QSignalBlocker blocker(layout);
+        mDisplay->appendPlainText(line);
+    }
+    emit layout->documentSizeChanged(layout->documentSize());
 }
 
 void TfrmMain::ShowLater(const QString& message) {
@@ -370,20 +408,8 @@ void TfrmMain::IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
     FHideByteCount = true;
     RefreshStatusBar();
 
-    // One append for the whole reply: the log takes a list of 100,000 groups in one layout.
-    size_t bytes = 0;
-    for (size_t i = first; i < responseList.size(); ++i)
-        bytes += responseList[i].size() + 1;
-    if (first >= responseList.size())
-        return;
-    std::string text;
-    text.reserve(bytes);
-    for (size_t i = first; i < responseList.size(); ++i) {
-        if (i > first)
-            text += '\n';
-        text += responseList[i];
-    }
-    AppendToLog(QString::fromStdString(text));
+    if (first < responseList.size())
+        AppendToLog(LogBlocks(responseList, first));
 }
 
 void TfrmMain::IpNntpClient1StateChange(TIpNntpStates newState) {

@@ -7,9 +7,13 @@
 #include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextCursor>
 
 static const QString Finished = QStringLiteral("Finished Posting");
 
@@ -222,6 +226,53 @@ private slots:
         QVERIFY(!e2e.Log().contains("list follows"));
         QVERIFY(log.contains("Connecting"));
         QVERIFY(log.contains("Retrieving list"));
+    }
+
+    // A long reply goes into the log at once: it reads and copies line by line, and when the
+    // log's page is shown (it was hidden while the lines came) its end scrolls into view; a second
+    // reply while the page is shown keeps the end in view.
+    void longListInTheLog() {
+        QStringList names;
+        std::string reply = "215 list follows\r\n";
+        for (int i = 0; i < 300; ++i) {
+            names << QStringLiteral("group.%1").arg(i, 3, 10, QLatin1Char('0'));
+            reply += names.back().toStdString() + " 5 1 y\r\n";
+        }
+        reply += ".\r\n";
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n").WaitFor("LIST\r\n").Send(reply).WaitFor("LIST\r\n").Send(reply);
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        TfrmMain& window = *e2e.Window;
+        QSignalSpy arrived(&window, &TfrmMain::GroupListArrived);
+        window.Getgrouplist1Click();
+        QTRY_COMPARE(arrived.count(), 1);
+        QStringList log = e2e.Log().split('\n');
+        QCOMPARE(log.mid(log.indexOf("group.000")), names);
+        QVERIFY(log.indexOf("Retrieving list") < log.indexOf("group.000"));
+        window.mDisplay->selectAll();
+        window.mDisplay->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), e2e.Log());
+
+        const auto endInView = [&window] {
+            QTextCursor end(window.mDisplay->document());
+            end.movePosition(QTextCursor::End);
+            return window.mDisplay->viewport()->rect().contains(window.mDisplay->cursorRect(end));
+        };
+        window.resize(600, 400);
+        window.ShowPage(TMainPage::pgStatus);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.mDisplay->verticalScrollBar()->setValue(
+            window.mDisplay->verticalScrollBar()->maximum());
+        QVERIFY(endInView());
+
+        window.Getgrouplist1Click();
+        QTRY_COMPARE(arrived.count(), 2);
+        log = e2e.Log().split('\n');
+        QCOMPARE(log.mid(log.lastIndexOf("group.000")), names);
+        QCOMPARE(log.count("group.299"), 2);
+        QVERIFY(endInView());
     }
 
     void listRefusalKeepsTheList() {
