@@ -6,7 +6,7 @@
 #include "bench_app_common.h"
 
 static constexpr int BulkGroups = 100000;
-static constexpr int Rounds = 3;
+static constexpr int Rounds = 5;
 
 static double WindowRun(E2eNewsServer& server, int& groups) {
     TBenchWindow bench(server.Host());

@@ -25,6 +25,8 @@
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
 
+#include <iterator>
+
 static std::string Utf8(const QString& text) {
     return text.toStdString();
 }
@@ -386,6 +388,7 @@ void TfrmMain::IpNntpClient1Response(TIpNntpStates responseTo, int32_t code,
 void TfrmMain::IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
                                               std::vector<std::string>& responseList) {
     size_t first = 0;
+    QString logText;
     if (responseTo == TIpNntpStates::nsList) {
         // A refusal (for example a log-on the server wants first) leaves the lists as they were
         // and shows the server's reason.
@@ -399,8 +402,12 @@ void TfrmMain::IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
                 else
                     line.clear();
             }
+            // The log shows the names too. It takes its text first, so that the list can then
+            // take the names themselves rather than copies of them.
+            logText = LogBlocks(responseList, first);
             trcvNewsgroups->Items().Assign(
-                std::vector<std::string>(responseList.begin() + 1, responseList.end()));
+                std::vector<std::string>(std::make_move_iterator(responseList.begin() + 1),
+                                         std::make_move_iterator(responseList.end())));
             emit GroupListArrived();
         }
         FListingGroups = false;
@@ -408,8 +415,10 @@ void TfrmMain::IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
     FHideByteCount = true;
     RefreshStatusBar();
 
+    if (first == 0)
+        logText = LogBlocks(responseList, 0);
     if (first < responseList.size())
-        AppendToLog(LogBlocks(responseList, first));
+        AppendToLog(logText);
 }
 
 void TfrmMain::IpNntpClient1StateChange(TIpNntpStates newState) {
