@@ -3,7 +3,7 @@
 // What the posting and group-list benchmarks share: the real news server, a main window driven
 // as a user drives it, and the nntplib baseline run on the same server.
 
-#include "e2e/E2eNewsServer.h"
+#include "support/NewsServer.h"
 #include "e2e/E2eWindow.h"
 
 #include <QApplication>

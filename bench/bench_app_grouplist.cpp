@@ -8,7 +8,7 @@
 static constexpr int BulkGroups = 100000;
 static constexpr int Rounds = 5;
 
-static double WindowRun(E2eNewsServer& server, int& groups) {
+static double WindowRun(NewsServer& server, int& groups) {
     TBenchWindow bench(server.Host());
     TfrmMain& window = *bench.Window;
     QObject::connect(&window, &TfrmMain::GroupListArrived, &bench.Loop, &QEventLoop::quit);
@@ -23,7 +23,7 @@ static double WindowRun(E2eNewsServer& server, int& groups) {
 int main(int argc, char** argv) {
     UseOffscreen();
     QApplication app(argc, argv);
-    E2eNewsServer server;
+    NewsServer server;
     if (!server.Start({"--fresh", "--groups", QString::number(BulkGroups)})) {
         std::fprintf(stderr, "news server: %s\n", server.Output().constData());
         return 1;

@@ -21,7 +21,7 @@ struct Scenario {
 };
 
 // One run of the window: fields filled, Post pressed, until "Finished Posting".
-static double WindowRun(E2eNewsServer& server, const Scenario& scenario, const QStringList& body,
+static double WindowRun(NewsServer& server, const Scenario& scenario, const QStringList& body,
                         const QString& subject, int& accepted) {
     TBenchWindow bench(server.Host());
     TfrmMain& window = *bench.Window;
@@ -42,7 +42,7 @@ static double WindowRun(E2eNewsServer& server, const Scenario& scenario, const Q
 int main(int argc, char** argv) {
     UseOffscreen();
     QApplication app(argc, argv);
-    E2eNewsServer server;
+    NewsServer server;
     if (!server.Start({"--fresh", "--groups", QString::number(Groups)})) {
         std::fprintf(stderr, "news server: %s\n", server.Output().constData());
         return 1;
