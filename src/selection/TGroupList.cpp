@@ -72,17 +72,40 @@ bool TGroupList::Add(std::string_view name) {
     return true;
 }
 
+// Whether every name sorts strictly after the one before it, as the rows of a list do.
+template <typename Name> static bool IsSortedUnique(const std::vector<Name>& names) {
+    for (size_t i = 1; i < names.size(); ++i)
+        if (TGroupList::CompareText(names[i - 1], names[i]) >= 0)
+            return false;
+    return true;
+}
+
 int TGroupList::AddMany(std::vector<std::string> names) {
-    SortUniqueStrings(names);
+    if (!IsSortedUnique(names))
+        SortUniqueStrings(names);
+    return MergeSorted(names);
+}
+
+int TGroupList::AddSorted(std::vector<std::string_view> names) {
+    if (!IsSortedUnique(names))
+        return AddMany(std::vector<std::string>(names.begin(), names.end()));
+    return MergeSorted(names);
+}
+
+template <typename Name> int TGroupList::MergeSorted(std::vector<Name>& names) {
     const size_t oldCount = FEntries.size();
     size_t fresh = 0;
-    for (size_t i = 0, j = 0; j < names.size();) {
-        const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
-        if (order <= 0)
-            ++i;
-        if (order >= 0) {
-            fresh += order > 0 ? 1 : 0;
-            ++j;
+    if (oldCount == 0) {
+        fresh = names.size();
+    } else {
+        for (size_t i = 0, j = 0; j < names.size();) {
+            const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
+            if (order <= 0)
+                ++i;
+            if (order >= 0) {
+                fresh += order > 0 ? 1 : 0;
+                ++j;
+            }
         }
     }
     if (fresh == 0)
@@ -98,7 +121,7 @@ int TGroupList::AddMany(std::vector<std::string> names) {
         if (order <= 0)
             merged.push_back(std::move(FEntries[i++]));
         else
-            merged.push_back(std::move(names[j]));
+            merged.emplace_back(std::move(names[j]));
         if (order >= 0)
             ++j;
     }

@@ -112,22 +112,24 @@ bool TfrmFind::Contains(std::string_view entry, std::string_view text) {
 void TfrmFind::sbFindClick() {
     const QByteArray typed = eFindText->text().toUtf8();
     const std::string_view text(typed.constData(), static_cast<size_t>(typed.size()));
-    std::vector<std::string> found;
+    // Views of the hits, in the main list's order; only the names new to the results are
+    // copied, while merging them in.
+    std::vector<std::string_view> found;
     if (!text.empty() && FMain.trcvNewsgroups) {
         const TGroupList& names = FMain.trcvNewsgroups->Items();
         if (TGroupSearchIndex::CanSearch(text) && (FIndex.IsBuilt() || FIndex.Build(names))) {
             const std::vector<int> rows = FIndex.Rows(text);
             found.reserve(rows.size());
             for (const int row : rows)
-                found.emplace_back(FIndex.Name(row));
+                found.push_back(FIndex.Name(row));
         } else {
             for (const std::string& name : names.Entries())
                 if (Contains(name, text))
-                    found.push_back(name);
+                    found.emplace_back(name);
         }
     }
     trcvFindGroups->BeginUpdate();
-    trcvFindGroups->Items().AddMany(std::move(found));
+    trcvFindGroups->Items().AddSorted(std::move(found));
     trcvFindGroups->EndUpdate();
     ShowFoundCount();
 }

@@ -70,27 +70,70 @@ private slots:
         QCOMPARE(list.Entries(), (std::vector<std::string>{"b"}));
     }
 
-    // Adding many names at once must give exactly what adding them one by one gives.
-    void addManyEqualsAddingOneByOne() {
+    // Adding many names at once, whether in any order (AddMany) or as views usually in list
+    // order (AddSorted, which takes a shortcut for names already sorted and free of repeats),
+    // must give exactly what adding them one by one gives.
+    void bulkAddsEqualAddingOneByOne() {
         QRandomGenerator random(77);
         const char* const pool[] = {"a.x", "A.X", "b", "B", "c.d", "C.d", "e", "_", "z", ""};
-        for (int round = 0; round < 50; ++round) {
-            TGroupList bulk;
-            TGroupList single;
+        for (int round = 0; round < 200; ++round) {
             std::vector<std::string> start;
             std::vector<std::string> added;
             for (int i = random.bounded(5); i > 0; --i)
                 start.emplace_back(pool[random.bounded(10)]);
             for (int i = random.bounded(8); i > 0; --i)
                 added.emplace_back(pool[random.bounded(10)]);
-            bulk.Assign(start);
+            // Every other round the added names come in list order without repeats, as the
+            // rows of another list do.
+            if (round % 2 == 1) {
+                TGroupList sorted;
+                sorted.Assign(added);
+                added = sorted.Entries();
+            }
+            TGroupList single;
             single.Assign(start);
             int expectedAdded = 0;
             for (const std::string& name : added)
                 expectedAdded += single.Add(name) ? 1 : 0;
-            QCOMPARE(bulk.AddMany(added), expectedAdded);
-            QCOMPARE(bulk.Entries(), single.Entries());
+
+            TGroupList many;
+            many.Assign(start);
+            QCOMPARE(many.AddMany(added), expectedAdded);
+            QCOMPARE(many.Entries(), single.Entries());
+
+            TGroupList views;
+            views.Assign(start);
+            QCOMPARE(views.AddSorted(std::vector<std::string_view>(added.begin(), added.end())),
+                     expectedAdded);
+            QCOMPARE(views.Entries(), single.Entries());
         }
+    }
+
+    // A bulk add is one reset of the list's view, and none when every name is already there,
+    // so that a repeated search leaves the view (current row, scroll position) alone.
+    void bulkAddResetsOnceOrNotAtAll() {
+        struct TResetCounter : TGroupListObserver {
+            int Resets = 0;
+            int Other = 0;
+            void ListAboutToInsert(int) override { ++Other; }
+            void ListInserted() override {}
+            void ListAboutToRemove(int, int) override { ++Other; }
+            void ListRemoved() override {}
+            void ListAboutToReset() override { ++Resets; }
+            void ListReset() override {}
+        } counter;
+        TGroupList list;
+        list.Assign({"alt.test", "comp.lang.c"});
+        list.SetObserver(&counter);
+        QCOMPARE(list.AddSorted({"ALT.TEST", "comp.lang.c"}), 0);
+        QCOMPARE(list.AddMany({"comp.lang.c"}), 0);
+        QCOMPARE(counter.Resets, 0);
+        QCOMPARE(list.AddSorted({"alt.test", "comp.lang", "misc.test"}), 2);
+        QCOMPARE(counter.Resets, 1);
+        QCOMPARE(counter.Other, 0);
+        QCOMPARE(list.Entries(),
+                 (std::vector<std::string>{"alt.test", "comp.lang", "comp.lang.c", "misc.test"}));
+        list.SetObserver(nullptr);
     }
 
     // The list orders names exactly as `LC_ALL=C sort -f -u` does, keeping the first of equal
