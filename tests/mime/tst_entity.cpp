@@ -385,7 +385,9 @@ void TestEntity::clearResetsEverything() {
     TIpMimeEntity entity;
     entity.AddChild();
     entity.Body.WriteLine(std::string("body"));
-    entity.CreationDate = entity.ModificationDate = entity.ReadDate = "d";
+    entity.CreationDate = std::string(1, 'd');
+    entity.ModificationDate = std::string(1, 'd');
+    entity.ReadDate = std::string(1, 'd');
     entity.FileSize = 99;
     entity.DispositionType = "Attachment";
     entity.Clear();

@@ -226,7 +226,9 @@ void tst_telnet::commandsAreLogged() {
     ScriptedPeer peer;
     PlayChunks(client, peer, {B({IAC, WILL, 1, IAC, DO, 24})});
     const std::string log = client.DebugLog().Text();
-    const std::string prefix = "[" + std::to_string(client.Handle()) + "] Telnet ";
+    std::string prefix = "[";
+    prefix += std::to_string(client.Handle());
+    prefix += "] Telnet ";
     std::vector<std::string> telnetLines;
     for (size_t at = log.find(prefix); at != std::string::npos; at = log.find(prefix, at + 1))
         telnetLines.push_back(

@@ -49,7 +49,10 @@ int NntpRecorder::IndexOf(const std::string& event) const {
 
 std::string NntpRecorder::StateTrail() const {
     std::string trail;
-    for (TIpNntpStates state : States)
-        trail += (trail.empty() ? "" : " ") + TIpCustomNntpClient::StateName(state);
+    for (TIpNntpStates state : States) {
+        if (!trail.empty())
+            trail += ' ';
+        trail += TIpCustomNntpClient::StateName(state);
+    }
     return trail;
 }

@@ -247,10 +247,14 @@ void tst_TIpNntpClient::emptyArticleStillEndsTheArticle() {
 // longer than a piece, and the final "." still ends the article exactly once.
 void tst_TIpNntpClient::largeArticleKeepsItsLinesAcrossPieces() {
     Lines body;
-    for (int i = 0; i < 5000; ++i)
-        body.push_back("." +
-                       std::string(static_cast<size_t>(i % 97), static_cast<char>('a' + i % 26)));
-    body.push_back("." + std::string(TIpCustomNntpClient::ArticleBatchBytes + 5000, 'L'));
+    for (int i = 0; i < 5000; ++i) {
+        std::string line(1 + static_cast<size_t>(i % 97), static_cast<char>('a' + i % 26));
+        line[0] = '.';
+        body.push_back(std::move(line));
+    }
+    std::string longLine(1 + TIpCustomNntpClient::ArticleBatchBytes + 5000, 'L');
+    longLine[0] = '.';
+    body.push_back(std::move(longLine));
     body.push_back(".");
     body.push_back("last");
     ScriptedPeer peer;
