@@ -7,6 +7,7 @@
 #include "support/ScriptedPeer.h"
 
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -603,8 +604,11 @@ void tst_TIpNntpClient::debugLogEntries() {
     ScriptedPeer peer;
     peer.Send(Greeting).WaitFor("LIST\r\n").Send("215 list\r\n.\r\n");
     peer.Start();
+    // The log writes its file when the client goes; keep it out of the working directory.
+    const QTemporaryDir dir;
     TIpNntpClient client;
     NntpRecorder rec(client);
+    client.DebugLog().SetFileName(dir.filePath(QStringLiteral("debug.log")).toStdString());
     client.DebugLog().SetEnabled(true);
     client.Authenticate(peer.Address());
     QTRY_VERIFY(rec.Has("task ntAuthenticate"));
