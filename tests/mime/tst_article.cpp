@@ -106,6 +106,24 @@ private slots:
     void clearLeavesNoEncodingLine();
 };
 
+// The lines every posted test article starts with, down to the blank line that opens the text
+// part's body.
+static QStringList PostedHead(const QString& b) {
+    return {"Path: alt.test",
+            "Newsgroups: alt.test",
+            "From: me@example.com",
+            "Subject: Hello",
+            "Sender: me@example.com",
+            "MIME-Version: 1.0",
+            "Content-Type: multipart/mixed; ",
+            "\tboundary=\"" + b + "\"",
+            "",
+            "--" + b,
+            "Content-Type: text/plain",
+            "Content-Transfer-Encoding: 7bit",
+            ""};
+}
+
 void TestArticle::init() {
     TIpMimeEntity::BoundaryGenerator = [] { return Boundary; };
 }
@@ -118,26 +136,11 @@ void TestArticle::postedArticleLines() {
     TIpNewsArticle article;
     FillArticle(article, {"First line", ".", "", ".. two dots", "caf\xc3\xa9"}, {});
     const QString b = Boundary;
-    QCOMPARE(TextLines(Composed(article)), (QStringList{"Path: alt.test",
-                                                        "Newsgroups: alt.test",
-                                                        "From: me@example.com",
-                                                        "Subject: Hello",
-                                                        "Sender: me@example.com",
-                                                        "MIME-Version: 1.0",
-                                                        "Content-Type: multipart/mixed; ",
-                                                        "\tboundary=\"" + b + "\"",
-                                                        "",
-                                                        "--" + b,
-                                                        "Content-Type: text/plain",
-                                                        "Content-Transfer-Encoding: 7bit",
-                                                        "",
-                                                        "First line",
-                                                        ".",
-                                                        "",
-                                                        ".. two dots",
-                                                        QString::fromLatin1("caf\xc3\xa9"),
-                                                        "--" + b + "--",
-                                                        "."}));
+    const QStringList expected =
+        PostedHead(b) +
+        QStringList{"First line",    ".", "", ".. two dots", QString::fromLatin1("caf\xc3\xa9"),
+                    "--" + b + "--", "."};
+    QCOMPARE(TextLines(Composed(article)), expected);
 }
 
 void TestArticle::postedArticleWithGif() {
@@ -151,26 +154,15 @@ void TestArticle::postedArticleWithGif() {
     FillArticle(article, {"See the picture."}, file.fileName());
     const QStringList lines = TextLines(Composed(article));
     const QString b = Boundary;
-    const QStringList expectedHead{
-        "Path: alt.test",
-        "Newsgroups: alt.test",
-        "From: me@example.com",
-        "Subject: Hello",
-        "Sender: me@example.com",
-        "MIME-Version: 1.0",
-        "Content-Type: multipart/mixed; ",
-        "\tboundary=\"" + b + "\"",
-        "",
-        "--" + b,
-        "Content-Type: text/plain",
-        "Content-Transfer-Encoding: 7bit",
-        "",
-        "See the picture.",
-        "--" + b,
-        "Content-Type: image/gif; name=\"picture.gif\"",
-        "Content-Transfer-Encoding: base64",
-        QString("Content-Disposition: Attachment; filename=picture.gif; size=%1").arg(gif.size()),
-        ""};
+    const QStringList expectedHead =
+        PostedHead(b) +
+        QStringList{"See the picture.",
+                    "--" + b,
+                    "Content-Type: image/gif; name=\"picture.gif\"",
+                    "Content-Transfer-Encoding: base64",
+                    QString("Content-Disposition: Attachment; filename=picture.gif; size=%1")
+                        .arg(gif.size()),
+                    ""};
     QCOMPARE(lines.mid(0, expectedHead.size()), expectedHead);
     const QStringList encoded =
         lines.mid(expectedHead.size(), lines.size() - expectedHead.size() - 2);
