@@ -7,6 +7,7 @@
 #include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
@@ -14,6 +15,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextCursor>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 static const QString Finished = QStringLiteral("Finished Posting");
 
@@ -36,6 +41,84 @@ static std::string NewsgroupsOf(const std::string& article) {
     const size_t at = article.find("Newsgroups: ");
     return at == std::string::npos ? std::string()
                                    : article.substr(at + 12, article.find("\r\n", at) - at - 12);
+}
+
+// Holds the peer's script at one point until the test opens it (or ten seconds pass).
+struct Gate {
+    std::atomic<bool> Open{false};
+    void Wait() const {
+        for (int i = 0; i < 1000 && !Open; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
+
+// Opens a gate when it goes, so that no peer thread waits on a failed test.
+struct GateOpener {
+    Gate& Held;
+    ~GateOpener() { Held.Open = true; }
+};
+
+// The point of an operation at which a command is pressed.
+enum class TStep : uint8_t { None, BeforeGreeting, LogOn, AwaitPost, AwaitVerdict, ListArriving };
+
+// A server for a run to a.one and b.two, or a retrieval of both names, with the log-on of user
+// "u" with password "p" when `logOn`; the script waits at `held` until `gate` opens.
+static void ScriptServer(ScriptedPeer& peer, bool run, bool logOn, TStep held, Gate& gate) {
+    const auto holdAt = [&](TStep step) {
+        if (step == held)
+            peer.Do([&gate](int) { gate.Wait(); });
+    };
+    holdAt(TStep::BeforeGreeting);
+    peer.Send("200 ready\r\n");
+    if (logOn) {
+        peer.WaitFor("AUTHINFO USER u\r\n");
+        holdAt(TStep::LogOn);
+        peer.Send("381 more\r\n").WaitFor("AUTHINFO PASS p\r\n").Send("281 ok\r\n");
+    }
+    if (!run) {
+        peer.WaitFor("LIST\r\n").Send("215 list\r\na.one 1 1 y\r\n");
+        holdAt(TStep::ListArriving);
+        peer.Send("b.two 1 1 y\r\n.\r\n");
+        return;
+    }
+    for (int group = 0; group < 2; ++group) {
+        peer.WaitFor("POST\r\n");
+        if (group == 0)
+            holdAt(TStep::AwaitPost);
+        peer.Send("340 go\r\n").WaitFor("\r\n.\r\n");
+        if (group == 0)
+            holdAt(TStep::AwaitVerdict);
+        peer.Send("240 ok\r\n");
+    }
+}
+
+// The lines a server received, each article (from the line after POST to its ".") as
+// "<article GROUP>".
+static QStringList CommandLines(const std::string& received) {
+    QStringList lines;
+    std::string article;
+    bool inArticle = false;
+    size_t at = 0;
+    for (size_t end = received.find("\r\n"); end != std::string::npos;
+         at = end + 2, end = received.find("\r\n", at)) {
+        const std::string line = received.substr(at, end - at);
+        if (inArticle && line == ".") {
+            lines << QString::fromStdString("<article " + NewsgroupsOf(article) + ">");
+            inArticle = false;
+        } else if (inArticle) {
+            article += line + "\r\n";
+        } else {
+            lines << QString::fromStdString(line);
+            inArticle = line == "POST";
+            article.clear();
+        }
+    }
+    // An article never ended shows as the lines it had.
+    if (inArticle && !article.empty())
+        for (const QString& line :
+             QString::fromStdString(article).split("\r\n", Qt::SkipEmptyParts))
+            lines << line;
+    return lines;
 }
 
 // The headers of the composed article and of its text part.
@@ -324,6 +407,139 @@ private slots:
         QCOMPARE(headers[0], "Content-Type: " + contentType);
         QCOMPARE(headers[1], "Content-Transfer-Encoding: " + encoding);
         QVERIFY(text.contains(line + "\n"));
+    }
+
+    // One operation at a time: each command pressed while a run or a retrieval waits at each of
+    // its steps. Post and Get group list are off then and change nothing; Abort ends the
+    // operation at once with QUIT, and a Post after it goes to a new connection (here to
+    // another server, so that a second POST down the old connection would show).
+    void oneOperationAtATime_data() {
+        QTest::addColumn<bool>("run");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QStringList>("received");
+        const QStringList logOn{"AUTHINFO USER u", "AUTHINFO PASS p"};
+        const QStringList run{"POST", "<article a.one>", "POST", "<article b.two>"};
+        const struct {
+            const char* name;
+            bool run;
+            TStep step;
+            QStringList full;
+            QStringList beforeQuit;
+        } steps[] = {
+            {"run before greeting", true, TStep::BeforeGreeting, run, {}},
+            {"run logging on", true, TStep::LogOn, logOn + run, {"AUTHINFO USER u"}},
+            {"run awaiting 340", true, TStep::AwaitPost, run, {"POST"}},
+            {"run awaiting verdict", true, TStep::AwaitVerdict, run, {"POST", "<article a.one>"}},
+            {"list before greeting", false, TStep::BeforeGreeting, {"LIST"}, {}},
+            {"list logging on",
+             false,
+             TStep::LogOn,
+             logOn + QStringList{"LIST"},
+             {"AUTHINFO USER u"}},
+            {"list arriving", false, TStep::ListArriving, {"LIST"}, {"LIST"}},
+        };
+        for (const auto& at : steps) {
+            const QStringList aborted = at.beforeQuit + QStringList{"QUIT"};
+            for (const char* press : {"post", "list"})
+                QTest::addRow("%s: %s", at.name, press)
+                    << at.run << int(at.step) << QString(press) << at.full;
+            for (const char* press : {"abort", "abort then post"})
+                QTest::addRow("%s: %s", at.name, press)
+                    << at.run << int(at.step) << QString(press) << aborted;
+        }
+    }
+    void oneOperationAtATime() {
+        QFETCH(bool, run);
+        QFETCH(int, step);
+        QFETCH(QString, press);
+        QFETCH(QStringList, received);
+        const auto held = static_cast<TStep>(step);
+        const bool logOn = held == TStep::LogOn;
+        Gate gate;
+        ScriptedPeer peer;
+        ScriptServer(peer, run, logOn, held, gate);
+        peer.Answer("QUIT", "205 bye\r\n");
+        peer.Start();
+        const GateOpener opener{gate};
+        Gate unused;
+        ScriptedPeer other;
+        ScriptServer(other, true, logOn, TStep::None, unused);
+        other.Start();
+
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        TfrmMain& window = *e2e.Window;
+        if (logOn)
+            e2e.LogOn("u", "p");
+        e2e.SetGroups({"a.one", "b.two"});
+        auto* const getGroupList = window.findChild<QAction*>(QStringLiteral("Getgrouplist1"));
+        QVERIFY(getGroupList);
+        QVERIFY(!window.spbAbort->isEnabled());
+        if (run)
+            e2e.PressPost();
+        else
+            getGroupList->trigger();
+        switch (held) {
+        case TStep::BeforeGreeting:
+            QTRY_VERIFY(window.IpNntpClient1().Connected());
+            break;
+        case TStep::LogOn:
+            QTRY_VERIFY(peer.Received().find("AUTHINFO USER") != std::string::npos);
+            break;
+        case TStep::AwaitPost:
+            QTRY_VERIFY(peer.Received().find("POST\r\n") != std::string::npos);
+            break;
+        case TStep::AwaitVerdict:
+            QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
+            break;
+        case TStep::ListArriving:
+            QTRY_COMPARE(window.IpNntpClient1().LastLine(), std::string("a.one 1 1 y"));
+            break;
+        case TStep::None:
+            break;
+        }
+        QVERIFY(window.Busy());
+        QVERIFY(!window.spdPost->isEnabled());
+        QVERIFY(!getGroupList->isEnabled());
+        QVERIFY(window.spbAbort->isEnabled());
+
+        const bool abort = press.startsWith("abort");
+        if (press == "post")
+            e2e.PressPost();
+        else if (press == "list")
+            getGroupList->trigger();
+        else
+            e2e.PressAbort();
+        if (abort) {
+            QVERIFY(!window.Busy());
+            QVERIFY(window.spdPost->isEnabled());
+            QVERIFY(e2e.Log().split('\n').contains("Aborted"));
+        }
+        if (press == "abort then post") {
+            window.eHost->setText(QString::fromStdString(other.Address()));
+            e2e.PressPost();
+        }
+        gate.Open = true;
+
+        if (abort)
+            QTRY_VERIFY_WITH_TIMEOUT(peer.ClientClosed(), 10000);
+        if (run || press == "abort then post") {
+            QTRY_COMPARE(e2e.Prompts->Messages().size(), abort && press == "abort" ? 0 : 1);
+        } else if (!abort) {
+            QTRY_VERIFY(!window.Busy());
+            QCOMPARE(window.trcvNewsgroups->Items().Entries(),
+                     (std::vector<std::string>{"a.one", "b.two"}));
+        }
+        if (press == "abort then post") {
+            QCOMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+            const QStringList posted{"POST", "<article a.one>", "POST", "<article b.two>"};
+            const QStringList loggedOn{"AUTHINFO USER u", "AUTHINFO PASS p"};
+            QCOMPARE(CommandLines(other.Received()), logOn ? loggedOn + posted : posted);
+        } else if (run && !abort) {
+            QCOMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        }
+        QCOMPARE(CommandLines(peer.Received()), received);
+        QCOMPARE(peer.Connections(), size_t(1));
     }
 };
 
