@@ -22,6 +22,8 @@
 
 static const QString Finished = QStringLiteral("Finished Posting");
 
+Q_DECLARE_METATYPE(TPromptIcon)
+
 // The article lines between each POST and the "." that ends it, one string per article.
 static std::vector<std::string> ArticlesIn(const std::string& received) {
     std::vector<std::string> articles;
@@ -540,6 +542,87 @@ private slots:
         }
         QCOMPARE(CommandLines(peer.Received()), received);
         QCOMPARE(peer.Connections(), size_t(1));
+    }
+
+    // The closing box says how the run went: the plain "Finished Posting" only when every group
+    // was accepted, otherwise the counts and the first refusal, with an icon that tells how bad.
+    void finishedBoxTellsTheOutcome_data() {
+        QTest::addColumn<QStringList>("postReplies");
+        QTest::addColumn<QStringList>("verdicts");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<TPromptIcon>("icon");
+        QTest::newRow("all accepted")
+            << QStringList{"340 go", "340 go"} << QStringList{"240 ok", "240 ok"} << Finished
+            << TPromptIcon::Information;
+        QTest::newRow("one refused")
+            << QStringList{"340 go", "340 go"} << QStringList{"240 ok", "441 Duplicate"}
+            << "Finished Posting: 1 accepted, 1 refused\n441 Duplicate" << TPromptIcon::Warning;
+        QTest::newRow("none accepted")
+            << QStringList{"481 Authentication failed", "340 go"} << QStringList{"", "441 no"}
+            << "Finished Posting: 0 accepted, 2 refused\n481 Authentication failed"
+            << TPromptIcon::Critical;
+    }
+    void finishedBoxTellsTheOutcome() {
+        QFETCH(QStringList, postReplies);
+        QFETCH(QStringList, verdicts);
+        QFETCH(QString, box);
+        QFETCH(TPromptIcon, icon);
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n");
+        for (int group = 0; group < postReplies.size(); ++group) {
+            peer.WaitFor("POST\r\n").Send(postReplies[group].toStdString() + "\r\n");
+            if (!verdicts[group].isEmpty())
+                peer.WaitFor("\r\n.\r\n").Send(verdicts[group].toStdString() + "\r\n");
+        }
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.SetGroups({"a.one", "b.two"});
+        e2e.PressPost();
+        QTRY_COMPARE(e2e.Prompts->Messages().size(), 1);
+        QCOMPARE(e2e.Prompts->Messages().first(), box);
+        QCOMPARE(e2e.Prompts->Icons(), std::vector<TPromptIcon>{icon});
+        // The articles carry no Message-ID of their own, so the log names none.
+        QVERIFY(!e2e.Log().contains("Message-ID: "));
+    }
+
+    // The run posts to the groups chosen when Post was pressed; the list stays free to edit and
+    // keeps the edit for the next run.
+    void listEditedDuringTheRun_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<int>("countAfter");
+        QTest::newRow("group double-clicked in") << "add" << 4;
+        QTest::newRow("list cleared") << "clear" << 0;
+    }
+    void listEditedDuringTheRun() {
+        QFETCH(QString, edit);
+        QFETCH(int, countAfter);
+        Gate gate;
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n").WaitFor("POST\r\n").Send("340 go\r\n");
+        peer.WaitFor("\r\n.\r\n").Do([&gate](int) { gate.Wait(); }).Send("240 ok\r\n");
+        for (int group = 1; group < 3; ++group)
+            peer.WaitFor("POST\r\n").Send("340 go\r\n").WaitFor("\r\n.\r\n").Send("240 ok\r\n");
+        peer.Start();
+        const GateOpener opener{gate};
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        TfrmMain& window = *e2e.Window;
+        e2e.SetGroups({"a.one", "b.two", "c.three"});
+        e2e.PressPost();
+        QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
+        if (edit == "add") {
+            window.trcvNewsgroups->Items().Assign(std::vector<std::string>{"a.zero"});
+            window.trcvNewsgroups->SetItemIndex(0);
+            window.trcvNewsgroupsDblClick();
+        } else {
+            window.trcvToPost->Items().Clear();
+        }
+        gate.Open = true;
+        QTRY_COMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        std::vector<std::string> groups;
+        for (const std::string& article : ArticlesIn(peer.Received()))
+            groups.push_back(NewsgroupsOf(article));
+        QCOMPARE(groups, (std::vector<std::string>{"a.one", "b.two", "c.three"}));
+        QCOMPARE(window.trcvToPost->Count(), countAfter);
     }
 };
 
