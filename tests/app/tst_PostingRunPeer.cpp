@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextCursor>
 
@@ -623,6 +624,22 @@ private slots:
             groups.push_back(NewsgroupsOf(article));
         QCOMPARE(groups, (std::vector<std::string>{"a.one", "b.two", "c.three"}));
         QCOMPARE(window.trcvToPost->Count(), countAfter);
+    }
+
+    // The Timeout field on Options bounds the wait for the server.
+    void timeoutFromTheOptionsPage() {
+        ScriptedPeer peer;
+        peer.WaitFor("never sent");
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.Window->seTimeout->setValue(1);
+        e2e.SetGroups({"a.one"});
+        e2e.PressPost();
+        QTRY_COMPARE(e2e.Prompts->Messages(),
+                     QStringList{"The news server did not answer within 1 second (waiting for "
+                                 "the greeting)"});
+        QVERIFY(e2e.Window->spdPost->isEnabled());
+        QTRY_VERIFY(peer.ClientClosed());
     }
 };
 
