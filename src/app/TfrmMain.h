@@ -25,7 +25,7 @@ class QVBoxLayout;
 class TBodyEditor;
 class trcvListbox;
 
-// What the main window sends once the news server is ready.
+// The operation the user started last: the group list or the posting run.
 enum class TPendingOperation : uint8_t { ListGroups, PostArticles };
 
 // The pages of the main window, in page order. The status log page has no tab.

@@ -149,7 +149,6 @@ void TfrmMain::ShowBusy(bool busy) {
     emit BusyChanged(busy);
 }
 
-// The groups are copied when the run starts: the list stays free to edit, for the next run.
 TNewsRequest TfrmMain::MakeRequest() const {
     TNewsRequest request;
     request.Host = Utf8(eHost->text());
@@ -171,6 +170,7 @@ void TfrmMain::spdPostClick() {
     FPendingOperation = TPendingOperation::PostArticles;
     FAborted = false;
     TNewsRequest request = MakeRequest();
+    // The run posts to a copy: the list stays free to edit, and the edits count for the next run.
     request.Groups = trcvToPost->Items().Entries();
     request.ComposeArticle = [this](const std::string& group, TIpNewsArticle& article) {
         FillArticle(group, article);

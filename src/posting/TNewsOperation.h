@@ -17,7 +17,7 @@ struct TNewsRequest {
     bool LogOn = false;
     std::string UserID;
     std::string Password;
-    // Bounds the connect and every wait for a reply.
+    // Bounds the connect and every wait for a reply; 0 or less sets no bound.
     int TimeoutSeconds = 60;
     std::vector<std::string> Groups;
     // Fills the article for one group; it may throw (an attachment that has gone), which ends
@@ -64,7 +64,7 @@ struct TNewsOperationEvents {
 // One posting run or one group-list retrieval at a time over the NNTP client it owns.
 //
 // States and transitions (Busy() is true in every state but Idle and Closing):
-//   Idle, Closing --StartPost/StartList, connection reusable--> AwaitPost / Listing
+//   Idle    --StartPost/StartList, connection reusable--> AwaitPost / Listing
 //   Idle, Closing --StartPost/StartList otherwise--> Connecting (an open connection is closed)
 //   Connecting --greeting 200, or 201 with log-on--> LoggingOn (log-on with a user name)
 //                                                     or the first command (AwaitPost / Listing)
@@ -76,9 +76,10 @@ struct TNewsOperationEvents {
 //   next group: AwaitPost on the same connection; Reconnecting when the server has closed it
 //               (the connect waits for the old socket's release); Idle after the last group
 //   Reconnecting --queued connect--> Connecting
-//   Listing --whole LIST reply--> Idle
-//   any busy state --Abort--> Closing (QUIT); --timeout, connection lost, socket error,
-//                   article that cannot be composed--> Idle (connection closed but for the last)
+//   Listing --whole LIST reply (or its refusal)--> Idle
+//   any busy state --Abort--> Closing (QUIT)
+//                  --no reply within the timeout--> Idle (connection closed)
+//                  --connection lost, socket error, article that cannot be composed--> Idle
 //   Closing --server closes, answers QUIT, or CloseGraceMs pass--> Idle (connection closed)
 // Only SetState moves the state; it also starts the reply timer in every busy state.
 //
