@@ -310,7 +310,9 @@ void TNewsOperation::OnResponse(TIpNntpStates responseTo, int32_t code,
     case TState::LoggingOn:
         if (responseTo != TIpNntpStates::nsAuthPass)
             return;
-        if (FGreeted201 && code != 281) {
+        // After a 201 greeting only an accepted log-on can open the server to posting; the
+        // group list may be read either way.
+        if (FKind == TKind::Run && FGreeted201 && code != 281) {
             QuitAndClose();
             return;
         }

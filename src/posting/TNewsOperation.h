@@ -70,7 +70,7 @@ struct TNewsOperationEvents {
 //                                                     or the first command (AwaitPost / Listing)
 //   Connecting --greeting 201 without log-on--> Closing (QUIT)
 //   LoggingOn --reply to AUTHINFO PASS--> the first command; after a 201 greeting a refused
-//                                         log-on ends the operation instead (Closing, QUIT)
+//                                         log-on ends a run instead (Closing, QUIT)
 //   AwaitPost --340--> AwaitVerdict;  --other reply--> next group (refused)
 //   AwaitVerdict --reply--> next group (240 accepted, otherwise refused)
 //   next group: AwaitPost on the same connection; Reconnecting when the server has closed it
