@@ -33,7 +33,7 @@ TfrmMain::TfrmMain(const QString& programDir, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
-    DetachClient();
+    FOperation.reset();
 }
 
 void TfrmMain::FormCreate() {
@@ -129,7 +129,7 @@ QString TfrmMain::StatusPanelText(int panel) const {
 }
 
 int TfrmMain::ClientStateNumber() const {
-    return static_cast<int>(FIpNntpClient1->State());
+    return static_cast<int>(FOperation->Client().State());
 }
 
 void TfrmMain::RefreshStatusBar() {

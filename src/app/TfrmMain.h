@@ -1,6 +1,8 @@
 #pragma once
 
-#include "nntp/TIpNntpClient.h"
+#include "posting/TNewsOperation.h"
+
+#include "selection/TPrompts.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -23,7 +25,7 @@ class QVBoxLayout;
 class TBodyEditor;
 class trcvListbox;
 
-// What the main window sends once the news server is ready.
+// The operation the user started last: the group list or the posting run.
 enum class TPendingOperation : uint8_t { ListGroups, PostArticles };
 
 // The pages of the main window, in page order. The status log page has no tab.
@@ -52,8 +54,6 @@ public:
     const QString& DialogDir() const { return FDialogDir; }
     const QString& AttachmentPath() const { return FAttachmentPath; }
     void SetAttachmentPath(const QString& path);
-    int PostIndex() const { return FPostIndex; }
-    void SetPostIndex(int index) { FPostIndex = index; }
     bool Aborted() const { return FAborted; }
     void SetAborted(bool aborted) { FAborted = aborted; }
     TPendingOperation PendingOperation() const { return FPendingOperation; }
@@ -82,25 +82,21 @@ public:
     // The NNTP client's state number (0 to 28).
     int ClientStateNumber() const;
 
-    // The NNTP client the window owns and drives; its events go to the handlers below.
-    TIpNntpClient& IpNntpClient1() { return *FIpNntpClient1; }
+    // The posting run and the group-list retrieval, and the NNTP client they drive; the window
+    // builds their requests and shows their events (TfrmMainClient.cpp).
+    TNewsOperation& Operation() { return *FOperation; }
+    TIpNntpClient& IpNntpClient1() { return FOperation->Client(); }
 
-    // The posting run and the group-list retrieval (TfrmMainClient.cpp).
-    void FillArticle();
-    void AddAttachmentPart();
-    void IpNntpClient1Response(TIpNntpStates responseTo, int32_t code, const std::string& response);
-    void IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
-                                        std::vector<std::string>& responseList);
-    void IpNntpClient1StateChange(TIpNntpStates newState);
-    void IpNntpClient1Status(TIpStatusType event, const TIpSockStatRec& statRec);
-    void IpNntpClient1TaskComplete();
-    void IpNntpClient1SocketError(const std::string& errorText);
+    // Composes the message for `group` into `article`.
+    void FillArticle(const std::string& group, TIpNewsArticle& article);
+    void AddAttachmentPart(TIpNewsArticle& article);
     // True from Post until the server has answered for the last group, or the run ended early.
-    bool Posting() const { return FPosting; }
+    bool Posting() const { return FOperation->Posting(); }
     // True from Get group list until the LIST reply has arrived, or the retrieval ended early.
-    bool ListingGroups() const { return FListingGroups; }
-    int PostsAccepted() const { return FPostsAccepted; }
-    int PostsRefused() const { return FPostsRefused; }
+    bool ListingGroups() const { return FOperation->ListingGroups(); }
+    bool Busy() const { return FOperation->Busy(); }
+    int PostsAccepted() const { return FOperation->Summary().Accepted; }
+    int PostsRefused() const { return FOperation->Summary().Refused; }
 
     // Commands.
     void SelectGroups1Click();
@@ -156,6 +152,9 @@ signals:
     // Emitted after trcvNewsgroups has been replaced from the server's LIST reply; the start
     // wizard copies the list from here and enables its Back and Next buttons.
     void GroupListArrived();
+    // A run or a retrieval has started (true) or ended (false); while one is under way the
+    // commands that would start another are disabled.
+    void BusyChanged(bool busy);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -182,35 +181,23 @@ private:
     QWidget* PageWidget(TMainPage page) const;
 
     void CreateClient();
-    void DetachClient();
+    TNewsRequest MakeRequest() const;
+    void ShowBusy(bool busy);
+    void ShowGroupList(std::vector<std::string>& lines, bool groupList);
+    void ShowFinished(const TRunSummary& summary);
     void AppendToLog(const QString& line);
-    void SendWhenReady();
-    void StartPost();
-    void NextGroupOrFinish();
-    void EndOperations(const QString& message);
-    void ShowLater(const QString& message);
+    void ShowLater(const QString& message, TPromptIcon icon = TPromptIcon::Information);
     void ReportFailure(const std::exception& error);
 
     QString FProgramDir;
     QString FDialogDir;
     QString FAttachmentPath;
     QStringList FUnreadListFiles;
-    int FPostIndex = 0;
     bool FAborted = false;
     TPendingOperation FPendingOperation = TPendingOperation::ListGroups;
     bool FHideByteCount = false;
 
-    std::unique_ptr<TIpNntpClient> FIpNntpClient1;
-    bool FPosting = false;
-    bool FListingGroups = false;
-    // Post was pressed again during a run: the next step starts over at the first group.
-    bool FRestartPending = false;
-    // Abort came while the server had yet to answer POST; QUIT follows that answer.
-    bool FQuitPending = false;
-    // The next group waits for the closed connection's release before it connects anew.
-    bool FReconnectPending = false;
-    int FPostsAccepted = 0;
-    int FPostsRefused = 0;
+    std::unique_ptr<TNewsOperation> FOperation;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

@@ -19,6 +19,7 @@ int main(int argc, char* argv[]) {
     frmFind->SetWizardToPost(frmWiz->trcvtoPost);
     frmMain.SetStartWizard(frmWiz);
     QObject::connect(&frmMain, &TfrmMain::GroupListArrived, frmWiz, &TFrmWiz::GroupListArrived);
+    QObject::connect(&frmMain, &TfrmMain::BusyChanged, frmWiz, &TFrmWiz::BusyChanged);
     app.setWindowIcon(QIcon(QStringLiteral(":/heraldix/heraldix.png")));
 
     // Declared after the window so that it goes first: a window destroyed without a close still

@@ -84,6 +84,8 @@ TIpCustomNntpClient::~TIpCustomNntpClient() = default;
 int TIpCustomNntpClient::Connect(const std::string& host) {
     SetState(TIpNntpStates::nsConnect);
     FMultiLine = false;
+    // The greeting is the first reply a new connection owes.
+    FReplyDue = true;
     return TIpCustomEmailClass::Connect(host);
 }
 
@@ -99,7 +101,7 @@ void TIpCustomNntpClient::PostTo(const std::string& host, const std::string& gro
 }
 
 void TIpCustomNntpClient::List() {
-    CheckConnected();
+    CheckReady();
     SetState(TIpNntpStates::nsList);
     // Lines of an earlier collection that was cut short must not lead this one.
     FResponseList.clear();
@@ -108,7 +110,7 @@ void TIpCustomNntpClient::List() {
 }
 
 void TIpCustomNntpClient::Post() {
-    CheckConnected();
+    CheckReady();
     SetState(TIpNntpStates::nsPrePost);
     FArticle->ComposeText();
     FMultiLine = false;
@@ -117,10 +119,14 @@ void TIpCustomNntpClient::Post() {
 
 void TIpCustomNntpClient::Quit() {
     SetState(TIpNntpStates::nsQuit);
-    FMultiLine = false;
-    if (Connected())
+    // QUIT may overtake a reply still due: nothing follows it, and the replies before its own
+    // only end up in the log. A multi-line reply under way is still collected whole.
+    if (!FReplyDue)
+        FMultiLine = false;
+    if (Connected()) {
+        FReplyDue = false;
         SendCommand("QUIT\r\n");
-    else
+    } else
         SetState(TIpNntpStates::nsNoOp);
 }
 
@@ -198,17 +204,20 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
             const std::string& first = FResponseList.front();
             if (FResponseList.size() == 1 && !first.empty() &&
                 (first[0] == '4' || first[0] == '5')) {
+                FReplyDue = false;
                 DoMultiLineResponse();
                 if (FCommandsSent == sentBefore)
                     SetState(TIpNntpStates::nsNoOp);
             }
             return;
         }
+        FReplyDue = false;
         DoMultiLineResponse();
         if (FCommandsSent == sentBefore)
             FollowUp(0);
         return;
     }
+    FReplyDue = false;
     int32_t code = 0;
     DoResponse(code);
     if (FCommandsSent == sentBefore)
@@ -239,7 +248,7 @@ void TIpCustomNntpClient::SetState(TIpNntpStates state) {
 }
 
 void TIpCustomNntpClient::SelectGroup(const std::string& group) {
-    CheckConnected();
+    CheckReady();
     SetState(TIpNntpStates::nsGroup);
     FMultiLine = false;
     SendCommand("GROUP " + group + "\r\n");
@@ -260,6 +269,7 @@ void TIpCustomNntpClient::SendPassword() {
 void TIpCustomNntpClient::SendArticle() {
     SetState(TIpNntpStates::nsPost);
     ++FCommandsSent;
+    FReplyDue = true;
     TIpNewsArticle& article = *FArticle;
     article.SetPosition(0);
     const int64_t size = article.Size();
@@ -301,6 +311,12 @@ void TIpCustomNntpClient::CheckConnected() const {
         throw EIpNntpException("Not connected");
 }
 
+void TIpCustomNntpClient::CheckReady() const {
+    CheckConnected();
+    if (FReplyDue)
+        throw EIpNntpException("The news server has not yet answered the last command");
+}
+
 void TIpCustomNntpClient::DoResponse(int32_t& code) {
     code = ReplyCode(FLastLine);
     const std::string response = FLastLine.size() > 4 ? FLastLine.substr(4) : std::string();
@@ -325,6 +341,7 @@ void TIpCustomNntpClient::DoTaskComplete() {
 
 void TIpCustomNntpClient::SendCommand(const std::string& text) {
     ++FCommandsSent;
+    FReplyDue = true;
     PutString(Handle(), text, false);
 }
 

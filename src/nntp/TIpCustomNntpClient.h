@@ -79,8 +79,15 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 //
 // LIST opens a multi-line collection: every line up to the lone "." is collected (a leading "."
 // removed) and delivered in one OnMultiLineResponse; a first line beginning with 4 or 5 is
-// delivered alone and ends the collection in nsNoOp. Any other command ends the collection; the
-// rest of that reply then arrives as single-line replies.
+// delivered alone and ends the collection in nsNoOp. QUIT sent meanwhile lets the collection
+// finish.
+//
+// One command at a time: from a command (or a new connection) until its reply has arrived in
+// full (a multi-line reply up to its "."), List, Post and the other commands raise
+// EIpNntpException instead of sending. A command sent then would be answered by the reply still
+// to come, or read by the server as a line of the article it is about to ask for. Quit is the
+// exception: it may overtake a due reply, since nothing is sent after it; the server that has
+// asked for an article reads it as the article's first line and never gets the article's end.
 //
 // OnStateChange is always deferred through the component's event loop: it arrives after the
 // client has moved on, once per change and in order, carrying the state as it was set.
@@ -138,6 +145,8 @@ public:
     // The most recent reply line.
     const std::string& LastLine() const { return FLastLine; }
     bool MultiLine() const { return FMultiLine; }
+    // True from a command (or a connect) until its whole reply has arrived.
+    bool ReplyDue() const { return FReplyDue; }
     // Commands sent so far (article lines count once per article).
     uint64_t CommandsSent() const { return FCommandsSent; }
 
@@ -155,6 +164,8 @@ protected:
     void SendPassword();
     void SendArticle();
     void CheckConnected() const;
+    // Connected, and no reply still due.
+    void CheckReady() const;
 
     void DoResponse(int32_t& code);
     void DoMultiLineResponse();
@@ -175,6 +186,7 @@ private:
 
     std::unique_ptr<TIpNewsArticle> FArticle;
     bool FMultiLine = false;
+    bool FReplyDue = false;
     std::vector<std::string> FResponseList;
     std::string FLastLine;
     TIpNntpStates FState = TIpNntpStates::nsNoOp;

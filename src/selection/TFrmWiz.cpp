@@ -35,7 +35,18 @@ void TFrmWiz::ShowPage(TWizardPage page, bool back, bool next, bool finish) {
     PageControl1->setCurrentIndex(static_cast<int>(page));
     BtnBack->setEnabled(back);
     btnNext->setEnabled(next);
-    btnFinish->setEnabled(finish);
+    btnFinish->setEnabled(finish && !MainBusy());
+}
+
+bool TFrmWiz::MainBusy() const {
+    return FMain.Busy && FMain.Busy();
+}
+
+void TFrmWiz::BusyChanged(bool busy) {
+    if (ActivePage() == TWizardPage::wpBody)
+        btnFinish->setEnabled(!busy);
+    else if (ActivePage() == TWizardPage::wpGroups && !busy)
+        BtnBack->setEnabled(true);
 }
 
 void TFrmWiz::ShowIntroPage() {
@@ -51,6 +62,10 @@ void TFrmWiz::ShowGroupsPage() {
     if (trcvNewsgroups->Count() > 0) {
         BtnBack->setEnabled(true);
         btnNext->setEnabled(true);
+        return;
+    }
+    if (MainBusy()) {
+        BtnBack->setEnabled(true);
         return;
     }
     // The list is fetched by the main window from its own server fields, so the server just
@@ -219,6 +234,8 @@ void TFrmWiz::reject() {
 }
 
 void TFrmWiz::btnFinishClick() {
+    if (MainBusy())
+        return;
     FMain.trcvToPost->Items().Assign(trcvtoPost->Items());
     CopyServerToMain();
     FMain.eName->setText(eName->text());

@@ -33,6 +33,8 @@ enum class TWizardPage : uint8_t { wpIntro, wpServer, wpGroups, wpIdentity, wpBo
 //             main window fetches the list and GroupListArrived switches them on
 //   Identity  Back on   Next on   Finish off
 //   Body      Back on   Next off  Finish on
+// While the main window runs an operation, Finish stays off and the groups page fetches nothing
+// (Back is on there, so the user can come back for the fetch later).
 class TFrmWiz : public QDialog {
     Q_OBJECT
 public:
@@ -67,6 +69,8 @@ public slots:
     // The main window's group list has been replaced by a fetched one: take it over and, on
     // the groups page, let the user go on.
     void GroupListArrived();
+    // The main window has started (true) or ended (false) a run or a retrieval.
+    void BusyChanged(bool busy);
 
 public:
     QStackedWidget* PageControl1 = nullptr;
@@ -123,6 +127,7 @@ private:
     // Server, log-on and organization into the main window.
     void CopyServerToMain();
     void CopyAttachmentDisplay();
+    bool MainBusy() const;
 
     TMainWindowAccess FMain;
     TfrmFind* FFindWindow = nullptr;

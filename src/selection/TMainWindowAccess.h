@@ -42,6 +42,9 @@ struct TMainWindowAccess {
     std::function<void()> AttachFile;
     // The "Post" button: starts a posting run.
     std::function<void()> Post;
+    // True while a run or a retrieval is under way; the main window's BusyChanged says when
+    // this changes.
+    std::function<bool()> Busy;
 };
 
 // The access record of a main window, which names its controls and commands as the record does.
@@ -67,5 +70,6 @@ template <typename TMain> TMainWindowAccess MainWindowAccessOf(TMain& main) {
     access.GetGroupList = [&main] { main.Getgrouplist1Click(); };
     access.AttachFile = [&main] { main.btnAttachClick(); };
     access.Post = [&main] { main.spdPostClick(); };
+    access.Busy = [&main] { return main.Busy(); };
     return access;
 }

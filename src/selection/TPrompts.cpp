@@ -26,6 +26,21 @@ void TQtPrompts::ShowMessage(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
 }
 
+void TQtPrompts::ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) {
+    const QString title = QApplication::applicationDisplayName();
+    switch (icon) {
+    case TPromptIcon::Information:
+        QMessageBox::information(parent, title, text);
+        return;
+    case TPromptIcon::Warning:
+        QMessageBox::warning(parent, title, text);
+        return;
+    case TPromptIcon::Critical:
+        QMessageBox::critical(parent, title, text);
+        return;
+    }
+}
+
 bool TQtPrompts::AskYesNo(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, QStringLiteral("Confirm"), question,
                                  QMessageBox::Yes | QMessageBox::No,

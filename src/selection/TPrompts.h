@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 class QPrinter;
 class QWidget;
+
+// The icon of a message box: how much the message should worry the user.
+enum class TPromptIcon : uint8_t { Information, Warning, Critical };
 
 // Every message box, Yes/No question, file-open dialog and print dialog of the windows goes
 // through the one installed TPrompts. The program runs with TQtPrompts; tests install a scripted
@@ -15,6 +19,8 @@ public:
 
     // A plain message box with an OK button.
     virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
+    // A message box with an OK button and the given icon.
+    virtual void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) = 0;
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
     // A file-open dialog starting in `startDir`, no filter; the chosen full path, or empty when
@@ -33,6 +39,7 @@ public:
 class TQtPrompts : public TPrompts {
 public:
     void ShowMessage(QWidget* parent, const QString& text) override;
+    void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;

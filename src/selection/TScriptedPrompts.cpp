@@ -11,14 +11,20 @@ TScriptedPrompts* TScriptedPrompts::InstallNew() {
 
 void TScriptedPrompts::Forget() {
     FMessages.clear();
+    FIcons.clear();
     FQuestions.clear();
     FFileDialogs.clear();
     FPrintDialogs = 0;
     FUnanswered = 0;
 }
 
-void TScriptedPrompts::ShowMessage(QWidget*, const QString& text) {
+void TScriptedPrompts::ShowMessage(QWidget* parent, const QString& text) {
+    ShowIconMessage(parent, text, TPromptIcon::Information);
+}
+
+void TScriptedPrompts::ShowIconMessage(QWidget*, const QString& text, TPromptIcon icon) {
     FMessages << text;
+    FIcons.push_back(icon);
 }
 
 bool TScriptedPrompts::AskYesNo(QWidget*, const QString& question) {

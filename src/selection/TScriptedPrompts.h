@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <vector>
 
 // Prompts for tests: answers come from queues filled beforehand and every prompt is recorded.
 // A question with no queued answer is answered No, a file dialog with none is cancelled, and
@@ -18,7 +19,10 @@ public:
     void QueueFileName(const QString& path) { FFileNames.push_back(path); }
     void QueuePrint(bool print) { FPrints.push_back(print); }
 
+    // Every message box's text, whatever its icon.
     const QStringList& Messages() const { return FMessages; }
+    // The icon of each message box, in the order of Messages().
+    const std::vector<TPromptIcon>& Icons() const { return FIcons; }
     const QStringList& Questions() const { return FQuestions; }
     // The start directory of each file dialog, in order.
     const QStringList& FileDialogs() const { return FFileDialogs; }
@@ -27,6 +31,7 @@ public:
     void Forget();
 
     void ShowMessage(QWidget* parent, const QString& text) override;
+    void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
@@ -36,6 +41,7 @@ private:
     std::deque<QString> FFileNames;
     std::deque<bool> FPrints;
     QStringList FMessages;
+    std::vector<TPromptIcon> FIcons;
     QStringList FQuestions;
     QStringList FFileDialogs;
     int FPrintDialogs = 0;

@@ -7,15 +7,23 @@
 #include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextCursor>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 static const QString Finished = QStringLiteral("Finished Posting");
+
+Q_DECLARE_METATYPE(TPromptIcon)
 
 // The article lines between each POST and the "." that ends it, one string per article.
 static std::vector<std::string> ArticlesIn(const std::string& received) {
@@ -36,6 +44,84 @@ static std::string NewsgroupsOf(const std::string& article) {
     const size_t at = article.find("Newsgroups: ");
     return at == std::string::npos ? std::string()
                                    : article.substr(at + 12, article.find("\r\n", at) - at - 12);
+}
+
+// Holds the peer's script at one point until the test opens it (or ten seconds pass).
+struct Gate {
+    std::atomic<bool> Open{false};
+    void Wait() const {
+        for (int i = 0; i < 1000 && !Open; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
+
+// Opens a gate when it goes, so that no peer thread waits on a failed test.
+struct GateOpener {
+    Gate& Held;
+    ~GateOpener() { Held.Open = true; }
+};
+
+// The point of an operation at which a command is pressed.
+enum class TStep : uint8_t { None, BeforeGreeting, LogOn, AwaitPost, AwaitVerdict, ListArriving };
+
+// A server for a run to a.one and b.two, or a retrieval of both names, with the log-on of user
+// "u" with password "p" when `logOn`; the script waits at `held` until `gate` opens.
+static void ScriptServer(ScriptedPeer& peer, bool run, bool logOn, TStep held, Gate& gate) {
+    const auto holdAt = [&](TStep step) {
+        if (step == held)
+            peer.Do([&gate](int) { gate.Wait(); });
+    };
+    holdAt(TStep::BeforeGreeting);
+    peer.Send("200 ready\r\n");
+    if (logOn) {
+        peer.WaitFor("AUTHINFO USER u\r\n");
+        holdAt(TStep::LogOn);
+        peer.Send("381 more\r\n").WaitFor("AUTHINFO PASS p\r\n").Send("281 ok\r\n");
+    }
+    if (!run) {
+        peer.WaitFor("LIST\r\n").Send("215 list\r\na.one 1 1 y\r\n");
+        holdAt(TStep::ListArriving);
+        peer.Send("b.two 1 1 y\r\n.\r\n");
+        return;
+    }
+    for (int group = 0; group < 2; ++group) {
+        peer.WaitFor("POST\r\n");
+        if (group == 0)
+            holdAt(TStep::AwaitPost);
+        peer.Send("340 go\r\n").WaitFor("\r\n.\r\n");
+        if (group == 0)
+            holdAt(TStep::AwaitVerdict);
+        peer.Send("240 ok\r\n");
+    }
+}
+
+// The lines a server received, each article (from the line after POST to its ".") as
+// "<article GROUP>".
+static QStringList CommandLines(const std::string& received) {
+    QStringList lines;
+    std::string article;
+    bool inArticle = false;
+    size_t at = 0;
+    for (size_t end = received.find("\r\n"); end != std::string::npos;
+         at = end + 2, end = received.find("\r\n", at)) {
+        const std::string line = received.substr(at, end - at);
+        if (inArticle && line == ".") {
+            lines << QString::fromStdString("<article " + NewsgroupsOf(article) + ">");
+            inArticle = false;
+        } else if (inArticle) {
+            article += line + "\r\n";
+        } else {
+            lines << QString::fromStdString(line);
+            inArticle = line == "POST";
+            article.clear();
+        }
+    }
+    // An article never ended shows as the lines it had.
+    if (inArticle && !article.empty())
+        for (const QString& line :
+             QString::fromStdString(article).split("\r\n", Qt::SkipEmptyParts))
+            lines << line;
+    return lines;
 }
 
 // The headers of the composed article and of its text part.
@@ -62,12 +148,10 @@ private slots:
     }
 
     // Each POST waits for the server's verdict on the article before it; with the log-on box
-    // ticked and no user name the client's own task selects the group first.
+    // ticked and no user name there is nothing to log on with, and the run posts at once.
     void runWaitsForEveryVerdict() {
         ScriptedPeer peer;
         peer.Send("200 ready\r\n")
-            .WaitFor("GROUP a.one\r\n")
-            .Send("211 1 1 1 a.one\r\n")
             .WaitFor("POST\r\n")
             .Send("340 go\r\n")
             .WaitFor("\r\n.\r\n")
@@ -89,7 +173,7 @@ private slots:
         QTest::qWait(100);
         // The first verdict is held back: no second POST yet.
         QCOMPARE(ArticlesIn(peer.Received()).size(), size_t(1));
-        QTRY_COMPARE(e2e.MessageCount(Finished), 1);
+        QTRY_COMPARE(e2e.Prompts->Messages().size(), 1);
         QVERIFY(peer.Ok());
         const std::vector<std::string> articles = ArticlesIn(peer.Received());
         QCOMPARE(articles.size(), size_t(2));
@@ -121,58 +205,25 @@ private slots:
         QCOMPARE(e2e.MessageCount(Finished), 0);
     }
 
-    // QUIT must not reach a server that is about to ask for the article: it waits for the
-    // answer to POST and for the article's verdict.
-    void abortWhileThePostIsUnanswered() {
+    // Abort gives the controls back at once; the connection gets QUIT and, when the server does
+    // not answer it, is closed after a few seconds. Nothing more is posted.
+    void abortClosesASilentConnection() {
         ScriptedPeer peer;
-        peer.Send("200 ready\r\n")
-            .WaitFor("POST\r\n")
-            .Pause(300)
-            .Send("340 go\r\n")
-            .WaitFor("\r\n.\r\n")
-            .Send("240 ok\r\n")
-            .WaitFor("QUIT\r\n")
-            .Send("205 bye\r\n")
-            .Close();
+        peer.Send("200 ready\r\n").WaitFor("POST\r\n").WaitFor("never sent");
         peer.Start();
         E2eWindow e2e(QString::fromStdString(peer.Address()));
         e2e.SetGroups({"a.one", "b.two"});
         e2e.PressPost();
         QTRY_VERIFY(peer.Received().find("POST\r\n") != std::string::npos);
+        QVERIFY(e2e.Window->spbAbort->isEnabled());
         e2e.PressAbort();
-        QTRY_VERIFY(peer.Finished());
-        QVERIFY(peer.Ok());
-        const std::string received = peer.Received();
-        QCOMPARE(ArticlesIn(received).size(), size_t(1));
-        QCOMPARE(received.substr(received.size() - 11), std::string("\r\n.\r\nQUIT\r\n"));
-        QTRY_VERIFY(e2e.Log().contains("bye"));
-        QCOMPARE(e2e.Window->PostsAccepted(), 0);
+        QVERIFY(!e2e.Window->Posting());
+        QVERIFY(e2e.Window->spdPost->isEnabled());
+        QVERIFY(!e2e.Window->spbAbort->isEnabled());
+        QVERIFY(e2e.Log().split('\n').contains("Aborted"));
+        QTRY_VERIFY_WITH_TIMEOUT(peer.ClientClosed(), 10000);
+        QCOMPARE(peer.ReceivedLines(), (std::vector<std::string>{"POST", "QUIT"}));
         QVERIFY(e2e.Prompts->Messages().isEmpty());
-    }
-
-    // Post pressed again mid-run starts over at the first group once the server has answered
-    // what is on its way.
-    void postAgainRestartsAtTheFirstGroup() {
-        ScriptedPeer peer;
-        peer.Send("200 ready\r\n").WaitFor("POST\r\n").Pause(300).Send("340 go\r\n");
-        for (int article = 0; article < 3; ++article) {
-            if (article > 0)
-                peer.WaitFor("POST\r\n").Send("340 go\r\n");
-            peer.WaitFor("\r\n.\r\n").Send("240 ok\r\n");
-        }
-        peer.Start();
-        E2eWindow e2e(QString::fromStdString(peer.Address()));
-        e2e.SetGroups({"a.one", "b.two"});
-        e2e.Window->dcMsgBody->SetLines({"body"});
-        e2e.PressPost();
-        QTRY_VERIFY(peer.Received().find("POST\r\n") != std::string::npos);
-        e2e.PressPost();
-        QTRY_COMPARE(e2e.MessageCount(Finished), 1);
-        std::vector<std::string> groups;
-        for (const std::string& article : ArticlesIn(peer.Received()))
-            groups.push_back(NewsgroupsOf(article));
-        QCOMPARE(groups, (std::vector<std::string>{"a.one", "a.one", "b.two"}));
-        QVERIFY(e2e.Log().contains("Finished Posting: 2 accepted, 0 refused"));
     }
 
     // An attachment that has gone by the time the next group is filled ends the run there.
@@ -303,22 +354,22 @@ private slots:
         window.trcvNewsgroups->Items().Assign(std::vector<std::string>{"kept.group"});
         window.Getgrouplist1Click();
         QTRY_VERIFY(peer.Received().find("LIST\r\n") != std::string::npos);
-        window.SetAborted(true);
-        QTRY_VERIFY(!window.ListingGroups());
+        window.spbAbortClick();
+        QVERIFY(!window.ListingGroups());
+        QTRY_VERIFY(e2e.Log().split('\n').contains("misc.test 1 1 y"));
         QCOMPARE(window.trcvNewsgroups->Items().Entries(), std::vector<std::string>{"kept.group"});
-        QVERIFY(e2e.Log().split('\n').contains("misc.test 1 1 y"));
     }
 
-    void greeting201SendsNothing() {
+    void greeting201SendsOnlyQuit() {
         ScriptedPeer peer;
-        peer.Send("201 no posting\r\n").Pause(300);
+        peer.Send("201 no posting\r\n").WaitFor("QUIT\r\n").Send("205 bye\r\n").Close();
         peer.Start();
         E2eWindow e2e(QString::fromStdString(peer.Address()));
         e2e.Window->Getgrouplist1Click();
         QTRY_COMPARE(e2e.Prompts->Messages(),
                      QStringList{"This news server does NOT allow posting!!"});
         QTRY_VERIFY(peer.Finished());
-        QCOMPARE(peer.Received(), std::string());
+        QCOMPARE(peer.Received(), std::string("QUIT\r\n"));
         QVERIFY(e2e.Window->HideByteCount());
         QVERIFY(!e2e.Window->ListingGroups());
     }
@@ -351,8 +402,7 @@ private slots:
         }
         e2e.SetGroups({"a.one"});
         e2e.Window->dcMsgBody->SetLines({line});
-        e2e.Window->FillArticle();
-        QCOMPARE(e2e.Window->PostIndex(), 1);
+        e2e.Window->FillArticle("a.one", e2e.Window->IpNntpClient1().Article());
         const QString text = QString::fromStdString(ComposedText(*e2e.Window));
         const int part = text.indexOf("Content-Type: text/plain");
         QVERIFY2(part > 0, qPrintable(text));
@@ -360,6 +410,236 @@ private slots:
         QCOMPARE(headers[0], "Content-Type: " + contentType);
         QCOMPARE(headers[1], "Content-Transfer-Encoding: " + encoding);
         QVERIFY(text.contains(line + "\n"));
+    }
+
+    // One operation at a time: each command pressed while a run or a retrieval waits at each of
+    // its steps. Post and Get group list are off then and change nothing; Abort ends the
+    // operation at once with QUIT, and a Post after it goes to a new connection (here to
+    // another server, so that a second POST down the old connection would show).
+    void oneOperationAtATime_data() {
+        QTest::addColumn<bool>("run");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QStringList>("received");
+        const QStringList logOn{"AUTHINFO USER u", "AUTHINFO PASS p"};
+        const QStringList run{"POST", "<article a.one>", "POST", "<article b.two>"};
+        const struct {
+            const char* name;
+            bool run;
+            TStep step;
+            QStringList full;
+            QStringList beforeQuit;
+        } steps[] = {
+            {"run before greeting", true, TStep::BeforeGreeting, run, {}},
+            {"run logging on", true, TStep::LogOn, logOn + run, {"AUTHINFO USER u"}},
+            {"run awaiting 340", true, TStep::AwaitPost, run, {"POST"}},
+            {"run awaiting verdict", true, TStep::AwaitVerdict, run, {"POST", "<article a.one>"}},
+            {"list before greeting", false, TStep::BeforeGreeting, {"LIST"}, {}},
+            {"list logging on",
+             false,
+             TStep::LogOn,
+             logOn + QStringList{"LIST"},
+             {"AUTHINFO USER u"}},
+            {"list arriving", false, TStep::ListArriving, {"LIST"}, {"LIST"}},
+        };
+        for (const auto& at : steps) {
+            const QStringList aborted = at.beforeQuit + QStringList{"QUIT"};
+            for (const char* press : {"post", "list"})
+                QTest::addRow("%s: %s", at.name, press)
+                    << at.run << int(at.step) << QString(press) << at.full;
+            for (const char* press : {"abort", "abort then post"})
+                QTest::addRow("%s: %s", at.name, press)
+                    << at.run << int(at.step) << QString(press) << aborted;
+        }
+    }
+    void oneOperationAtATime() {
+        QFETCH(bool, run);
+        QFETCH(int, step);
+        QFETCH(QString, press);
+        QFETCH(QStringList, received);
+        const auto held = static_cast<TStep>(step);
+        const bool logOn = held == TStep::LogOn;
+        Gate gate;
+        ScriptedPeer peer;
+        ScriptServer(peer, run, logOn, held, gate);
+        peer.Answer("QUIT", "205 bye\r\n");
+        peer.Start();
+        const GateOpener opener{gate};
+        Gate unused;
+        ScriptedPeer other;
+        ScriptServer(other, true, logOn, TStep::None, unused);
+        other.Start();
+
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        TfrmMain& window = *e2e.Window;
+        if (logOn)
+            e2e.LogOn("u", "p");
+        e2e.SetGroups({"a.one", "b.two"});
+        auto* const getGroupList = window.findChild<QAction*>(QStringLiteral("Getgrouplist1"));
+        QVERIFY(getGroupList);
+        QVERIFY(!window.spbAbort->isEnabled());
+        if (run)
+            e2e.PressPost();
+        else
+            getGroupList->trigger();
+        switch (held) {
+        case TStep::BeforeGreeting:
+            QTRY_VERIFY(window.IpNntpClient1().Connected());
+            break;
+        case TStep::LogOn:
+            QTRY_VERIFY(peer.Received().find("AUTHINFO USER") != std::string::npos);
+            break;
+        case TStep::AwaitPost:
+            QTRY_VERIFY(peer.Received().find("POST\r\n") != std::string::npos);
+            break;
+        case TStep::AwaitVerdict:
+            QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
+            break;
+        case TStep::ListArriving:
+            QTRY_COMPARE(window.IpNntpClient1().LastLine(), std::string("a.one 1 1 y"));
+            break;
+        case TStep::None:
+            break;
+        }
+        QVERIFY(window.Busy());
+        QVERIFY(!window.spdPost->isEnabled());
+        QVERIFY(!getGroupList->isEnabled());
+        QVERIFY(window.spbAbort->isEnabled());
+
+        const bool abort = press.startsWith("abort");
+        if (press == "post")
+            e2e.PressPost();
+        else if (press == "list")
+            getGroupList->trigger();
+        else
+            e2e.PressAbort();
+        if (abort) {
+            QVERIFY(!window.Busy());
+            QVERIFY(window.spdPost->isEnabled());
+            QVERIFY(e2e.Log().split('\n').contains("Aborted"));
+        }
+        if (press == "abort then post") {
+            window.eHost->setText(QString::fromStdString(other.Address()));
+            e2e.PressPost();
+        }
+        gate.Open = true;
+
+        if (abort)
+            QTRY_VERIFY_WITH_TIMEOUT(peer.ClientClosed(), 10000);
+        if (run || press == "abort then post") {
+            QTRY_COMPARE(e2e.Prompts->Messages().size(), abort && press == "abort" ? 0 : 1);
+        } else if (!abort) {
+            QTRY_VERIFY(!window.Busy());
+            QCOMPARE(window.trcvNewsgroups->Items().Entries(),
+                     (std::vector<std::string>{"a.one", "b.two"}));
+        }
+        if (press == "abort then post") {
+            QCOMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+            const QStringList posted{"POST", "<article a.one>", "POST", "<article b.two>"};
+            const QStringList loggedOn{"AUTHINFO USER u", "AUTHINFO PASS p"};
+            QCOMPARE(CommandLines(other.Received()), logOn ? loggedOn + posted : posted);
+        } else if (run && !abort) {
+            QCOMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        }
+        QCOMPARE(CommandLines(peer.Received()), received);
+        QCOMPARE(peer.Connections(), size_t(1));
+    }
+
+    // The closing box says how the run went: the plain "Finished Posting" only when every group
+    // was accepted, otherwise the counts and the first refusal, with an icon that tells how bad.
+    void finishedBoxTellsTheOutcome_data() {
+        QTest::addColumn<QStringList>("postReplies");
+        QTest::addColumn<QStringList>("verdicts");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<TPromptIcon>("icon");
+        QTest::newRow("all accepted")
+            << QStringList{"340 go", "340 go"} << QStringList{"240 ok", "240 ok"} << Finished
+            << TPromptIcon::Information;
+        QTest::newRow("one refused")
+            << QStringList{"340 go", "340 go"} << QStringList{"240 ok", "441 Duplicate"}
+            << "Finished Posting: 1 accepted, 1 refused\n441 Duplicate" << TPromptIcon::Warning;
+        QTest::newRow("none accepted")
+            << QStringList{"481 Authentication failed", "340 go"} << QStringList{"", "441 no"}
+            << "Finished Posting: 0 accepted, 2 refused\n481 Authentication failed"
+            << TPromptIcon::Critical;
+    }
+    void finishedBoxTellsTheOutcome() {
+        QFETCH(QStringList, postReplies);
+        QFETCH(QStringList, verdicts);
+        QFETCH(QString, box);
+        QFETCH(TPromptIcon, icon);
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n");
+        for (int group = 0; group < postReplies.size(); ++group) {
+            peer.WaitFor("POST\r\n").Send(postReplies[group].toStdString() + "\r\n");
+            if (!verdicts[group].isEmpty())
+                peer.WaitFor("\r\n.\r\n").Send(verdicts[group].toStdString() + "\r\n");
+        }
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.SetGroups({"a.one", "b.two"});
+        e2e.PressPost();
+        QTRY_COMPARE(e2e.Prompts->Messages().size(), 1);
+        QCOMPARE(e2e.Prompts->Messages().first(), box);
+        QCOMPARE(e2e.Prompts->Icons(), std::vector<TPromptIcon>{icon});
+        // The articles carry no Message-ID of their own, so the log names none.
+        QVERIFY(!e2e.Log().contains("Message-ID: "));
+    }
+
+    // The run posts to the groups chosen when Post was pressed; the list stays free to edit and
+    // keeps the edit for the next run.
+    void listEditedDuringTheRun_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<int>("countAfter");
+        QTest::newRow("group double-clicked in") << "add" << 4;
+        QTest::newRow("list cleared") << "clear" << 0;
+    }
+    void listEditedDuringTheRun() {
+        QFETCH(QString, edit);
+        QFETCH(int, countAfter);
+        Gate gate;
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n").WaitFor("POST\r\n").Send("340 go\r\n");
+        peer.WaitFor("\r\n.\r\n").Do([&gate](int) { gate.Wait(); }).Send("240 ok\r\n");
+        for (int group = 1; group < 3; ++group)
+            peer.WaitFor("POST\r\n").Send("340 go\r\n").WaitFor("\r\n.\r\n").Send("240 ok\r\n");
+        peer.Start();
+        const GateOpener opener{gate};
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        TfrmMain& window = *e2e.Window;
+        e2e.SetGroups({"a.one", "b.two", "c.three"});
+        e2e.PressPost();
+        QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
+        if (edit == "add") {
+            window.trcvNewsgroups->Items().Assign(std::vector<std::string>{"a.zero"});
+            window.trcvNewsgroups->SetItemIndex(0);
+            window.trcvNewsgroupsDblClick();
+        } else {
+            window.trcvToPost->Items().Clear();
+        }
+        gate.Open = true;
+        QTRY_COMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        std::vector<std::string> groups;
+        for (const std::string& article : ArticlesIn(peer.Received()))
+            groups.push_back(NewsgroupsOf(article));
+        QCOMPARE(groups, (std::vector<std::string>{"a.one", "b.two", "c.three"}));
+        QCOMPARE(window.trcvToPost->Count(), countAfter);
+    }
+
+    // The Timeout field on Options bounds the wait for the server.
+    void timeoutFromTheOptionsPage() {
+        ScriptedPeer peer;
+        peer.WaitFor("never sent");
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.Window->seTimeout->setValue(1);
+        e2e.SetGroups({"a.one"});
+        e2e.PressPost();
+        QTRY_COMPARE(e2e.Prompts->Messages(),
+                     QStringList{"The news server did not answer within 1 second (waiting for "
+                                 "the greeting)"});
+        QVERIFY(e2e.Window->spdPost->isEnabled());
+        QTRY_VERIFY(peer.ClientClosed());
     }
 };
 

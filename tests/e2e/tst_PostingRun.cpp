@@ -4,11 +4,14 @@
 #include "E2eWindow.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
+#include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
 
 #include <QJsonArray>
+
 #include <QRandomGenerator>
 #include <QTest>
+#include <algorithm>
 
 static constexpr int RunTimeout = 30000;
 static constexpr int BulkGroups = 40;
@@ -120,7 +123,12 @@ private slots:
         e2e.Window->dcMsgBody->SetLines({"middle"});
         e2e.SetGroups({"alt.test", "mod.test", "rec.arts.books"});
         e2e.PressPost();
-        WaitFinished(e2e);
+        QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages().size(), 1, RunTimeout);
+        // The box names the counts and the server's reason for the refusal.
+        const QString box = e2e.Prompts->Messages().first();
+        QVERIFY2(box.startsWith("Finished Posting: 2 accepted, 1 refused\n4"), qPrintable(box));
+        QVERIFY2(box.contains("No mailing address for \"mod.test\""), qPrintable(box));
+        QCOMPARE(e2e.Prompts->Icons(), std::vector<TPromptIcon>{TPromptIcon::Warning});
         QVERIFY2(e2e.Log().contains("Finished Posting: 2 accepted, 1 refused"),
                  qPrintable(e2e.Log()));
         QVERIFY(e2e.Log().contains("No mailing address for \"mod.test\""));
@@ -208,8 +216,10 @@ private slots:
         e2e.SetGroups({"alt.test", "misc.test"});
         e2e.LogOn("poster", "wrong");
         e2e.PressPost();
-        WaitFinished(e2e);
-        QCOMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages().size(), 1, RunTimeout);
+        const QString box = e2e.Prompts->Messages().first();
+        QVERIFY2(box.startsWith("Finished Posting: 0 accepted, 2 refused\n4"), qPrintable(box));
+        QCOMPARE(e2e.Prompts->Icons(), std::vector<TPromptIcon>{TPromptIcon::Critical});
         QVERIFY2(e2e.Log().contains("Authentication failed"), qPrintable(e2e.Log()));
         QVERIFY2(e2e.Log().contains("Finished Posting: 0 accepted, 2 refused"),
                  qPrintable(e2e.Log()));
@@ -230,8 +240,8 @@ private slots:
                                   QStringList{"This news server does NOT allow posting!!"},
                                   RunTimeout);
         QVERIFY(!e2e.Window->Posting());
-        // The client's own task still asks (GROUP, POST); the refusal ends it without an
-        // article line, which the server would have answered as an unknown command.
+        // Nothing but QUIT follows: no article line, which the server would have answered as
+        // an unknown command.
         QTRY_COMPARE_WITH_TIMEOUT(e2e.Window->IpNntpClient1().State(), TIpNntpStates::nsNoOp,
                                   RunTimeout);
         QTest::qWait(300);
@@ -240,7 +250,7 @@ private slots:
         QCOMPARE(FServer->ArticlesWithSubject("alt.test", subject).size(), 0);
     }
 
-    // Abort stops a long run: QUIT is answered and no later group gets an article.
+    // Abort stops a long run: the connection ends and no later group gets an article.
     void abortDuringALongRun() {
         UseServer({});
         E2eWindow e2e(FServer->Host());
@@ -257,7 +267,10 @@ private slots:
         e2e.PressAbort();
         const int acceptedAtAbort = e2e.Window->PostsAccepted();
         QVERIFY(e2e.Window->Aborted());
-        QTRY_VERIFY_WITH_TIMEOUT(e2e.Log().contains("Bye!"), RunTimeout);
+        QVERIFY(!e2e.Window->Posting());
+        QVERIFY(e2e.Log().split('\n').contains("Aborted"));
+        // QUIT ends the connection, whether the server answers it or it is closed a few seconds
+        // later (QUIT sent while the article was on its way is read as part of the article).
         QTRY_VERIFY_WITH_TIMEOUT(!e2e.Window->IpNntpClient1().Connected(), RunTimeout);
         QTest::qWait(300);
         QCOMPARE(e2e.MessageCount(Finished), 0);
@@ -276,6 +289,76 @@ private slots:
                 break;
         }
         QVERIFY(stored <= acceptedAtAbort + 1);
+    }
+
+    // Post pressed twice in quick succession: the second press finds the run under way and
+    // changes nothing, so each group gets one article.
+    void postPressedTwiceQuickly() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        const QString subject = UniqueSubject("twice");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"Once only."});
+        e2e.SetGroups({"alt.test", "comp.lang.c", "misc.test"});
+        e2e.PressPost();
+        e2e.PressPost();
+        WaitFinished(e2e);
+        for (const QString group : {"alt.test", "comp.lang.c", "misc.test"})
+            QCOMPARE(FServer->ArticlesWithSubject(group, subject).size(), 1);
+    }
+
+    // Abort on a server that accepted the connection and never greets, then Post to the real
+    // server: the second run connects there and posts every group.
+    void abortOnASilentServerThenPost() {
+        UseServer({});
+        ScriptedPeer silent;
+        silent.SetTimeout(60000);
+        silent.WaitFor("never sent");
+        silent.Start();
+        E2eWindow e2e(QString::fromStdString(silent.Address()));
+        const QString subject = UniqueSubject("after abort");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"Second server."});
+        e2e.SetGroups({"alt.test", "misc.test"});
+        e2e.PressPost();
+        QTRY_VERIFY(e2e.Window->IpNntpClient1().Connected());
+        e2e.PressAbort();
+        QVERIFY(!e2e.Window->Posting());
+        e2e.Window->eHost->setText(FServer->Host());
+        e2e.PressPost();
+        WaitFinished(e2e);
+        for (const QString group : {"alt.test", "misc.test"})
+            QCOMPARE(FServer->ArticlesWithSubject(group, subject).size(), 1);
+        QCOMPARE(silent.Received(), std::string("QUIT\r\n"));
+    }
+
+    // A run leaves its connection open; after the user changes the server, the next run goes
+    // to the new one.
+    void changedServerIsUsedByTheNextRun() {
+        UseServer({});
+        ScriptedPeer first;
+        first.SetTimeout(60000);
+        first.Answer("POST", "340 go\r\n").Answer(".", "240 ok\r\n");
+        first.Send("200 ready\r\n").WaitFor("never sent");
+        first.Start();
+        E2eWindow e2e(QString::fromStdString(first.Address()));
+        const QString subject = UniqueSubject("changed server");
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines({"Where does it go?"});
+        e2e.SetGroups({"alt.test", "misc.test"});
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QVERIFY(e2e.Window->IpNntpClient1().Connected());
+
+        e2e.Prompts->Forget();
+        e2e.Window->eHost->setText(FServer->Host());
+        e2e.PressPost();
+        WaitFinished(e2e);
+        for (const QString group : {"alt.test", "misc.test"})
+            QCOMPARE(FServer->ArticlesWithSubject(group, subject).size(), 1);
+        QCOMPARE(first.Connections(), size_t(1));
+        const std::vector<std::string> lines = first.ReceivedLines();
+        QCOMPARE(std::count(lines.begin(), lines.end(), std::string("POST")), 2);
     }
 };
 

@@ -65,7 +65,9 @@ private slots:
     void nextPostFromTheVerdict();
     void connectAfterPostToRunsTheTaskAgain_data();
     void connectAfterPostToRunsTheTaskAgain();
-    void commandWhileMultiLineReplyArrives();
+    void quitLetsAMultiLineReplyFinish();
+    void commandWhileReplyDue_data();
+    void commandWhileReplyDue();
     void listStartsWithoutStaleLines();
     void quitWithAndWithoutConnection();
     void pendingStateChangesDieWithTheClient();
@@ -478,7 +480,7 @@ void tst_TIpNntpClient::connectAfterPostToRunsTheTaskAgain() {
     QCOMPARE(peer.ReceivedLines(), Lines{firstCommand.toStdString()});
 }
 
-void tst_TIpNntpClient::commandWhileMultiLineReplyArrives() {
+void tst_TIpNntpClient::quitLetsAMultiLineReplyFinish() {
     ScriptedPeer peer;
     peer.Send(Greeting)
         .WaitFor("LIST\r\n")
@@ -494,11 +496,58 @@ void tst_TIpNntpClient::commandWhileMultiLineReplyArrives() {
     QTRY_COMPARE(client.LastLine(), std::string("alt.a 0 1 y"));
     client.Quit();
     QTRY_VERIFY(rec.Has("response nsNoOp 205 bye"));
-    // The rest of the list arrives as single-line replies; the first one answers QUIT's state.
     QCOMPARE(rec.Matching("response"),
-             (Lines{"response nsConnect 200 news.example ready", "response nsQuit 0 .b 0 1 y",
-                    "response nsNoOp 0", "response nsNoOp 205 bye"}));
-    QVERIFY(rec.Matching("multi").empty());
+             (Lines{"response nsConnect 200 news.example ready", "response nsNoOp 205 bye"}));
+    QCOMPARE(rec.Lists, (std::vector<Lines>{{"215 list follows", "alt.a 0 1 y", "misc.b 0 1 y"}}));
+}
+
+// A command sent while a reply is still due would be answered by that reply, or read by the
+// server as a line of the article it asked for: the client refuses it and sends nothing.
+void tst_TIpNntpClient::commandWhileReplyDue_data() {
+    QTest::addColumn<QString>("due");
+    QTest::addColumn<Lines>("sent");
+    QTest::newRow("greeting") << "greeting" << Lines{};
+    QTest::newRow("reply to POST") << "post" << Lines{"POST"};
+    QTest::newRow("verdict on the article")
+        << "article" << Concat(Concat({"POST"}, HeaderLines()), {"body", "."});
+    QTest::newRow("LIST reply arriving") << "list" << Lines{"LIST"};
+}
+
+void tst_TIpNntpClient::commandWhileReplyDue() {
+    QFETCH(QString, due);
+    QFETCH(Lines, sent);
+    ScriptedPeer peer;
+    if (due != "greeting")
+        peer.Send(Greeting);
+    if (due == "article")
+        peer.WaitFor("POST\r\n").Send("340 go\r\n");
+    if (due == "list")
+        peer.WaitFor("LIST\r\n").Send("215 list follows\r\nalt.a 0 1 y\r\n");
+    peer.WaitFor("never sent");
+    peer.Start();
+    TIpNntpClient client;
+    NntpRecorder rec(client);
+    FillArticle(client.Article(), {"body"});
+    client.Connect(peer.Address());
+    if (due == "greeting") {
+        QTRY_VERIFY(client.Connected());
+    } else {
+        QTRY_VERIFY(rec.Has(GreetingEvent));
+        if (due == "list")
+            client.List();
+        else
+            client.Post();
+    }
+    if (due == "article")
+        QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
+    if (due == "list")
+        QTRY_COMPARE(client.LastLine(), std::string("alt.a 0 1 y"));
+    QTRY_VERIFY(peer.ReceivedLines().size() == sent.size());
+    QVERIFY(client.ReplyDue());
+    QVERIFY_THROWS_EXCEPTION(EIpNntpException, client.List());
+    QVERIFY_THROWS_EXCEPTION(EIpNntpException, client.Post());
+    QTest::qWait(50);
+    QCOMPARE(peer.ReceivedLines(), sent);
 }
 
 void tst_TIpNntpClient::listStartsWithoutStaleLines() {
@@ -517,11 +566,12 @@ void tst_TIpNntpClient::listStartsWithoutStaleLines() {
     QTRY_VERIFY(rec.Has(GreetingEvent));
     client.List();
     QTRY_COMPARE(client.LastLine(), std::string("old.group 0 1 y"));
-    client.Quit(); // cuts the collection short
-    QTRY_COMPARE(client.LastLine(), std::string("."));
-    client.List();
+    client.Quit();
     QTRY_COMPARE(rec.Lists.size(), size_t(1));
-    QCOMPARE(rec.Lists[0], (Lines{"215 new list", "new.group 0 1 y"}));
+    client.List();
+    QTRY_COMPARE(rec.Lists.size(), size_t(2));
+    QCOMPARE(rec.Lists[0], (Lines{"215 old list", "old.group 0 1 y"}));
+    QCOMPARE(rec.Lists[1], (Lines{"215 new list", "new.group 0 1 y"}));
 }
 
 void tst_TIpNntpClient::quitWithAndWithoutConnection() {

@@ -26,6 +26,7 @@ public:
     void Getgrouplist1Click();
     void btnAttachClick();
     void spdPostClick();
+    bool Busy() const { return IsBusy; }
 
     // The values of every field the wizard copies, in one list, to compare before and after.
     QStringList Fields() const;
@@ -49,6 +50,7 @@ public:
     int GroupListFetches = 0;
     int Attaches = 0;
     int Posts = 0;
+    bool IsBusy = false;
     std::function<void()> OnGetGroupList;
     std::function<void()> OnAttach;
     std::function<void()> OnPost;

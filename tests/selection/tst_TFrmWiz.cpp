@@ -356,6 +356,32 @@ private slots:
         QCOMPARE(FMain->Attaches, 0);
         QVERIFY(FMain->Label10->text().isEmpty());
     }
+
+    // While the main window runs an operation the wizard starts none: Finish is off and the
+    // groups page fetches nothing (Back stays on so the user can come back for it); Finish
+    // comes back when the operation ends.
+    void nothingStartsWhileTheMainWindowIsBusy() {
+        FMain->IsBusy = true;
+        FWiz->show();
+        Next();
+        QTest::keyClicks(FWiz->eHost, QStringLiteral("news.example.invalid"));
+        Next();
+        QCOMPARE(State(), QStringLiteral("3:100"));
+        QCOMPARE(FMain->GroupListFetches, 0);
+
+        FMain->trcvNewsgroups->Items().Assign({"misc.test"});
+        FWiz->GroupListArrived();
+        for (int page = 0; page < 2; ++page)
+            Next();
+        QCOMPARE(State(), QStringLiteral("5:100"));
+        FWiz->btnFinishClick();
+        QCOMPARE(FMain->Posts, 0);
+        FMain->IsBusy = false;
+        FWiz->BusyChanged(false);
+        QCOMPARE(State(), QStringLiteral("5:101"));
+        QTest::mouseClick(FWiz->btnFinish, Qt::LeftButton);
+        QCOMPARE(FMain->Posts, 1);
+    }
 };
 
 QTEST_MAIN(tst_TFrmWiz)

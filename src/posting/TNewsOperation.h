@@ -1,0 +1,163 @@
+#pragma once
+
+#include "nntp/TIpNntpClient.h"
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What the user asked for: the server, the log-on and, for a posting run, the groups. The
+// operation keeps its own copy, so the fields it came from stay free to change.
+struct TNewsRequest {
+    std::string Host;
+    bool LogOn = false;
+    std::string UserID;
+    std::string Password;
+    // Bounds the connect and every wait for a reply; 0 or less sets no bound.
+    int TimeoutSeconds = 60;
+    std::vector<std::string> Groups;
+    // Fills the article for one group; it may throw (an attachment that has gone), which ends
+    // the run with the exception's text.
+    std::function<void(const std::string& group, TIpNewsArticle& article)> ComposeArticle;
+};
+
+// The server's answer for one group of a run: its verdict on the article, or its refusal of
+// POST.
+struct TGroupOutcome {
+    std::string Group;
+    int32_t Code = 0;
+    // The reply line as the server sent it ("240 article posted").
+    std::string Reply;
+    std::string MessageID;
+    bool Accepted = false;
+};
+
+struct TRunSummary {
+    int Accepted = 0;
+    int Refused = 0;
+    // The reply line of the first group refused; empty when none was.
+    std::string FirstRefusal;
+};
+
+// What the operation reports; every handler is optional.
+struct TNewsOperationEvents {
+    std::function<void(const std::string& line)> Log;
+    std::function<void(const std::string& text)> Status;
+    // Bytes received on the connection so far, while an operation is under way.
+    std::function<void(uint64_t bytes)> Progress;
+    // A message for the user that ends nothing (the operation goes on).
+    std::function<void(const std::string& text)> Notice;
+    // A multi-line reply. `groupList` is true for the LIST reply a retrieval asked for, false
+    // for a refusal or a reply that came after the retrieval had ended.
+    std::function<void(std::vector<std::string>& lines, bool groupList)> MultiLine;
+    std::function<void(const TGroupOutcome& outcome)> GroupDone;
+    std::function<void(const TRunSummary& summary)> Finished;
+    // The operation ended early; `message` says why.
+    std::function<void(const std::string& message)> Failed;
+    std::function<void(bool busy)> BusyChanged;
+};
+
+// One posting run or one group-list retrieval at a time over the NNTP client it owns.
+//
+// States and transitions (Busy() is true in every state but Idle and Closing):
+//   Idle    --StartPost/StartList, connection reusable--> AwaitPost / Listing
+//   Idle, Closing --StartPost/StartList otherwise--> Connecting (an open connection is closed)
+//   Connecting --greeting 200, or 201 with log-on--> LoggingOn (log-on with a user name)
+//                                                     or the first command (AwaitPost / Listing)
+//   Connecting --greeting 201 without log-on--> Closing (QUIT)
+//   LoggingOn --reply to AUTHINFO PASS--> the first command; after a 201 greeting a refused
+//                                         log-on ends a run instead (Closing, QUIT)
+//   AwaitPost --340--> AwaitVerdict;  --other reply--> next group (refused)
+//   AwaitVerdict --reply--> next group (240 accepted, otherwise refused)
+//   next group: AwaitPost on the same connection; Reconnecting when the server has closed it
+//               (the connect waits for the old socket's release); Idle after the last group
+//   Reconnecting --queued connect--> Connecting
+//   Listing --whole LIST reply (or its refusal)--> Idle
+//   any busy state --Abort--> Closing (QUIT)
+//                  --no reply within the timeout--> Idle (connection closed)
+//                  --connection lost, socket error, article that cannot be composed--> Idle
+//   Closing --server closes, answers QUIT, or CloseGraceMs pass--> Idle (connection closed)
+// Only SetState moves the state; it also starts the reply timer in every busy state.
+//
+// A finished operation leaves its connection open; the next one uses it only while it is alive
+// and was opened to the same server with the same log-on.
+class TNewsOperation {
+public:
+    enum class TState : uint8_t {
+        Idle,
+        Connecting,
+        LoggingOn,
+        AwaitPost,
+        AwaitVerdict,
+        Listing,
+        Reconnecting,
+        Closing
+    };
+    enum class TKind : uint8_t { Run, Retrieval };
+
+    // How long Abort waits for the server to close the connection after QUIT.
+    static constexpr int CloseGraceMs = 3000;
+
+    TNewsOperation();
+    ~TNewsOperation();
+    TNewsOperation(const TNewsOperation&) = delete;
+    TNewsOperation& operator=(const TNewsOperation&) = delete;
+
+    TIpNntpClient& Client() { return *FClient; }
+    TNewsOperationEvents& Events() { return FEvents; }
+
+    // Both raise what the client raises on the way (an unknown host); nothing has started then.
+    // Both are ignored while another operation is under way.
+    void StartPost(TNewsRequest request);
+    void StartList(TNewsRequest request);
+    // Ends the operation at once; the connection gets QUIT and is closed.
+    void Abort();
+
+    TState State() const { return FState; }
+    TKind Kind() const { return FKind; }
+    bool Busy() const;
+    bool Posting() const { return Busy() && FKind == TKind::Run; }
+    bool ListingGroups() const { return Busy() && FKind == TKind::Retrieval; }
+    const TRunSummary& Summary() const { return FSummary; }
+    // The group of the run the server is answering for (or was, when the run ended).
+    size_t GroupIndex() const { return FGroupIndex; }
+
+private:
+    void Start(TKind kind, TNewsRequest request);
+    void SetState(TState state);
+    void Connect();
+    void SendFirstCommand();
+    void PostGroup();
+    void GroupAnswered(int32_t code, const std::string& response);
+    void Finish();
+    void Fail(const std::string& message, bool close);
+    void CloseConnection();
+    void QuitAndClose();
+    void EndClosing();
+    void ReplyTimedOut();
+    std::string WaitDescription() const;
+    void Emit(const std::function<void(const std::string&)>& event, const std::string& text);
+
+    void OnResponse(TIpNntpStates responseTo, int32_t code, const std::string& response);
+    void OnMultiLine(TIpNntpStates responseTo, std::vector<std::string>& lines);
+    void OnStatus(TIpStatusType event, const TIpSockStatRec& statistics);
+    void OnSocketError(const std::string& text);
+
+    std::unique_ptr<TIpNntpClient> FClient;
+    TNewsOperationEvents FEvents;
+    TState FState = TState::Idle;
+    TKind FKind = TKind::Run;
+    TNewsRequest FRequest;
+    // The server and log-on the open connection was made with.
+    TNewsRequest FConnection;
+    bool FGreeted201 = false;
+    size_t FGroupIndex = 0;
+    TRunSummary FSummary;
+    QObject FContext;
+    QTimer FReplyTimer;
+    QTimer FCloseTimer;
+};

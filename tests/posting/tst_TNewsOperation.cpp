@@ -1,0 +1,199 @@
+// The posting run and the group-list retrieval against a scripted peer: a server that stops
+// answering, a connection kept or replaced between operations, a greeting that forbids posting.
+
+#include "posting/TNewsOperation.h"
+#include "support/ScriptedPeer.h"
+
+#include <QTest>
+
+using Lines = std::vector<std::string>;
+
+// An operation whose events are recorded.
+struct RecordedOperation {
+    TNewsOperation Operation;
+    Lines Notices;
+    Lines Failures;
+    std::vector<TGroupOutcome> Outcomes;
+    std::vector<TRunSummary> Summaries;
+
+    RecordedOperation() {
+        TNewsOperationEvents& events = Operation.Events();
+        events.Notice = [this](const std::string& text) { Notices.push_back(text); };
+        events.Failed = [this](const std::string& text) { Failures.push_back(text); };
+        events.GroupDone = [this](const TGroupOutcome& outcome) { Outcomes.push_back(outcome); };
+        events.Finished = [this](const TRunSummary& summary) { Summaries.push_back(summary); };
+    }
+};
+
+static TNewsRequest Request(const ScriptedPeer& peer, bool logOn = false) {
+    TNewsRequest request;
+    request.Host = peer.Address();
+    request.LogOn = logOn;
+    request.UserID = "u";
+    request.Password = "p";
+    request.TimeoutSeconds = 1;
+    request.Groups = {"a.one"};
+    request.ComposeArticle = [](const std::string& group, TIpNewsArticle& article) {
+        article.NewMessage();
+        article.From = "poster@example.com";
+        article.Subject = "test";
+        article.Newsgroups = {group};
+        article.MessageID = "<" + group + "@example.com>";
+        article.Body.WriteLine("body");
+    };
+    return request;
+}
+
+// A server that answers every command as a willing one would, on any number of connections.
+static void WillingServer(ScriptedPeer& peer) {
+    peer.SetTimeout(60000);
+    peer.Answer("AUTHINFO USER", "381 more\r\n")
+        .Answer("AUTHINFO PASS", "281 ok\r\n")
+        .Answer("POST", "340 go\r\n")
+        .Answer(".", "240 ok\r\n")
+        .Answer("QUIT", "205 bye\r\n");
+    peer.Send("200 ready\r\n").WaitFor("never sent");
+}
+
+class tst_TNewsOperation : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The timeout bounds every wait; the box names the step, and the connection is closed.
+    void silentServer_data() {
+        QTest::addColumn<QString>("silentAt");
+        QTest::addColumn<bool>("logOn");
+        QTest::addColumn<bool>("run");
+        QTest::addColumn<QString>("step");
+        QTest::newRow("greeting") << "greeting" << false << true << "waiting for the greeting";
+        QTest::newRow("log-on") << "log-on" << true << true
+                                << "waiting for the reply to AUTHINFO USER";
+        QTest::newRow("POST") << "POST" << false << true << "waiting for the reply to POST";
+        QTest::newRow("article") << "article" << false << true
+                                 << "waiting for the reply to the article";
+        QTest::newRow("LIST") << "LIST" << false << false << "waiting for the reply to LIST";
+    }
+    void silentServer() {
+        QFETCH(QString, silentAt);
+        QFETCH(bool, logOn);
+        QFETCH(bool, run);
+        QFETCH(QString, step);
+        ScriptedPeer peer;
+        if (silentAt != "greeting")
+            peer.Send("200 ready\r\n");
+        if (silentAt == "article")
+            peer.WaitFor("POST\r\n").Send("340 go\r\n");
+        peer.WaitFor("never sent");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsOperation& operation = recorded.Operation;
+        if (run)
+            operation.StartPost(Request(peer, logOn));
+        else
+            operation.StartList(Request(peer, logOn));
+        QVERIFY(operation.Busy());
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Failures.size(), size_t(1), 10000);
+        QCOMPARE(QString::fromStdString(recorded.Failures[0]),
+                 "The news server did not answer within 1 second (" + step + ")");
+        QVERIFY(!operation.Busy());
+        QTRY_VERIFY(peer.ClientClosed());
+        QVERIFY(recorded.Summaries.empty());
+    }
+
+    // An open connection serves the next operation only when it goes to the same server with
+    // the same log-on; otherwise the next one connects afresh.
+    void connectionKeptOrReplaced_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<size_t>("firstConnections");
+        QTest::addColumn<size_t>("otherConnections");
+        QTest::newRow("nothing") << "" << size_t(1) << size_t(0);
+        QTest::newRow("server") << "server" << size_t(1) << size_t(1);
+        QTest::newRow("user") << "user" << size_t(2) << size_t(0);
+        QTest::newRow("password") << "password" << size_t(2) << size_t(0);
+        QTest::newRow("log-on off") << "log-on off" << size_t(2) << size_t(0);
+    }
+    void connectionKeptOrReplaced() {
+        QFETCH(QString, change);
+        QFETCH(size_t, firstConnections);
+        QFETCH(size_t, otherConnections);
+        ScriptedPeer first;
+        WillingServer(first);
+        first.Start();
+        ScriptedPeer other;
+        WillingServer(other);
+        other.Start();
+        RecordedOperation recorded;
+        TNewsOperation& operation = recorded.Operation;
+        operation.StartPost(Request(first, true));
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+        QVERIFY(operation.Client().Connected());
+
+        TNewsRequest next = Request(first, true);
+        next.Groups = {"b.two"};
+        if (change == "server")
+            next.Host = other.Address();
+        else if (change == "user")
+            next.UserID = "v";
+        else if (change == "password")
+            next.Password = "q";
+        else if (change == "log-on off")
+            next.LogOn = false;
+        operation.StartPost(next);
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(2));
+        QCOMPARE(recorded.Summaries[1].Accepted, 1);
+        QCOMPARE(first.Connections(), firstConnections);
+        QCOMPARE(other.Connections(), otherConnections);
+        if (change == "server")
+            QTRY_VERIFY(first.ClientClosed());
+        QCOMPARE(recorded.Outcomes.size(), size_t(2));
+        QCOMPARE(recorded.Outcomes[1].Group, std::string("b.two"));
+        QCOMPARE(recorded.Outcomes[1].Reply, std::string("240 ok"));
+        QCOMPARE(recorded.Outcomes[1].MessageID, std::string("<b.two@example.com>"));
+    }
+
+    // After a 201 greeting only a log-on can open the server to posting: without one QUIT
+    // follows; with one the run goes on only when the log-on is accepted.
+    void greetingWithoutPosting_data() {
+        QTest::addColumn<bool>("logOn");
+        QTest::addColumn<QString>("passReply");
+        QTest::addColumn<Lines>("received");
+        QTest::addColumn<int>("refused");
+        QTest::newRow("no log-on") << false << "" << Lines{"QUIT"} << -1;
+        QTest::newRow("log-on refused")
+            << true << "481 Authentication failed"
+            << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "QUIT"} << -1;
+        QTest::newRow("log-on accepted")
+            << true << "281 ok" << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "POST"} << 1;
+    }
+    void greetingWithoutPosting() {
+        QFETCH(bool, logOn);
+        QFETCH(QString, passReply);
+        QFETCH(Lines, received);
+        QFETCH(int, refused);
+        ScriptedPeer peer;
+        peer.SetTimeout(60000);
+        peer.Answer("AUTHINFO USER", "381 more\r\n")
+            .Answer("AUTHINFO PASS", passReply.toStdString() + "\r\n")
+            .Answer("POST", "440 posting not allowed\r\n")
+            .Answer("QUIT", "205 bye\r\n");
+        peer.Send("201 no posting\r\n").WaitFor("never sent");
+        peer.Start();
+        RecordedOperation recorded;
+        recorded.Operation.StartPost(Request(peer, logOn));
+        if (refused < 0) {
+            QTRY_VERIFY(peer.ClientClosed());
+            QVERIFY(recorded.Summaries.empty());
+        } else {
+            QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+            QCOMPARE(recorded.Summaries[0].Refused, refused);
+            QCOMPARE(recorded.Summaries[0].FirstRefusal, std::string("440 posting not allowed"));
+        }
+        QVERIFY(!recorded.Operation.Busy());
+        QCOMPARE(recorded.Notices, Lines{"This news server does NOT allow posting!!"});
+        QVERIFY(recorded.Failures.empty());
+        QCOMPARE(peer.ReceivedLines(), received);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_TNewsOperation)
+#include "tst_TNewsOperation.moc"
