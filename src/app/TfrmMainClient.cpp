@@ -13,6 +13,7 @@
 
 #include "app/TfrmMain.h"
 
+#include "nntp/TIpGroupName.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
@@ -42,6 +43,24 @@ static bool IsAscii(const std::string& text) {
 static bool IsRefusal(const std::vector<std::string>& lines) {
     return !lines.empty() && !lines.front().empty() &&
            (lines.front()[0] == '4' || lines.front()[0] == '5');
+}
+
+// Cuts the lines from `first` on to the group names they begin with, leaving out the lines that
+// hold none; returns how many were left out.
+static size_t KeepGroupNames(std::vector<std::string>& lines, size_t first) {
+    size_t kept = first;
+    for (size_t i = first; i < lines.size(); ++i) {
+        const size_t length = ListLineGroupName(lines[i]).size();
+        if (length == 0)
+            continue;
+        lines[i].resize(length);
+        if (kept != i)
+            lines[kept] = std::move(lines[i]);
+        ++kept;
+    }
+    const size_t leftOut = lines.size() - kept;
+    lines.resize(kept);
+    return leftOut;
 }
 
 // Lines per block of the status log when a multi-line reply is appended.
@@ -388,20 +407,14 @@ void TfrmMain::IpNntpClient1Response(TIpNntpStates responseTo, int32_t code,
 void TfrmMain::IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
                                               std::vector<std::string>& responseList) {
     size_t first = 0;
+    size_t leftOut = 0;
     QString logText;
     if (responseTo == TIpNntpStates::nsList) {
         // A refusal (for example a log-on the server wants first) leaves the lists as they were
         // and shows the server's reason.
         if (!FAborted && !IsRefusal(responseList) && !responseList.empty()) {
             first = 1;
-            for (size_t i = first; i < responseList.size(); ++i) {
-                std::string& line = responseList[i];
-                const size_t space = line.find(' ');
-                if (space != std::string::npos)
-                    line.resize(space);
-                else
-                    line.clear();
-            }
+            leftOut = KeepGroupNames(responseList, first);
             // The log shows the names too. It takes its text first, so that the list can then
             // take the names themselves rather than copies of them.
             logText = LogBlocks(responseList, first);
@@ -419,6 +432,10 @@ void TfrmMain::IpNntpClient1MultiLineResponse(TIpNntpStates responseTo,
         logText = LogBlocks(responseList, 0);
     if (first < responseList.size())
         AppendToLog(logText);
+    if (leftOut > 0)
+        AppendToLog(QStringLiteral("Lines left out that hold no group name: %1").arg(leftOut));
+    if (const uint32_t dropped = FIpNntpClient1->DroppedLines(); dropped > 0)
+        AppendToLog(QStringLiteral("Reply lines longer than 1 MiB left out: %1").arg(dropped));
 }
 
 void TfrmMain::IpNntpClient1StateChange(TIpNntpStates newState) {
