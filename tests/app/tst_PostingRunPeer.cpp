@@ -122,6 +122,26 @@ private slots:
         QCOMPARE(e2e.MessageCount(Finished), 0);
     }
 
+    // A status line over 1 MiB ends the run with the client's error, and the connection with it.
+    void overlongStatusLineEndsTheRun() {
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n")
+            .WaitFor("POST\r\n")
+            .Send("340 " + std::string(TIpReplyLineJoiner::MaxLineLength, 'x') + "\r\n")
+            .Pause(300);
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.SetGroups({"a.one", "b.two"});
+        e2e.PressPost();
+        const QString error = QString::fromLatin1(TIpNntpClient::ReplyTooLongText);
+        QTRY_COMPARE(e2e.Prompts->Messages(), QStringList{error});
+        QVERIFY(!e2e.Window->Posting());
+        QVERIFY(e2e.Log().split('\n').contains(error));
+        QTRY_VERIFY(peer.ClientClosed());
+        QCOMPARE(ArticlesIn(peer.Received()).size(), size_t(0));
+        QCOMPARE(e2e.MessageCount(Finished), 0);
+    }
+
     // QUIT must not reach a server that is about to ask for the article: it waits for the
     // answer to POST and for the article's verdict.
     void abortWhileThePostIsUnanswered() {
