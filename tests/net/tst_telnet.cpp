@@ -202,6 +202,9 @@ void tst_telnet::wholeOrByteByByteAlike_data() {
         << B({IAC, WILL, 0, IAC, WONT, 0, '\r', 0, 'c'}) << B({'\r', 'c'});
     QTest::newRow("CR NUL without binary") << B({'x', '\r', 0, 0}) << B({'x', '\r', 0});
     QTest::newRow("doubled 255 between CR and NUL") << B({'\r', IAC, IAC, 0}) << B({'\r', IAC, 0});
+    QTest::newRow("found by fuzzing")
+        << B({'\n', '\r', IAC, WILL, 0, 0, IAC, WILL, 0, IAC, 0x2b, 0xf6, 'G'})
+        << B({'\n', '\r', 0, 0xf6, 'G'});
     QTest::newRow("subnegotiation with a doubled 255 inside")
         << B({'a', IAC, SB, 24, IAC, IAC, 1, IAC, SE, 'b'}) << B({'a', 'b'});
 }
