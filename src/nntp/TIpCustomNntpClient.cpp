@@ -230,10 +230,9 @@ void TIpCustomNntpClient::ReplyLineTooLong(int handle) {
     FProtocolBroken = true;
     FJoiner.Reset();
     NotifyError(handle, ReplyTooLongCode, ReplyTooLongText);
-    if (TIpDataSocket* socket = FindSocket(handle, false)) {
+    // Closed in place; the socket is on the call stack, and the next Connect replaces it.
+    if (TIpDataSocket* socket = FindSocket(handle, false))
         socket->Shutdown();
-        ScheduleRelease(handle);
-    }
 }
 
 void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
