@@ -45,6 +45,11 @@ bool OnSomeScreen(const QRect& rect) {
     return screens.isEmpty();
 }
 
+// A coordinate no window can have; past it the edges' differences would not fit an int.
+bool IsCoordinate(int value) {
+    return value >= -QWIDGETSIZE_MAX && value <= QWIDGETSIZE_MAX;
+}
+
 void RestorePosition(QWidget* form, const TIniFileStore& store, const QString& section) {
     if (!store.ValueExists(section, KeyNormalPos))
         return;
@@ -59,6 +64,9 @@ void RestorePosition(QWidget* form, const TIniFileStore& store, const QString& s
         if (ok)
             pos[i] = value;
     }
+    for (const int value : pos)
+        if (!IsCoordinate(value))
+            return;
     const bool resizable = form->minimumSize() != form->maximumSize();
     QRect rect(pos[0], pos[1], pos[2] - pos[0], pos[3] - pos[1]);
     if (!resizable)

@@ -9,6 +9,7 @@
 
 #include "app/TfrmMain.h"
 
+#include "nntp/TIpGroupName.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
@@ -35,6 +36,24 @@ static bool IsAscii(const std::string& text) {
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
     return true;
+}
+
+// Cuts the lines from `first` on to the group names they begin with, leaving out the lines that
+// hold none; returns how many were left out.
+static size_t KeepGroupNames(std::vector<std::string>& lines, size_t first) {
+    size_t kept = first;
+    for (size_t i = first; i < lines.size(); ++i) {
+        const size_t length = ListLineGroupName(lines[i]).size();
+        if (length == 0)
+            continue;
+        lines[i].resize(length);
+        if (kept != i)
+            lines[kept] = std::move(lines[i]);
+        ++kept;
+    }
+    const size_t leftOut = lines.size() - kept;
+    lines.resize(kept);
+    return leftOut;
 }
 
 // Lines per block of the status log when a multi-line reply is appended.
@@ -259,17 +278,11 @@ void TfrmMain::ShowFinished(const TRunSummary& summary) {
 // the server's reason in the log.
 void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupList) {
     size_t first = 0;
+    size_t leftOut = 0;
     QString logText;
     if (groupList) {
         first = 1;
-        for (size_t i = first; i < responseList.size(); ++i) {
-            std::string& line = responseList[i];
-            const size_t space = line.find(' ');
-            if (space != std::string::npos)
-                line.resize(space);
-            else
-                line.clear();
-        }
+        leftOut = KeepGroupNames(responseList, first);
         // The log shows the names too. It takes its text first, so that the list can then
         // take the names themselves rather than copies of them.
         logText = LogBlocks(responseList, first);
@@ -285,4 +298,8 @@ void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupL
         logText = LogBlocks(responseList, 0);
     if (first < responseList.size())
         AppendToLog(logText);
+    if (leftOut > 0)
+        AppendToLog(QStringLiteral("Lines left out that hold no group name: %1").arg(leftOut));
+    if (const uint32_t dropped = FOperation->Client().DroppedLines(); dropped > 0)
+        AppendToLog(QStringLiteral("Reply lines longer than 1 MiB left out: %1").arg(dropped));
 }

@@ -472,7 +472,7 @@ void TIpMimeEntity::ParseEntity(TIpAnsiTextStream& source, std::string& line) {
             source.ReadLine(line);
             return;
         }
-        if (IsMultipart && StartsWith(line, childDelimiter)) {
+        if (IsMultipart && StartsWith(line, childDelimiter) && Depth() < MaxNesting) {
             auto child = std::make_unique<TIpMimeEntity>(this);
             child->ParseEntity(source, line);
             Parts.Add(child.release());
@@ -481,6 +481,13 @@ void TIpMimeEntity::ParseEntity(TIpAnsiTextStream& source, std::string& line) {
         Body.WriteLine(line);
         source.ReadLine(line);
     }
+}
+
+int TIpMimeEntity::Depth() const {
+    int depth = 0;
+    for (const TIpMimeEntity* up = FParent; up != nullptr; up = up->FParent)
+        ++depth;
+    return depth;
 }
 
 void TIpMimeEntity::CopyAttachmentFields(const TIpMimeEntity& from) {

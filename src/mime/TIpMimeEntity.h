@@ -68,9 +68,16 @@ public:
     // Appends this entity's MIME header lines (none without a ContentType).
     void BuildMimeHeaders(std::vector<std::string>& headers) const;
 
+    // Parts nested deeper than this many levels below the root are read as body text of the
+    // deepest part. Reading, writing and freeing a tree recurse once per level, so the bound keeps
+    // a hostile text from exhausting the stack.
+    static constexpr int MaxNesting = 100;
+
     // The reading side. Bodies stay encoded as received.
     void ParseMimeHeaders(const std::vector<std::string>& headers);
     void ParseEntity(TIpAnsiTextStream& source, std::string& line);
+    // Levels above this entity: 0 for the root.
+    int Depth() const;
     // The fields a part read as an attachment copies from the message.
     void CopyAttachmentFields(const TIpMimeEntity& from);
 

@@ -14,10 +14,10 @@ TIpTelnetLayer::TIpTelnetLayer(SendFunction send, LogFunction log)
 uint32_t TIpTelnetLayer::Filter(char* data, uint32_t count) {
     if (count == 0)
         return 0;
-    const bool binary = RemoteEnabled.test(TIpTelnet::OptBinary);
-    // Plain text, the usual case, passes without being copied.
+    // Plain text, the usual case, passes without being copied. Without a command in the chunk
+    // the peer's binary flag cannot change inside it.
     if (FParse == TIpTelnetParse::tpData && std::memchr(data, TIpTelnet::IAC, count) == nullptr &&
-        (binary || std::memchr(data, 0, count) == nullptr)) {
+        (RemoteEnabled.test(TIpTelnet::OptBinary) || std::memchr(data, 0, count) == nullptr)) {
         FLastWasCR = data[count - 1] == '\r';
         return count;
     }
@@ -30,7 +30,9 @@ uint32_t TIpTelnetLayer::Filter(char* data, uint32_t count) {
         case TIpTelnetParse::tpData:
             if (byte == TIpTelnet::IAC) {
                 FParse = TIpTelnetParse::tpCommand;
-            } else if (byte == 0 && FLastWasCR && !binary) {
+            } else if (byte == 0 && FLastWasCR && !RemoteEnabled.test(TIpTelnet::OptBinary)) {
+                // The flag is read here, not once per chunk: a WILL BINARY earlier in this chunk
+                // already holds for this byte.
                 FLastWasCR = false;
             } else {
                 data[kept++] = static_cast<char>(byte);

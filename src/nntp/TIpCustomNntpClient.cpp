@@ -72,7 +72,8 @@ static int32_t ReplyCode(const std::string& line) {
 
 TIpCustomNntpClient::TIpCustomNntpClient() : FArticle(std::make_unique<TIpNewsArticle>()) {
     SetDefaultPort(NntpPort);
-    Settings().StripLineTerminator = true;
+    // The terminator tells a whole line from a piece of one; the joiner removes it.
+    Settings().StripLineTerminator = false;
     // A fixed receive buffer of a few kilobytes switches off the system's automatic sizing and
     // caps a large LIST reply at one small window per round trip; a size the socket never
     // applies leaves the system's own.
@@ -86,6 +87,9 @@ int TIpCustomNntpClient::Connect(const std::string& host) {
     FMultiLine = false;
     // The greeting is the first reply a new connection owes.
     FReplyDue = true;
+    FJoiner.Reset();
+    FDroppedLines = 0;
+    FProtocolBroken = false;
     return TIpCustomEmailClass::Connect(host);
 }
 
@@ -105,6 +109,7 @@ void TIpCustomNntpClient::List() {
     SetState(TIpNntpStates::nsList);
     // Lines of an earlier collection that was cut short must not lead this one.
     FResponseList.clear();
+    FDroppedLines = 0;
     FMultiLine = true;
     SendCommand("LIST\r\n");
 }
@@ -187,8 +192,56 @@ std::string TIpCustomNntpClient::FormatLogEntry(int32_t handle, int32_t entryTyp
 }
 
 void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
-    if (handle != Handle())
+    std::string_view unit = text;
+    while (handle == Handle() && !FProtocolBroken) {
+        std::string_view rest;
+        // The line's storage is reused from one line to the next; a handler that reads from the
+        // connection again (from a nested event loop) gets storage of its own.
+        std::string line;
+        line.swap(FJoinedLine);
+        switch (FJoiner.Join(unit, line, rest)) {
+        case TIpJoinedLine::jlNone:
+            break;
+        case TIpJoinedLine::jlWhole:
+            HandleReplyLine(line);
+            break;
+        case TIpJoinedLine::jlTooLong:
+            ReplyLineTooLong(handle);
+            break;
+        }
+        FJoinedLine.swap(line);
+        if (rest.empty())
+            return;
+        unit = rest;
+    }
+}
+
+void TIpCustomNntpClient::NotifyStatus(int handle, TIpStatusType type,
+                                       const TIpConnRec& connection) {
+    // An unfinished last line is still the server's last word.
+    std::string line;
+    if (type == TIpStatusType::stDisconnect && handle == Handle() && !FProtocolBroken &&
+        FJoiner.Flush(line))
+        HandleReplyLine(line);
+    TIpCustomEmailClass::NotifyStatus(handle, type, connection);
+}
+
+void TIpCustomNntpClient::ReplyLineTooLong(int handle) {
+    if (FMultiLine) {
+        ++FDroppedLines;
         return;
+    }
+    // A status line that long is no reply this client can act on, and what follows it on the
+    // connection cannot be trusted to be in step with the commands.
+    FProtocolBroken = true;
+    FJoiner.Reset();
+    NotifyError(handle, ReplyTooLongCode, ReplyTooLongText);
+    // Closed in place; the socket is on the call stack, and the next Connect replaces it.
+    if (TIpDataSocket* socket = FindSocket(handle, false))
+        socket->Shutdown();
+}
+
+void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
     FLastLine = text;
     // A handler that sends a command of its own has chosen the next step: that command waits for
     // its own reply and this reply gets no follow-up. Counting commands (rather than comparing
@@ -330,6 +383,7 @@ void TIpCustomNntpClient::DoMultiLineResponse() {
     if (OnMultiLineResponse)
         OnMultiLineResponse(this, FState, FResponseList);
     FResponseList.clear();
+    FDroppedLines = 0;
     FMultiLine = false;
 }
 

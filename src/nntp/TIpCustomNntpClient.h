@@ -2,6 +2,7 @@
 
 #include "mime/TIpNewsArticle.h"
 #include "nntp/TIpCustomClient.h"
+#include "nntp/TIpReplyLineJoiner.h"
 
 #include <cstdint>
 #include <functional>
@@ -77,6 +78,11 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 // When a handler (of a reply or of a completed task) sends a command itself, that command waits
 // for its own reply and the reply being handled gets no follow-up at all.
 //
+// Reply lines reach the states whole, however the connection cut them (TIpReplyLineJoiner). A
+// line longer than 1 MiB is left out of a multi-line reply (DroppedLines counts it); as a
+// single-line reply it is a protocol error: OnSocketError with ReplyTooLongText, and the
+// connection is closed.
+//
 // LIST opens a multi-line collection: every line up to the lone "." is collected (a leading "."
 // removed) and delivered in one OnMultiLineResponse; a first line beginning with 4 or 5 is
 // delivered alone and ends the collection in nsNoOp. QUIT sent meanwhile lets the collection
@@ -149,8 +155,17 @@ public:
     bool ReplyDue() const { return FReplyDue; }
     // Commands sent so far (article lines count once per article).
     uint64_t CommandsSent() const { return FCommandsSent; }
+    // Lines longer than 1 MiB left out of the multi-line reply being delivered; read it in
+    // OnMultiLineResponse.
+    uint32_t DroppedLines() const { return FDroppedLines; }
+
+    // OnSocketError's code and text for a single-line reply longer than 1 MiB.
+    static constexpr int32_t ReplyTooLongCode = 10040;
+    static constexpr const char* ReplyTooLongText =
+        "The news server sent a reply line longer than 1 MiB; the connection was closed";
 
     void DeliverLine(int handle, const std::string& text) override;
+    void NotifyStatus(int handle, TIpStatusType type, const TIpConnRec& connection) override;
     bool WindowProcedure(TIpWindowMessage& message) override;
 
 protected:
@@ -179,6 +194,8 @@ protected:
     TIpTaskCompleteEvent OnTaskComplete;
 
 private:
+    void HandleReplyLine(const std::string& text);
+    void ReplyLineTooLong(int handle);
     void SendCommand(const std::string& text);
     void FollowUp(int32_t code);
     void StartTask(TIpNntpTasks task);
@@ -193,4 +210,9 @@ private:
     std::string FGroupName;
     TIpNntpTasks FTask = TIpNntpTasks::ntNoTask;
     uint64_t FCommandsSent = 0;
+    TIpReplyLineJoiner FJoiner;
+    std::string FJoinedLine;
+    uint32_t FDroppedLines = 0;
+    // Set once a reply has broken the protocol: nothing more is read from that connection.
+    bool FProtocolBroken = false;
 };

@@ -1,5 +1,6 @@
 #include "selection/TGroupList.h"
 
+#include "nntp/TIpGroupName.h"
 #include "selection/TFoldedSort.h"
 
 #include <QSaveFile>
@@ -187,9 +188,6 @@ void TGroupList::ReplaceWith(std::vector<std::string> sortedUnique) {
 }
 
 void TGroupList::LoadFromText(std::string_view text) {
-    if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
-        text = text.substr(0, nul);
-
     std::vector<TFoldedKey> lines;
     lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     const char* p = text.data();
@@ -198,7 +196,8 @@ void TGroupList::LoadFromText(std::string_view text) {
         const char* eol = p;
         while (eol < end && *eol != '\r' && *eol != '\n')
             ++eol;
-        lines.push_back({p, static_cast<uint32_t>(eol - p), 0});
+        if (IsGroupName(std::string_view(p, static_cast<size_t>(eol - p))))
+            lines.push_back({p, static_cast<uint32_t>(eol - p), 0});
         if (eol < end)
             eol += (*eol == '\r' && eol + 1 < end && eol[1] == '\n') ? 2 : 1;
         p = eol;
@@ -223,6 +222,9 @@ std::string TGroupList::SaveToText() const {
     std::string text;
     text.reserve(size);
     for (const std::string& e : FEntries) {
+        // An entry that is no group name would come back as another name, or as none.
+        if (!IsGroupName(e))
+            continue;
         text += e;
         text += "\r\n";
     }

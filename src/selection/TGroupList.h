@@ -61,10 +61,11 @@ public:
     void Assign(std::vector<std::string> names);
     void Assign(const TGroupList& other);
 
-    // Replaces the content with the lines of `text`: lines end at CR LF, CR or LF, a final line
-    // break adds no empty entry, and a NUL byte ends the text.
+    // Replaces the content with the lines of `text`: lines end at CR LF, CR or LF. The whole
+    // text is read whatever bytes it holds; a line that is no group name (IsGroupName: empty, or
+    // holding a NUL, a TAB or another control character) is left out.
     void LoadFromText(std::string_view text);
-    // Every entry followed by CR LF, in list order.
+    // Every entry that is a group name followed by CR LF, in list order.
     std::string SaveToText() const;
 
     // Throws EFileError when the file cannot be opened or read.

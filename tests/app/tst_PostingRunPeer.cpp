@@ -3,6 +3,7 @@
 // back while the user presses Abort or Post, broken LIST lines).
 
 #include "e2e/E2eWindow.h"
+#include "nntp/TIpReplyLineJoiner.h"
 #include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
@@ -205,6 +206,26 @@ private slots:
         QCOMPARE(e2e.MessageCount(Finished), 0);
     }
 
+    // A status line over 1 MiB ends the run with the client's error, and the connection with it.
+    void overlongStatusLineEndsTheRun() {
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n")
+            .WaitFor("POST\r\n")
+            .Send("340 " + std::string(TIpReplyLineJoiner::MaxLineLength, 'x') + "\r\n")
+            .Pause(300);
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.SetGroups({"a.one", "b.two"});
+        e2e.PressPost();
+        const QString error = QString::fromLatin1(TIpNntpClient::ReplyTooLongText);
+        QTRY_COMPARE(e2e.Prompts->Messages(), QStringList{error});
+        QVERIFY(!e2e.Window->Posting());
+        QVERIFY(e2e.Log().split('\n').contains(error));
+        QTRY_VERIFY(peer.ClientClosed());
+        QCOMPARE(ArticlesIn(peer.Received()).size(), size_t(0));
+        QCOMPARE(e2e.MessageCount(Finished), 0);
+    }
+
     // Abort gives the controls back at once; the connection gets QUIT and, when the server does
     // not answer it, is closed after a few seconds. Nothing more is posted.
     void abortClosesASilentConnection() {
@@ -258,7 +279,9 @@ private slots:
             .Send("215 list follows\r\n")
             .Pause(1200)
             .Send("misc.test 3000 2000 y\r\nalt.test 10 1 y\r\nnospace\r\nALT.TEST 1 1 y\r\n"
-                  "nospace.either\r\n.\r\n");
+                  "bad\x01name 1 1 y\r\n leading.blank 1 1 y\r\n" +
+                  std::string(TIpReplyLineJoiner::MaxLineLength + 1, 'o') +
+                  "\r\nnospace.either\r\n.\r\n");
         peer.Start();
         E2eWindow e2e(QString::fromStdString(peer.Address()));
         TfrmMain& window = *e2e.Window;
@@ -268,12 +291,15 @@ private slots:
         QTRY_VERIFY(window.StatusPanelText(1).startsWith("Bytes received: "));
         QTRY_COMPARE(arrived.count(), 1);
         QCOMPARE(window.trcvNewsgroups->Items().Entries(),
-                 (std::vector<std::string>{"", "alt.test", "misc.test"}));
-        QCOMPARE(window.StatusPanelText(0), QStringLiteral("Newsgroups: 3"));
+                 (std::vector<std::string>{"alt.test", "misc.test", "nospace", "nospace.either"}));
+        QCOMPARE(window.StatusPanelText(0), QStringLiteral("Newsgroups: 4"));
         const QStringList log = e2e.Log().split('\n');
         const int first = log.indexOf("misc.test");
         QVERIFY(first > 0);
-        QCOMPARE(log.mid(first, 5), (QStringList{"misc.test", "alt.test", "", "ALT.TEST", ""}));
+        QCOMPARE(log.mid(first),
+                 (QStringList{"misc.test", "alt.test", "nospace", "ALT.TEST", "nospace.either",
+                              "Lines left out that hold no group name: 2",
+                              "Reply lines longer than 1 MiB left out: 1"}));
         QVERIFY(!e2e.Log().contains("list follows"));
         QVERIFY(log.contains("Connecting"));
         QVERIFY(log.contains("Retrieving list"));

@@ -357,6 +357,12 @@ private slots:
         QTest::newRow("missing numbers take the current ones")
             << "10,20" << QRect(10, 20, 440, 340);
         QTest::newRow("garbage") << "a,b,c,d" << QRect(50, 60, 400, 300);
+        QTest::newRow("widest ints") << "-2147483648,0,2147483647,100" << QRect(50, 60, 400, 300);
+        QTest::newRow("tallest ints") << "0,-2147483648,100,2147483647" << QRect(50, 60, 400, 300);
+        QTest::newRow("extremes reversed")
+            << "2147483647,2147483647,-2147483648,-2147483648" << QRect(50, 60, 400, 300);
+        QTest::newRow("one past the largest window")
+            << "0,0,16777216,100" << QRect(50, 60, 400, 300);
     }
     void unusablePlacementIgnored() {
         QFETCH(QString, normalPos);

@@ -101,6 +101,7 @@ private slots:
     void roundTripKeepsFieldsAndTree();
     void parseAttachmentDisposition();
     void parseSurvivesBrokenInput();
+    void parseBoundsNesting();
     void messageStreamAccess();
     void assignRules();
     void clearLeavesNoEncodingLine();
@@ -453,6 +454,45 @@ void TestArticle::parseSurvivesBrokenInput() {
         }
     }
     QVERIFY(parsed > inputs.size() / 2);
+}
+
+// Multiparts nested far past the bound: the tree stops at MaxNesting levels, the deeper parts
+// stay as text of the deepest one, and the tree is written and freed without running out of stack.
+void TestArticle::parseBoundsNesting() {
+    constexpr int Levels = 12000;
+    QByteArray text("Subject: deep\r\n");
+    for (int i = 0; i < Levels; ++i)
+        text += "Content-Type: multipart/mixed; boundary=b" + QByteArray::number(i) +
+                "\r\n\r\n--b" + QByteArray::number(i) + "\r\n";
+    text += "Content-Type: text/plain\r\n\r\ninnermost\r\n";
+    for (int i = Levels - 1; i >= 0; --i)
+        text += "--b" + QByteArray::number(i) + "--\r\n";
+    text += ".\r\n";
+    auto article = std::make_unique<TIpNewsArticle>();
+    article->MessageStream.Write(text.constData(), text.size());
+    article->ParseText();
+
+    TIpMimeEntity* deepest = article.get();
+    int depth = 0;
+    while (deepest->Parts.Count() > 0) {
+        QCOMPARE(deepest->Parts.Count(), 1);
+        deepest = deepest->Parts.Items(0);
+        ++depth;
+    }
+    QCOMPARE(depth, TIpMimeEntity::MaxNesting);
+    QCOMPARE(deepest->Depth(), TIpMimeEntity::MaxNesting);
+    const QByteArray kept = StreamBytes(deepest->Body);
+    QVERIFY(kept.startsWith("--b100\r\nContent-Type: multipart/mixed; boundary=b101\r\n"));
+    QVERIFY(kept.contains("\r\ninnermost\r\n--b11999--\r\n"));
+
+    TIpMemoryStream out;
+    {
+        TIpAnsiTextStream target(&out);
+        std::string boundary;
+        article->WriteEntity(target, boundary);
+    }
+    QVERIFY(StreamBytes(out).contains("innermost"));
+    article.reset();
 }
 
 void TestArticle::messageStreamAccess() {

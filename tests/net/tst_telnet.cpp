@@ -1,4 +1,5 @@
 #include "TestClient.h"
+#include "net/TIpTelnetLayer.h"
 #include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
 
@@ -70,6 +71,8 @@ private slots:
     void receivedBytes_data();
     void receivedBytes();
     void doubledIacRoundTrips();
+    void wholeOrByteByByteAlike_data();
+    void wholeOrByteByByteAlike();
     void commandsAreLogged_data();
     void commandsAreLogged();
     void windowSizeResentAfterResize();
@@ -186,6 +189,46 @@ void tst_telnet::receivedBytes() {
         got << QByteArray::fromStdString(line);
     QCOMPARE(got, lines);
     QVERIFY(FReported.Texts().empty());
+}
+
+// The filter keeps the same bytes and sends the same answers however the input is cut.
+void tst_telnet::wholeOrByteByByteAlike_data() {
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::newRow("WILL BINARY, then CR NUL")
+        << B({IAC, WILL, 0, 'a', '\r', 0, 'b'}) << B({'a', '\r', 0, 'b'});
+    QTest::newRow("CR, WILL BINARY, NUL") << B({'\r', IAC, WILL, 0, 0}) << B({'\r', 0});
+    QTest::newRow("WILL then WON'T BINARY, then CR NUL")
+        << B({IAC, WILL, 0, IAC, WONT, 0, '\r', 0, 'c'}) << B({'\r', 'c'});
+    QTest::newRow("CR NUL without binary") << B({'x', '\r', 0, 0}) << B({'x', '\r', 0});
+    QTest::newRow("doubled 255 between CR and NUL") << B({'\r', IAC, IAC, 0}) << B({'\r', IAC, 0});
+    QTest::newRow("found by fuzzing")
+        << B({'\n', '\r', IAC, WILL, 0, 0, IAC, WILL, 0, IAC, 0x2b, 0xf6, 'G'})
+        << B({'\n', '\r', 0, 0xf6, 'G'});
+    QTest::newRow("subnegotiation with a doubled 255 inside")
+        << B({'a', IAC, SB, 24, IAC, IAC, 1, IAC, SE, 'b'}) << B({'a', 'b'});
+}
+
+void tst_telnet::wholeOrByteByByteAlike() {
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, kept);
+    const auto run = [&input](bool byteByByte, std::string& answers) {
+        TIpTelnetLayer layer([&answers](const std::string& bytes) { answers += bytes; },
+                             [](uint8_t, uint8_t, bool) {});
+        QByteArray data = input;
+        QByteArray out;
+        const qsizetype step = byteByByte ? 1 : data.size();
+        for (qsizetype at = 0; at < data.size(); at += step) {
+            const uint32_t count = layer.Filter(data.data() + at, static_cast<uint32_t>(step));
+            out += QByteArray(data.constData() + at, count);
+        }
+        return out;
+    };
+    std::string wholeAnswers;
+    std::string byteAnswers;
+    QCOMPARE(run(false, wholeAnswers), kept);
+    QCOMPARE(run(true, byteAnswers), kept);
+    QCOMPARE(QByteArray::fromStdString(wholeAnswers), QByteArray::fromStdString(byteAnswers));
 }
 
 void tst_telnet::doubledIacRoundTrips() {

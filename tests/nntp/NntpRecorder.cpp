@@ -8,10 +8,12 @@ NntpRecorder::NntpRecorder(TIpNntpClient& client) {
         if (AfterResponse)
             AfterResponse(to, code);
     };
-    client.OnMultiLineResponse = [this](TIpCustomNntpClient*, TIpNntpStates to,
+    client.OnMultiLineResponse = [this](TIpCustomNntpClient* sender, TIpNntpStates to,
                                         std::vector<std::string>& list) {
+        const uint32_t dropped = sender->DroppedLines();
         Events.push_back("multi " + TIpCustomNntpClient::StateName(to) + " " +
-                         std::to_string(list.size()));
+                         std::to_string(list.size()) +
+                         (dropped > 0 ? " dropped " + std::to_string(dropped) : ""));
         Lists.push_back(list);
         if (AfterMultiLine)
             AfterMultiLine(to);

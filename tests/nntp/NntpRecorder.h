@@ -9,6 +9,7 @@
 // Records what a client tells the application, in the order it is told, as short texts:
 //   "response nsConnect 200 ready"   OnResponse(state, code, text)
 //   "multi nsList 3"                 OnMultiLineResponse with the number of lines
+//   "multi nsList 3 dropped 1"       ... and the number of overlong lines left out
 //   "state nsGroup"                  OnStateChange
 //   "task ntPostTo"                  OnTaskComplete
 //   "error 10061 <text>"             OnSocketError

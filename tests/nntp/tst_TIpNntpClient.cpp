@@ -69,6 +69,8 @@ private slots:
     void commandWhileReplyDue_data();
     void commandWhileReplyDue();
     void listStartsWithoutStaleLines();
+    void replyLinesArriveWhole_data();
+    void replyLinesArriveWhole();
     void quitWithAndWithoutConnection();
     void pendingStateChangesDieWithTheClient();
     void commandsNeedAConnection();
@@ -572,6 +574,75 @@ void tst_TIpNntpClient::listStartsWithoutStaleLines() {
     QTRY_COMPARE(rec.Lists.size(), size_t(2));
     QCOMPARE(rec.Lists[0], (Lines{"215 old list", "old.group 0 1 y"}));
     QCOMPARE(rec.Lists[1], (Lines{"215 new list", "new.group 0 1 y"}));
+}
+
+// Lines longer than the data socket's receive buffer reach the states whole; a LIST line over
+// 1 MiB is left out and counted; a status line over 1 MiB ends the operation through the error
+// event, and the connection with it.
+void tst_TIpNntpClient::replyLinesArriveWhole_data() {
+    QTest::addColumn<bool>("post");
+    QTest::addColumn<std::string>("reply");
+    QTest::addColumn<std::string>("kind"); // of the events compared
+    QTest::addColumn<Lines>("events");
+    QTest::addColumn<Lines>("list");
+    const std::string longText(3 * TIpDataSocket::ReceiveBufferCapacity, 'x');
+    const std::string bigGroup = "big.group " + std::string(20000 - 10, '1');
+    const std::string overlong(TIpReplyLineJoiner::MaxLineLength + 1, 'y');
+    QTest::newRow("340 longer than the receive buffer")
+        << true << "340 " + longText + "\r\n"
+        << std::string("response")
+        << Lines{"response nsPrePost 340 " + longText, "response nsPost 240 ok"} << Lines{};
+    QTest::newRow("LIST line of 20,000 bytes")
+        << false << "215 list\r\n" + bigGroup + "\r\nalt.test 1 1 y\r\n.\r\n"
+        << std::string("multi") << Lines{"multi nsList 3"}
+        << Lines{"215 list", bigGroup, "alt.test 1 1 y"};
+    QTest::newRow("LIST line over 1 MiB")
+        << false << "215 list\r\n" + overlong + "\r\nalt.test 1 1 y\r\n.\r\n"
+        << std::string("multi") << Lines{"multi nsList 2 dropped 1"}
+        << Lines{"215 list", "alt.test 1 1 y"};
+    QTest::newRow("status line over 1 MiB")
+        << true << "340 " + overlong + "\r\n"
+        << std::string("error")
+        << Lines{"error " + std::to_string(TIpNntpClient::ReplyTooLongCode) + " " +
+                 TIpNntpClient::ReplyTooLongText}
+        << Lines{};
+}
+
+void tst_TIpNntpClient::replyLinesArriveWhole() {
+    QFETCH(bool, post);
+    QFETCH(std::string, reply);
+    QFETCH(std::string, kind);
+    QFETCH(Lines, events);
+    QFETCH(Lines, list);
+    const bool broken = kind == "error";
+    ScriptedPeer peer;
+    peer.Send(Greeting).WaitFor(post ? "POST\r\n" : "LIST\r\n").Send(reply);
+    if (post && !broken)
+        peer.WaitFor("\r\n.\r\n").Send("240 ok\r\n");
+    peer.Start();
+    TIpNntpClient client;
+    FillArticle(client.Article(), {"body"});
+    NntpRecorder rec(client);
+    rec.AfterResponse = [&](TIpNntpStates to, int32_t) {
+        if (to == TIpNntpStates::nsConnect)
+            post ? client.Post() : client.List();
+    };
+    client.Connect(peer.Address());
+    QTRY_VERIFY(peer.Finished());
+    const auto seen = [&rec, &kind] {
+        Lines found = rec.Matching(kind);
+        std::erase(found, std::string(GreetingEvent));
+        return found;
+    };
+    QTRY_COMPARE(seen().size(), events.size());
+    QCOMPARE(seen(), events);
+    QCOMPARE(rec.Lists.empty() ? Lines{} : rec.Lists[0], list);
+    if (broken) {
+        QTRY_VERIFY(peer.ClientClosed());
+        QCOMPARE(rec.Matching("response"), Lines{GreetingEvent});
+        QCOMPARE(peer.ReceivedLines(), Lines{"POST"});
+    }
+    QCOMPARE(client.Connected(), !broken);
 }
 
 void tst_TIpNntpClient::quitWithAndWithoutConnection() {

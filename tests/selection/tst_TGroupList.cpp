@@ -34,9 +34,11 @@ private slots:
             << QByteArray("c\nb\ra\r\nd") << V{"a", "b", "c", "d"};
         QTest::newRow("final break adds nothing") << QByteArray("x\r\n") << V{"x"};
         QTest::newRow("empty file") << QByteArray("") << V{};
-        QTest::newRow("empty lines become one empty entry")
-            << QByteArray("b\r\n\r\n\na\n") << V{"", "a", "b"};
-        QTest::newRow("NUL ends the text") << QByteArray("b\na\n\0zz\n", 8) << V{"a", "b"};
+        QTest::newRow("empty lines are no names") << QByteArray("b\r\n\r\n\na\n") << V{"a", "b"};
+        QTest::newRow("a line with NUL is left out, later lines kept")
+            << QByteArray("b\na\0x\n\0\nzz\n", 11) << V{"b", "zz"};
+        QTest::newRow("lines with TAB or other control characters are left out")
+            << QByteArray("a\tb\nc\x1b\nd\x7f\ne\n") << V{"e"};
         // Letters fold to upper case, so '_' (after 'Z') sorts after every letter.
         QTest::newRow("case folded to upper")
             << QByteArray("a_b\naab\naZb\n") << V{"aab", "aZb", "a_b"};
@@ -183,17 +185,23 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("newsgrps.txt"));
         TGroupList list;
-        list.Assign({"rec.arts", "Alt.Test", "comp.os", ""});
+        list.Assign({"rec.arts", "Alt.Test", "comp.os"});
         list.SaveToFile(path);
 
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("\r\nAlt.Test\r\ncomp.os\r\nrec.arts\r\n"));
+        QCOMPARE(file.readAll(), QByteArray("Alt.Test\r\ncomp.os\r\nrec.arts\r\n"));
 
         TGroupList again;
         again.Add("stale");
         again.LoadFromFile(path);
         QCOMPARE(again.Entries(), list.Entries());
+
+        // An entry that would not read back as itself is not written.
+        list.Assign({"a.b", std::string("bad\0x", 5), "split\r\nname", "", "c.d"});
+        list.SaveToFile(path);
+        again.LoadFromFile(path);
+        QCOMPARE(again.Entries(), (std::vector<std::string>{"a.b", "c.d"}));
 
         TGroupList empty;
         empty.SaveToFile(path);

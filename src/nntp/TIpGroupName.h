@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string_view>
+
+// A newsgroup name as the lists keep it: not empty, and free of control characters (NUL, CR,
+// LF, TAB, the rest of 0-31, and DEL). A name holding one could not be written to a list file
+// and read back as the same name. Bytes from 128 on are allowed: names may be UTF-8.
+bool IsGroupName(std::string_view name);
+
+// The group name a LIST reply line begins with: the text before its first blank (space or tab),
+// or the whole line when it has no blank. Empty when that text is not a group name.
+std::string_view ListLineGroupName(std::string_view line);
