@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -100,6 +102,10 @@ public:
     // True from Get group list until the LIST reply has arrived, or the retrieval ended early.
     bool ListingGroups() const { return FListingGroups; }
     int PostsAccepted() const { return FPostsAccepted; }
+    // The Message-ID of the article of each group of the run so far, in group order.
+    const std::vector<std::string>& MessageIDs() const { return FMessageIDs; }
+    // What the Newsreader field holds until the user changes it: the program and its version.
+    static QString DefaultNewsreader();
     int PostsRefused() const { return FPostsRefused; }
 
     // Commands.
@@ -211,6 +217,7 @@ private:
     bool FReconnectPending = false;
     int FPostsAccepted = 0;
     int FPostsRefused = 0;
+    std::vector<std::string> FMessageIDs;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

@@ -13,6 +13,7 @@
 
 #include "app/TfrmMain.h"
 
+#include "posting/TArticleComposer.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
@@ -29,13 +30,6 @@
 
 static std::string Utf8(const QString& text) {
     return text.toStdString();
-}
-
-static bool IsAscii(const std::string& text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
 }
 
 // A first reply line that begins with 4 or 5 is the server's refusal, not a list.
@@ -242,46 +236,33 @@ void TfrmMain::Getgrouplist1Click() {
     RefreshStatusBar();
 }
 
+// The request takes the window's fields as they stand; the composer makes the article, the same
+// one the wizard and the command line send.
 void TfrmMain::FillArticle() {
     FPendingOperation = TPendingOperation::PostArticles;
-    TIpNewsArticle& article = FIpNntpClient1->Article();
-    article.NewMessage();
-    article.PostingHost = Utf8(eHost->text());
-    article.From = Utf8(eAddress->text());
-    article.Sender = article.From;
-    article.Subject = Utf8(eSubject->text());
+    TArticleRequest request;
+    request.Name = Utf8(eName->text());
+    request.Address = Utf8(eAddress->text());
+    request.Organization = Utf8(eOrganization->text());
+    request.Newsreader = Utf8(eNewsreader->text());
+    request.Subject = Utf8(eSubject->text());
+    for (const QString& line : dcMsgBody->Lines())
+        request.BodyLines.push_back(Utf8(line));
+    if (!FAttachmentPath.isEmpty())
+        request.AttachmentPath = QFile::encodeName(FAttachmentPath).toStdString();
+    request.PostingHost = Utf8(eHost->text());
     const std::string group = trcvToPost->Items()[FPostIndex];
-    article.Newsgroups = {group};
-    article.Path = {group};
-
-    TIpMimeEntity* text = article.PlainTextPart(true);
-    std::vector<std::string> lines;
-    bool ascii = true;
-    for (const QString& line : dcMsgBody->Lines()) {
-        lines.push_back(Utf8(line));
-        ascii = ascii && IsAscii(lines.back());
-    }
-    // The editor's text goes out as UTF-8; a part with other than ASCII says so, or a reader
-    // would guess the characters.
-    if (!ascii) {
-        text->CharSet = "utf-8";
-        text->ContentTransferEncoding = TIpMimeEncodingMethod::em8Bit;
-    }
-    if (!FAttachmentPath.isEmpty()) {
-        text->LoadFromStrings(lines, std::string());
-        AddAttachmentPart();
-    } else {
-        for (const std::string& line : lines)
-            text->Body.WriteLine(line);
-    }
+    const std::string messageID =
+        TArticleComposer().Compose(request, group, FIpNntpClient1->Article());
+    // One Message-ID per group of the run, at the group's index; a restarted run overwrites.
+    FMessageIDs.resize(static_cast<size_t>(FPostIndex));
+    FMessageIDs.push_back(messageID);
     ++FPostIndex;
 }
 
 void TfrmMain::AddAttachmentPart() {
-    TIpMimeEntity* part = FIpNntpClient1->Article().AddChild();
-    part->ContentName = Utf8(QFileInfo(FAttachmentPath).fileName());
-    part->DispositionType = "Attachment";
-    part->LoadFromFile(QFile::encodeName(FAttachmentPath).toStdString());
+    TArticleComposer::AddAttachment(FIpNntpClient1->Article(),
+                                    QFile::encodeName(FAttachmentPath).toStdString());
 }
 
 // The step that follows a new connection's greeting (or the log-on): what the user asked for.
@@ -346,6 +327,8 @@ void TfrmMain::IpNntpClient1Response(TIpNntpStates responseTo, int32_t code,
                                      const std::string& response) {
     AppendToLog(QString::fromStdString(response));
     TIpNntpClient& client = *FIpNntpClient1;
+    if (responseTo == TIpNntpStates::nsPost && !client.Article().MessageID.empty())
+        AppendToLog(QString::fromStdString("Message-ID: " + client.Article().MessageID));
     if (FQuitPending && (responseTo == TIpNntpStates::nsPost ||
                          (responseTo == TIpNntpStates::nsPrePost && code != 340))) {
         FQuitPending = false;
