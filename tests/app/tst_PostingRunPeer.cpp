@@ -324,25 +324,32 @@ private slots:
     }
 
     // An all-ASCII body keeps the plain text part as it always was; any other character makes
-    // it UTF-8 and says so.
+    // it UTF-8 and says so. A line broken with Shift+Enter goes out as two lines.
     void bodyCharacterSet_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("attached");
         QTest::addColumn<QString>("contentType");
         QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QString>("sent");
         QTest::newRow("ascii") << "plain words" << false << "text/plain"
-                               << "7bit";
+                               << "7bit"
+                               << "plain words";
         QTest::newRow("utf-8") << QStringLiteral("Grüße") << false << "text/plain; charset=utf-8"
-                               << "8bit";
+                               << "8bit" << QStringLiteral("Grüße");
         QTest::newRow("utf-8 with attachment")
             << QStringLiteral("Grüße") << true << "text/plain; charset=utf-8"
-            << "8bit";
+            << "8bit" << QStringLiteral("Grüße");
+        QTest::newRow("line separator")
+            << QStringLiteral("first line\u2028second line") << false << "text/plain"
+            << "7bit"
+            << "first line\nsecond line";
     }
     void bodyCharacterSet() {
         QFETCH(QString, line);
         QFETCH(bool, attached);
         QFETCH(QString, contentType);
         QFETCH(QString, encoding);
+        QFETCH(QString, sent);
         QTemporaryDir files;
         E2eWindow e2e(QStringLiteral("127.0.0.1:1"));
         if (attached) {
@@ -359,7 +366,7 @@ private slots:
         const QStringList headers = text.mid(part).split('\n');
         QCOMPARE(headers[0], "Content-Type: " + contentType);
         QCOMPARE(headers[1], "Content-Transfer-Encoding: " + encoding);
-        QVERIFY(text.contains(line + "\n"));
+        QVERIFY2(text.contains("\n\n" + sent + "\n"), qPrintable(text));
     }
 };
 

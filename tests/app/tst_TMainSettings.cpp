@@ -70,6 +70,23 @@ private slots:
         QVERIFY(FPrompts->Messages().isEmpty());
     }
 
+    // The settings file keeps the body as a post sends it: a Shift+Enter break ends a line and
+    // a no-break space stays what it is.
+    void bodyIsSavedAsItIsPosted() {
+        {
+            TfrmMain window(FDir->path());
+            TMainSettings settings(window);
+            settings.Restore();
+            window.dcMsgBody->setPlainText(QStringLiteral("one\u2028two\u00a0words"));
+            window.close();
+        }
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window);
+        settings.Restore();
+        QCOMPARE(window.dcMsgBody->Lines(),
+                 (QStringList{QStringLiteral("one"), QStringLiteral("two\u00a0words")}));
+    }
+
     // A hand-edited value with a line break or control character inside comes back as one
     // line; a Newsreader that names this program names it with the current version.
     void storedValuesComeBackAsSingleLines_data() {
