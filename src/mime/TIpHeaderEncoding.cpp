@@ -106,9 +106,9 @@ std::string TIpHeaderEncoding::QuotedString(std::string_view text) {
 
 std::string TIpHeaderEncoding::Phrase(std::string_view name, size_t firstLimit) {
     const auto isAtom = [](std::string_view word) {
-        return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-            return IsAtomText(static_cast<unsigned char>(c));
-        });
+        return !word.empty() && !NeedsEncoding(word) &&
+               std::all_of(word.begin(), word.end(),
+                           [](char c) { return IsAtomText(static_cast<unsigned char>(c)); });
     };
     if (!NeedsEncoding(name)) {
         // Atoms divided by single blanks read back as typed; anything else is quoted.

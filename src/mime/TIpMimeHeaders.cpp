@@ -33,19 +33,16 @@ void RefuseLineBreak(std::string_view name, std::string_view value) {
 size_t FoldPoint(const std::string& text, size_t start, size_t firstCandidate, size_t width) {
     if (text.size() - start <= width)
         return std::string::npos;
-    size_t fallback = std::string::npos;
-    size_t best = std::string::npos;
+    size_t point = std::string::npos;
     for (size_t at = std::max(start + 1, firstCandidate); at < text.size(); ++at) {
+        if (at - start > width && point != std::string::npos)
+            break;
         if (text[at] != ' ' || text[at - 1] == ' ')
             continue;
-        if (at - start <= width)
-            best = at;
-        else if (fallback == std::string::npos)
-            fallback = at;
+        point = at;
         if (at - start > width)
             break;
     }
-    const size_t point = best != std::string::npos ? best : fallback;
     // A continuation line of blanks alone would read as the end of the header block to some.
     if (point != std::string::npos && text.find_first_not_of(' ', point) == std::string::npos)
         return std::string::npos;

@@ -191,7 +191,7 @@ private slots:
                            " =?UTF-8?Q?=C3=A9?=",
                            "Sender: pat@example.com"};
         QTest::newRow("ascii that reads as an encoded-word")
-            << ""
+            << "=?utf-8?q?x?="
             << "pat"
             << "=?utf-8?q?x?="
             << ""
@@ -199,7 +199,7 @@ private slots:
             << QStringList{"Path: not-for-mail",
                            "Newsgroups: alt.test",
                            "Message-ID: <000102030405060708090a0b0c0d0e0f@heraldix.invalid>",
-                           "From: pat",
+                           "From: =?UTF-8?Q?=3D=3Futf-8=3Fq=3Fx=3F=3D?= <pat>",
                            date,
                            "Subject: =?UTF-8?Q?=3D=3Futf-8=3Fq=3Fx=3F=3D?=",
                            "Sender: pat"};
@@ -358,6 +358,10 @@ private slots:
             << QStringLiteral("Ελληνικά, русский, 日本語 — ").repeated(4) + "end"
             << QStringList{QStringLiteral("Grüße")} << "" << QByteArray() << ""
             << "text/plain 8bit";
+        QTest::newRow("ascii subject over 998 octets")
+            << "Pat" << QString("subject ").repeated(150) + "end" << QStringList{"x"} << ""
+            << QByteArray() << ""
+            << "text/plain 7bit";
         QTest::newRow("3000-octet ascii line")
             << "Pat"
             << "long" << QStringList{"before", longLine, "after"} << "" << QByteArray() << ""
