@@ -67,6 +67,7 @@ int64_t LongestLine(TIpStream& stream) {
     std::vector<char> chunk(64 * 1024);
     int64_t longest = 0;
     int64_t current = 0;
+    char previous = '\0';
     for (;;) {
         const int64_t n = stream.Read(chunk.data(), static_cast<int64_t>(chunk.size()));
         if (n <= 0)
@@ -80,12 +81,13 @@ int64_t LongestLine(TIpStream& stream) {
                 break;
             }
             current += lineEnd - at;
-            if (current > 0 && lineEnd > at && lineEnd[-1] == '\r')
+            if ((lineEnd > at ? lineEnd[-1] : previous) == '\r')
                 --current;
             longest = std::max(longest, current);
             current = 0;
             at = lineEnd + 1;
         }
+        previous = end[-1];
     }
     stream.Seek(0, TIpStream::soFromBeginning);
     return std::max(longest, current);

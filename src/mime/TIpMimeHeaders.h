@@ -4,8 +4,9 @@
 #include <string_view>
 #include <vector>
 
-// Building and reading header lines. Folding follows one rule everywhere: a line is broken before
-// an item that would take it past 77 characters, and the continuation begins with a TAB.
+// Building and reading header lines. Lists fold by items: a line is broken before an item that
+// would take it past 77 characters, and the continuation begins with a TAB. Free text folds by
+// words: a line is broken before a blank, which begins the continuation (AddFoldedHeader).
 class TIpMimeHeaders {
 public:
     using TStrings = std::vector<std::string>;
