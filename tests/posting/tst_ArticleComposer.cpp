@@ -102,107 +102,71 @@ private slots:
         QTest::addColumn<QString>("organization");
         QTest::addColumn<QString>("newsreader");
         QTest::addColumn<QStringList>("expected");
-        const QString id = "Message-ID: <000102030405060708090a0b0c0d0e0f@example.com>";
-        const QString date = "Date: Mon, 30 Nov 2026 01:53:20 +0100";
+        // Path, Newsgroups, Message-ID, From and Date, then the rest.
+        const auto head = [](const QString& from, const QStringList& rest,
+                             const QString& domain = "example.com") {
+            return QStringList{"Path: not-for-mail", "Newsgroups: alt.test",
+                               "Message-ID: <000102030405060708090a0b0c0d0e0f@" + domain + ">",
+                               "From: " + from, "Date: Mon, 30 Nov 2026 01:53:20 +0100"} +
+                   rest;
+        };
+        const QString sender = "Sender: pat@example.com";
         QTest::newRow("ascii as typed") << "Pat Example"
                                         << "pat@example.com"
                                         << "Hello"
                                         << "Example Club"
                                         << "Heraldix/9.9"
-                                        << QStringList{"Path: not-for-mail",
-                                                       "Newsgroups: alt.test",
-                                                       id,
-                                                       "From: Pat Example <pat@example.com>",
-                                                       date,
-                                                       "Subject: Hello",
-                                                       "Organization: Example Club",
-                                                       "Sender: pat@example.com",
-                                                       "User-Agent: Heraldix/9.9"};
+                                        << head("Pat Example <pat@example.com>",
+                                                {"Subject: Hello", "Organization: Example Club",
+                                                 sender, "User-Agent: Heraldix/9.9"});
         QTest::newRow("no name, no organization, no newsreader")
             << ""
             << "pat@example.com"
             << "Hello"
             << ""
-            << "" << QStringList{"Path: not-for-mail",
-                                 "Newsgroups: alt.test",
-                                 id,
-                                 "From: pat@example.com",
-                                 date,
-                                 "Subject: Hello",
-                                 "Sender: pat@example.com"};
+            << "" << head("pat@example.com", {"Subject: Hello", sender});
         QTest::newRow("name with specials is quoted")
             << "Pat \"the Poster\" O'Neil, Jr. \\o/"
             << "pat@example.com"
             << "Hello"
             << ""
             << ""
-            << QStringList{"Path: not-for-mail",
-                           "Newsgroups: alt.test",
-                           id,
-                           "From: \"Pat \\\"the Poster\\\" O'Neil, Jr. \\\\o/\" <pat@example.com>",
-                           date,
-                           "Subject: Hello",
-                           "Sender: pat@example.com"};
+            << head("\"Pat \\\"the Poster\\\" O'Neil, Jr. \\\\o/\" <pat@example.com>",
+                    {"Subject: Hello", sender});
         QTest::newRow("line breaks and controls become blanks")
             << "Pat\nBcc: all"
             << " pat@example.com\r\n"
             << "Hello\r\nX-Injected: yes" << QString::fromUtf8("Club\tInc\x01\xc2\x85")
-            << QString::fromUtf8("Reader\xe2\x80\xa8"
-                                 "1")
-            << QStringList{"Path: not-for-mail",
-                           "Newsgroups: alt.test",
-                           id,
-                           "From: \"Pat Bcc: all\" <pat@example.com>",
-                           date,
-                           "Subject: Hello  X-Injected: yes",
-                           "Organization: Club Inc  ",
-                           "Sender: pat@example.com",
-                           "User-Agent: Reader 1"};
+            << QStringLiteral("Reader\u2028"
+                              "1")
+            << head("\"Pat Bcc: all\" <pat@example.com>",
+                    {"Subject: Hello  X-Injected: yes", "Organization: Club Inc  ", sender,
+                     "User-Agent: Reader 1"});
         QTest::newRow("non-ascii as encoded-words")
             << QStringLiteral("Jürgen Müller") << "pat@example.com"
             << QStringLiteral("Grüße aus Köln") << QStringLiteral("Société Générale") << ""
-            << QStringList{"Path: not-for-mail",
-                           "Newsgroups: alt.test",
-                           id,
-                           "From: =?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <pat@example.com>",
-                           date,
-                           "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln?=",
-                           "Organization: =?UTF-8?Q?Soci=C3=A9t=C3=A9_G=C3=A9n=C3=A9rale?=",
-                           "Sender: pat@example.com"};
+            << head("=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <pat@example.com>",
+                    {"Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln?=",
+                     "Organization: =?UTF-8?Q?Soci=C3=A9t=C3=A9_G=C3=A9n=C3=A9rale?=", sender});
         // The first word fits after "Subject: " within 78 characters, the others take 75 at
         // most; no character is cut between two words.
-        const QString e9 = QString("=C3=A9").repeated(9);
-        const QString e10 = QString("=C3=A9").repeated(10);
+        const QString word10 = " =?UTF-8?Q?" + QString("=C3=A9").repeated(10) + "?=";
         QTest::newRow("long non-ascii subject folded")
             << ""
             << "pat@example.com" << QString(60, QChar(0xE9)) << ""
             << ""
-            << QStringList{"Path: not-for-mail",
-                           "Newsgroups: alt.test",
-                           id,
-                           "From: pat@example.com",
-                           date,
-                           "Subject: =?UTF-8?Q?" + e9 + "?=",
-                           " =?UTF-8?Q?" + e10 + "?=",
-                           " =?UTF-8?Q?" + e10 + "?=",
-                           " =?UTF-8?Q?" + e10 + "?=",
-                           " =?UTF-8?Q?" + e10 + "?=",
-                           " =?UTF-8?Q?" + e10 + "?=",
-                           " =?UTF-8?Q?=C3=A9?=",
-                           "Sender: pat@example.com"};
+            << head("pat@example.com",
+                    QStringList{"Subject: =?UTF-8?Q?" + QString("=C3=A9").repeated(9) + "?="} +
+                        QStringList(5, word10) + QStringList{" =?UTF-8?Q?=C3=A9?=", sender});
         QTest::newRow("ascii that reads as an encoded-word")
             << "=?utf-8?q?x?="
             << "pat"
             << "=?utf-8?q?x?="
             << ""
             << ""
-            << QStringList{"Path: not-for-mail",
-                           "Newsgroups: alt.test",
-                           "Message-ID: <000102030405060708090a0b0c0d0e0f@heraldix.invalid>",
-                           "From: =?UTF-8?Q?=3D=3Futf-8=3Fq=3Fx=3F=3D?= <pat>",
-                           date,
-                           "Subject: =?UTF-8?Q?=3D=3Futf-8=3Fq=3Fx=3F=3D?=",
-                           "Sender: pat"};
+            << head("=?UTF-8?Q?=3D=3Futf-8=3Fq=3Fx=3F=3D?= <pat>",
+                    {"Subject: =?UTF-8?Q?=3D=3Futf-8=3Fq=3Fx=3F=3D?=", "Sender: pat"},
+                    "heraldix.invalid");
     }
     void headerLines() {
         QFETCH(QString, name);
