@@ -118,6 +118,16 @@ QString TComponentState::TrimText(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
+QString TComponentState::SingleLineText(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029)
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
 void TComponentState::Save() const {
     if (!Active || Form == nullptr || IniStore == nullptr)
         return;
@@ -163,8 +173,9 @@ void TComponentState::Restore() const {
         const QVariant current = property.read(component);
         switch (stored->kind) {
         case TStoredKind::skText:
-            property.write(component,
-                           TrimText(IniStore->ReadString(Section, entry, current.toString())));
+            property.write(
+                component,
+                SingleLineText(TrimText(IniStore->ReadString(Section, entry, current.toString()))));
             break;
         case TStoredKind::skInteger: {
             const QString text =

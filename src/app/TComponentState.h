@@ -15,7 +15,9 @@ class TIniFileStore;
 // skipped. Values go into Section under the entry as key; a list of lines gets a section of its
 // own, "<Section>.<entry>", with "Count" and "Item0" ... "Item<Count-1>".
 //
-// Texts are stored and restored without the blanks and control characters at either end;
+// Texts are stored and restored without the blanks and control characters at either end, and
+// restored with those inside as blanks: a text is one line of a field, and a hand-edited file
+// must not give it a line break that the field would carry into an article's header;
 // integers are decimal and restore as 0 when the file holds no number; booleans are written
 // "True"/"False" and read without regard to case, any other text leaving the control as it is.
 class TComponentState {
@@ -35,4 +37,6 @@ public:
 
     // Removes blanks and control characters (everything up to U+0020) from both ends.
     static QString TrimText(const QString& text);
+    // Control characters and line or paragraph separators as blanks.
+    static QString SingleLineText(const QString& text);
 };

@@ -3,11 +3,20 @@
 #include "app/TApplication.h"
 #include "app/TfrmMain.h"
 
+#include <QLineEdit>
+
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
-}
 
-TMainSettings::TMainSettings(TfrmMain& form) {
+// A stored Newsreader that names this program (the bare name earlier versions saved, or the
+// name with an earlier version) names the program as it is now; any other text is the user's.
+bool NamesThisProgram(const QString& newsreader) {
+    return newsreader == QLatin1String("Heraldix") ||
+           newsreader.startsWith(QLatin1String("Heraldix/"));
+}
+} // namespace
+
+TMainSettings::TMainSettings(TfrmMain& form) : FForm(form) {
     FIniStore.ExeDir = form.ProgramDir();
     FComponentState.Form = &form;
     FComponentState.IniStore = &FIniStore;
@@ -31,6 +40,9 @@ void TMainSettings::Restore() {
     FIniStore.Open();
     FComponentState.Restore();
     FFormState.Restore();
+    QLineEdit* newsreader = FForm.eNewsreader;
+    if (NamesThisProgram(newsreader->text()))
+        newsreader->setText(TfrmMain::DefaultNewsreader());
     FIniStore.Close();
     FRestored = true;
 }

@@ -27,6 +27,7 @@ public:
     const TIniFileStore& Store() const { return FIniStore; }
 
 private:
+    TfrmMain& FForm;
     TIniFileStore FIniStore;
     TComponentState FComponentState;
     TFormState FFormState;

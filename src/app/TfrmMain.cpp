@@ -36,6 +36,10 @@ TfrmMain::~TfrmMain() {
     FOperation.reset();
 }
 
+QString TfrmMain::DefaultNewsreader() {
+    return QStringLiteral("Heraldix/" HERALDIX_VERSION);
+}
+
 void TfrmMain::FormCreate() {
     if (!FProgramDir.endsWith(QLatin1Char('/')))
         FProgramDir += QLatin1Char('/');

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -97,6 +99,10 @@ public:
     bool Busy() const { return FOperation->Busy(); }
     int PostsAccepted() const { return FOperation->Summary().Accepted; }
     int PostsRefused() const { return FOperation->Summary().Refused; }
+    // The Message-ID of the article of each group of the run so far, in group order.
+    const std::vector<std::string>& MessageIDs() const { return FMessageIDs; }
+    // What the Newsreader field holds until the user changes it: the program and its version.
+    static QString DefaultNewsreader();
 
     // Commands.
     void SelectGroups1Click();
@@ -198,6 +204,7 @@ private:
     bool FHideByteCount = false;
 
     std::unique_ptr<TNewsOperation> FOperation;
+    std::vector<std::string> FMessageIDs;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

@@ -10,6 +10,7 @@
 #include "app/TfrmMain.h"
 
 #include "nntp/TIpGroupName.h"
+#include "posting/TArticleComposer.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
@@ -29,13 +30,6 @@
 
 static std::string Utf8(const QString& text) {
     return text.toStdString();
-}
-
-static bool IsAscii(const std::string& text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
 }
 
 // Cuts the lines from `first` on to the group names they begin with, leaving out the lines that
@@ -117,7 +111,7 @@ void TfrmMain::CreateClient() {
         ShowGroupList(lines, groupList);
     };
     events.GroupDone = [this](const TGroupOutcome& outcome) {
-        if (!outcome.MessageID.empty())
+        if (outcome.ArticleSent && !outcome.MessageID.empty())
             AppendToLog(QStringLiteral("Message-ID: ") + QString::fromStdString(outcome.MessageID));
     };
     events.Finished = [this](const TRunSummary& summary) { ShowFinished(summary); };
@@ -194,6 +188,7 @@ void TfrmMain::spdPostClick() {
     request.ComposeArticle = [this](const std::string& group, TIpNewsArticle& article) {
         FillArticle(group, article);
     };
+    FMessageIDs.clear();
     try {
         FOperation->StartPost(std::move(request));
     } catch (const std::exception& error) {
@@ -221,42 +216,26 @@ void TfrmMain::Getgrouplist1Click() {
     RefreshStatusBar();
 }
 
+// The request takes the window's fields as they stand; the composer makes the article, the same
+// one the wizard sends.
 void TfrmMain::FillArticle(const std::string& group, TIpNewsArticle& article) {
-    article.NewMessage();
-    article.PostingHost = Utf8(eHost->text());
-    article.From = Utf8(eAddress->text());
-    article.Sender = article.From;
-    article.Subject = Utf8(eSubject->text());
-    article.Newsgroups = {group};
-    article.Path = {group};
-
-    TIpMimeEntity* text = article.PlainTextPart(true);
-    std::vector<std::string> lines;
-    bool ascii = true;
-    for (const QString& line : dcMsgBody->Lines()) {
-        lines.push_back(Utf8(line));
-        ascii = ascii && IsAscii(lines.back());
-    }
-    // The editor's text goes out as UTF-8; a part with other than ASCII says so, or a reader
-    // would guess the characters.
-    if (!ascii) {
-        text->CharSet = "utf-8";
-        text->ContentTransferEncoding = TIpMimeEncodingMethod::em8Bit;
-    }
-    if (!FAttachmentPath.isEmpty()) {
-        text->LoadFromStrings(lines, std::string());
-        AddAttachmentPart(article);
-    } else {
-        for (const std::string& line : lines)
-            text->Body.WriteLine(line);
-    }
+    TArticleRequest request;
+    request.Name = Utf8(eName->text());
+    request.Address = Utf8(eAddress->text());
+    request.Organization = Utf8(eOrganization->text());
+    request.Newsreader = Utf8(eNewsreader->text());
+    request.Subject = Utf8(eSubject->text());
+    for (const QString& line : dcMsgBody->Lines())
+        request.BodyLines.push_back(Utf8(line));
+    if (!FAttachmentPath.isEmpty())
+        request.AttachmentPath = QFile::encodeName(FAttachmentPath).toStdString();
+    request.PostingHost = Utf8(eHost->text());
+    // The run composes each group's article once, in group order.
+    FMessageIDs.push_back(TArticleComposer().Compose(request, group, article));
 }
 
 void TfrmMain::AddAttachmentPart(TIpNewsArticle& article) {
-    TIpMimeEntity* part = article.AddChild();
-    part->ContentName = Utf8(QFileInfo(FAttachmentPath).fileName());
-    part->DispositionType = "Attachment";
-    part->LoadFromFile(QFile::encodeName(FAttachmentPath).toStdString());
+    TArticleComposer::AddAttachment(article, QFile::encodeName(FAttachmentPath).toStdString());
 }
 
 void TfrmMain::ShowFinished(const TRunSummary& summary) {

@@ -125,7 +125,7 @@ QWidget* TfrmMain::CreateOptionsPage() {
     eHost = AddEditRow(grid, 0, QStringLiteral("Newsgroup Server:"), "eHost", page);
     eOrganization = AddEditRow(grid, 1, QStringLiteral("Organization:"), "eOrganization", page);
     eNewsreader = AddEditRow(grid, 2, QStringLiteral("Newsreader"), "eNewsreader", page);
-    eNewsreader->setText(QStringLiteral("Heraldix"));
+    eNewsreader->setText(DefaultNewsreader());
 
     auto* const timeoutLabel = new QLabel(QStringLiteral("Timeout:"), page);
     seTimeout = Named(new QSpinBox(page), "seTimeout");

@@ -126,12 +126,13 @@ void TIpMessage::BuildHeaders(TStrings& headers) const {
     TIpMimeHeaders::AddListHeader(headers, "Path: ", Path, true, ",");
     TIpMimeHeaders::AddListHeader(headers, "Newsgroups: ", Newsgroups, true, ",");
     TIpMimeHeaders::AddHeader(headers, "Message-ID: ", MessageID);
-    TIpMimeHeaders::AddHeader(headers, "From: ", From);
+    // From may carry a display name; a long one is folded between its words.
+    TIpMimeHeaders::AddFoldedHeader(headers, "From: ", From, TIpMimeHeaders::ReadableLineLength);
     TIpMimeHeaders::AddHeader(headers, "Reply-To: ", ReplyTo);
     TIpMimeHeaders::AddHeader(headers, "Date: ", Date);
     TIpMimeHeaders::AddListHeader(headers, "To: ", To, true, ",");
-    TIpMimeHeaders::AddHeader(headers, "Subject: ", Subject);
-    TIpMimeHeaders::AddHeader(headers, "Organization: ", Organization);
+    TIpMimeHeaders::AddTextHeader(headers, "Subject: ", Subject);
+    TIpMimeHeaders::AddTextHeader(headers, "Organization: ", Organization);
     TIpMimeHeaders::AddListHeader(headers, "CC: ", CC, false, ",");
     TIpMimeHeaders::AddListHeader(headers, "BCC: ", BCC, false, ",");
     TIpMimeHeaders::AddHeader(headers, "In-Reply-To: ", InReplyTo);

@@ -61,6 +61,8 @@ public:
     std::string ReplyTo;
     std::string ReturnPath;
     std::string Sender;
+    // Subject and Organization are the text as typed (UTF-8); ComposeText encodes what is not
+    // ASCII. From is a mailbox as it goes into the header (see TIpHeaderEncoding::Mailbox).
     std::string Subject;
     // Whole extra header lines, conventionally beginning "X-".
     std::vector<std::string> UserFields;

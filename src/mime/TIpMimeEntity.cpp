@@ -2,6 +2,7 @@
 
 #include "mime/EIpBaseException.h"
 #include "mime/TIpFileStream.h"
+#include "mime/TIpHeaderEncoding.h"
 #include "mime/TIpMimeClock.h"
 #include "mime/TIpMimeEncoder.h"
 #include "mime/TIpMimeHeaders.h"
@@ -10,6 +11,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using TStrings = std::vector<std::string>;
@@ -39,7 +41,64 @@ std::string WithoutDirectory(const std::string& path) {
 }
 
 std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    return TIpHeaderEncoding::QuotedString(text);
+}
+
+// The name= parameter of a content type: a quoted string; a name outside printable ASCII as
+// encoded-words inside the quotes, which is what readers without extended parameters decode.
+std::string NameParameter(const std::string& name) {
+    if (!TIpHeaderEncoding::NeedsEncoding(name))
+        return "name=" + Quoted(name);
+    return "name=" + Quoted(TIpHeaderEncoding::EncodedWords(name));
+}
+
+// The filename= parameter of a disposition: a quoted string, or for a name outside printable
+// ASCII the extended parameter filename*=, which carries the bytes exactly.
+std::string FileNameParameter(const std::string& name) {
+    if (TIpHeaderEncoding::IsPrintableAscii(name))
+        return "filename=" + Quoted(name);
+    return "filename*=" + TIpHeaderEncoding::ExtendedValue(name);
+}
+
+// The length of the longest line of the stream from its start, line ends not counted; the
+// stream is left at its start.
+int64_t LongestLine(TIpStream& stream) {
+    stream.Seek(0, TIpStream::soFromBeginning);
+    std::vector<char> chunk(64 * 1024);
+    int64_t longest = 0;
+    int64_t current = 0;
+    char previous = '\0';
+    for (;;) {
+        const int64_t n = stream.Read(chunk.data(), static_cast<int64_t>(chunk.size()));
+        if (n <= 0)
+            break;
+        const char* at = chunk.data();
+        const char* const end = at + n;
+        while (at < end) {
+            const auto* lineEnd = static_cast<const char*>(std::memchr(at, '\n', end - at));
+            if (!lineEnd) {
+                current += end - at;
+                break;
+            }
+            current += lineEnd - at;
+            if ((lineEnd > at ? lineEnd[-1] : previous) == '\r')
+                --current;
+            longest = std::max(longest, current);
+            current = 0;
+            at = lineEnd + 1;
+        }
+        previous = end[-1];
+    }
+    stream.Seek(0, TIpStream::soFromBeginning);
+    return std::max(longest, current);
+}
+
+bool IsAscii(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+        for (const char c : line)
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return false;
+    return true;
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -249,6 +308,13 @@ void TIpMimeEntity::LoadFromStream(TIpStream& stream, const std::string& fileNam
     const int64_t size = stream.Size();
     const std::string name = WithoutDirectory(fileName);
     if (size > 0) {
+        // Lines copied as they are must fit an article line; a longer one would be refused or
+        // re-wrapped on its way. Quoted-printable breaks it softly, and readers rebuild it.
+        const bool copiesLines = ContentTransferEncoding == TIpMimeEncodingMethod::em7Bit ||
+                                 ContentTransferEncoding == TIpMimeEncodingMethod::em8Bit ||
+                                 ContentTransferEncoding == TIpMimeEncodingMethod::emUnknown;
+        if (copiesLines && size > MaxLineOctets && LongestLine(stream) > MaxLineOctets)
+            ContentTransferEncoding = TIpMimeEncodingMethod::emQuoted;
         ClearBody();
         ReserveBody(size);
         switch (ContentTransferEncoding) {
@@ -274,6 +340,17 @@ void TIpMimeEntity::LoadFromStream(TIpStream& stream, const std::string& fileNam
     }
     FileSize = size;
     FileName = name;
+}
+
+void TIpMimeEntity::LoadText(const std::vector<std::string>& lines) {
+    ContentType = "text";
+    ContentSubtype = "plain";
+    IsMime = true;
+    const bool ascii = IsAscii(lines);
+    CharSet = ascii ? std::string() : std::string("utf-8");
+    ContentTransferEncoding = ascii ? TIpMimeEncodingMethod::em7Bit : TIpMimeEncodingMethod::em8Bit;
+    ClearBody();
+    LoadFromStrings(lines, std::string());
 }
 
 void TIpMimeEntity::LoadFromStrings(const std::vector<std::string>& lines,
@@ -325,7 +402,7 @@ void TIpMimeEntity::BuildMimeHeaders(std::vector<std::string>& headers) const {
     if (IsMultipart)
         items.push_back("boundary=" + Quoted(Boundary));
     if (!ContentName.empty())
-        items.push_back("name=" + Quoted(ContentName));
+        items.push_back(NameParameter(ContentName));
     if (!CharSet.empty())
         items.push_back("charset=" + CharSet);
     if (!RelatedType.empty()) {
@@ -348,7 +425,7 @@ void TIpMimeEntity::BuildMimeHeaders(std::vector<std::string>& headers) const {
         return;
     items.assign(1, DispositionType);
     if (!FileName.empty())
-        items.push_back("filename=" + FileName);
+        items.push_back(FileNameParameter(FileName));
     if (!CreationDate.empty())
         items.push_back("creation-date=" + CreationDate);
     if (!ModificationDate.empty())

@@ -1,5 +1,8 @@
 #include "mime/TIpMimeHeaders.h"
 
+#include "mime/EIpBaseException.h"
+#include "mime/TIpHeaderEncoding.h"
+
 #include <algorithm>
 
 namespace {
@@ -17,21 +20,81 @@ void AddLine(std::vector<std::string>& list, std::string_view head, std::string_
 bool IsContinuation(const std::string& line) {
     return line.empty() || line.front() == ' ' || line.front() == '\t';
 }
+
+void RefuseLineBreak(std::string_view name, std::string_view value) {
+    if (value.find_first_of("\r\n") != std::string_view::npos)
+        throw EIpBaseException("A header value cannot hold a line break: " +
+                               std::string(name.empty() ? value.substr(0, value.find(':')) : name));
+}
+
+// Where the line that begins at start ends when folded at width: before the last blank that
+// leaves it at most width long and not blank only, else before the first blank after that;
+// npos when the rest fits or cannot be broken.
+size_t FoldPoint(const std::string& text, size_t start, size_t firstCandidate, size_t width) {
+    if (text.size() - start <= width)
+        return std::string::npos;
+    size_t point = std::string::npos;
+    for (size_t at = std::max(start + 1, firstCandidate); at < text.size(); ++at) {
+        if (at - start > width && point != std::string::npos)
+            break;
+        if (text[at] != ' ' || text[at - 1] == ' ')
+            continue;
+        point = at;
+        if (at - start > width)
+            break;
+    }
+    // A continuation line of blanks alone would read as the end of the header block to some.
+    if (point != std::string::npos && text.find_first_not_of(' ', point) == std::string::npos)
+        return std::string::npos;
+    return point;
+}
 } // namespace
 
 void TIpMimeHeaders::AddHeader(TStrings& list, std::string_view name, std::string_view value) {
     if (value.empty())
         return;
+    RefuseLineBreak(name, value);
     std::string line;
     line.reserve(name.size() + value.size());
     line.append(name).append(value);
     list.push_back(std::move(line));
 }
 
+void TIpMimeHeaders::AddFoldedHeader(TStrings& list, std::string_view name, std::string_view value,
+                                     size_t width) {
+    if (value.empty())
+        return;
+    RefuseLineBreak(name, value);
+    std::string text;
+    text.reserve(name.size() + value.size());
+    text.append(name).append(value);
+    size_t start = 0;
+    for (;;) {
+        const size_t point = FoldPoint(text, start, start == 0 ? name.size() : start + 1, width);
+        if (point == std::string::npos)
+            break;
+        list.push_back(text.substr(start, point - start));
+        start = point;
+    }
+    list.push_back(text.substr(start));
+}
+
+void TIpMimeHeaders::AddTextHeader(TStrings& list, std::string_view name, std::string_view text) {
+    if (!TIpHeaderEncoding::NeedsEncoding(text)) {
+        AddFoldedHeader(list, name, text, MaxLineLength);
+        return;
+    }
+    const size_t room =
+        name.size() < ReadableLineLength ? ReadableLineLength - name.size() : size_t(0);
+    AddFoldedHeader(list, name, TIpHeaderEncoding::EncodedWords(text, room), ReadableLineLength);
+}
+
 void TIpMimeHeaders::AddListHeader(TStrings& list, std::string_view name, const TStrings& items,
                                    bool linePerItem, std::string_view separator) {
     if (items.empty())
         return;
+    for (const std::string& item : items)
+        RefuseLineBreak(name, item);
     std::string current(name);
     for (size_t i = 0; i < items.size(); ++i) {
         const std::string& item = items[i];
@@ -54,6 +117,7 @@ void TIpMimeHeaders::AddListHeader(TStrings& list, std::string_view name, const 
 void TIpMimeHeaders::AddRepeatedHeader(TStrings& list, std::string_view name, const TStrings& items,
                                        bool split, char delimiter) {
     for (const std::string& item : items) {
+        RefuseLineBreak(name, item);
         if (!split) {
             AddLine(list, name, item, {});
             continue;

@@ -4,15 +4,30 @@
 #include <string_view>
 #include <vector>
 
-// Building and reading header lines. Folding follows one rule everywhere: a line is broken before
-// an item that would take it past 77 characters, and the continuation begins with a TAB.
+// Building and reading header lines. Lists fold by items: a line is broken before an item that
+// would take it past 77 characters, and the continuation begins with a TAB. Free text folds by
+// words: a line is broken before a blank, which begins the continuation (AddFoldedHeader).
 class TIpMimeHeaders {
 public:
     using TStrings = std::vector<std::string>;
     static constexpr size_t FoldWidth = 77;
 
-    // name + value, when the value is not empty.
+    // An article line may hold at most 998 octets; a header folded for readers keeps within 78.
+    static constexpr size_t MaxLineLength = 998;
+    static constexpr size_t ReadableLineLength = 78;
+
+    // name + value, when the value is not empty. Every header builder refuses a value or item
+    // with CR or LF (EIpBaseException): it would end the header line early and let the text
+    // after it pass for header lines of its own, or end the header block.
     static void AddHeader(TStrings& list, std::string_view name, std::string_view value);
+    // name + value, when the value is not empty, broken into lines of at most width characters
+    // where it can be: a line ends before a blank, which begins the next line, so a reader that
+    // joins the lines again gets the value unchanged.
+    static void AddFoldedHeader(TStrings& list, std::string_view name, std::string_view value,
+                                size_t width);
+    // name + free text: ASCII as it is (folded only past the line limit), other text as
+    // encoded-words folded to readable lines.
+    static void AddTextHeader(TStrings& list, std::string_view name, std::string_view text);
     // The items joined by separator and one blank, folded; with linePerItem every item after the
     // first goes on its own continuation line. Nothing for an empty list; one empty item still
     // gives the header with an empty value.

@@ -162,7 +162,8 @@ void TNewsOperation::GroupAnswered(int32_t code, const std::string& response) {
     outcome.Code = code;
     outcome.Reply = FClient->LastLine();
     outcome.MessageID = FClient->Article().MessageID;
-    outcome.Accepted = FState == TState::AwaitVerdict && code == 240;
+    outcome.ArticleSent = FState == TState::AwaitVerdict;
+    outcome.Accepted = outcome.ArticleSent && code == 240;
     if (outcome.Accepted) {
         ++FSummary.Accepted;
     } else {

@@ -33,6 +33,8 @@ struct TGroupOutcome {
     // The reply line as the server sent it ("240 article posted").
     std::string Reply;
     std::string MessageID;
+    // False when the server refused POST, so the article never went out.
+    bool ArticleSent = false;
     bool Accepted = false;
 };
 

@@ -38,8 +38,18 @@ QStringList TBodyEditor::Lines() const {
     QStringList lines;
     const QTextDocument* const doc = document();
     lines.reserve(doc->blockCount());
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
-        lines << block.text();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        qsizetype start = 0;
+        for (qsizetype at = 0; at < text.size(); ++at) {
+            const QChar c = text.at(at);
+            if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+                lines << text.mid(start, at - start);
+                start = at + 1;
+            }
+        }
+        lines << (start == 0 ? text : text.mid(start));
+    }
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;

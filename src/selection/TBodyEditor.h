@@ -11,8 +11,12 @@ class TFindReplaceDialog;
 //
 // Other code sees the content as a list of lines. A line break after the last line does not
 // start another line, so an empty editor has no lines and SetLines(Lines()) changes nothing.
+// Shift+Enter puts a line separator (U+2028) inside a paragraph; it ends a line like Enter, so
+// the lines are what the user sees. The settings file stores the same lines (property Lines)
+// that a post sends.
 class TBodyEditor : public QPlainTextEdit {
     Q_OBJECT
+    Q_PROPERTY(QStringList Lines READ Lines WRITE SetLines)
 public:
     explicit TBodyEditor(QWidget* parent = nullptr);
 

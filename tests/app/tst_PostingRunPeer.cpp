@@ -401,25 +401,32 @@ private slots:
     }
 
     // An all-ASCII body keeps the plain text part as it always was; any other character makes
-    // it UTF-8 and says so.
+    // it UTF-8 and says so. A line broken with Shift+Enter goes out as two lines.
     void bodyCharacterSet_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("attached");
         QTest::addColumn<QString>("contentType");
         QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QString>("sent");
         QTest::newRow("ascii") << "plain words" << false << "text/plain"
-                               << "7bit";
+                               << "7bit"
+                               << "plain words";
         QTest::newRow("utf-8") << QStringLiteral("Grüße") << false << "text/plain; charset=utf-8"
-                               << "8bit";
+                               << "8bit" << QStringLiteral("Grüße");
         QTest::newRow("utf-8 with attachment")
             << QStringLiteral("Grüße") << true << "text/plain; charset=utf-8"
-            << "8bit";
+            << "8bit" << QStringLiteral("Grüße");
+        QTest::newRow("line separator")
+            << QStringLiteral("first line\u2028second line") << false << "text/plain"
+            << "7bit"
+            << "first line\nsecond line";
     }
     void bodyCharacterSet() {
         QFETCH(QString, line);
         QFETCH(bool, attached);
         QFETCH(QString, contentType);
         QFETCH(QString, encoding);
+        QFETCH(QString, sent);
         QTemporaryDir files;
         E2eWindow e2e(QStringLiteral("127.0.0.1:1"));
         if (attached) {
@@ -435,7 +442,7 @@ private slots:
         const QStringList headers = text.mid(part).split('\n');
         QCOMPARE(headers[0], "Content-Type: " + contentType);
         QCOMPARE(headers[1], "Content-Transfer-Encoding: " + encoding);
-        QVERIFY(text.contains(line + "\n"));
+        QVERIFY2(text.contains("\n\n" + sent + "\n"), qPrintable(text));
     }
 
     // One operation at a time: each command pressed while a run or a retrieval waits at each of
@@ -608,8 +615,13 @@ private slots:
         QTRY_COMPARE(e2e.Prompts->Messages().size(), 1);
         QCOMPARE(e2e.Prompts->Messages().first(), box);
         QCOMPARE(e2e.Prompts->Icons(), std::vector<TPromptIcon>{icon});
-        // The articles carry no Message-ID of their own, so the log names none.
-        QVERIFY(!e2e.Log().contains("Message-ID: "));
+        // Each article the server gave a verdict on is named in the log by its Message-ID.
+        const QString log = e2e.Log();
+        const std::vector<std::string>& ids = e2e.Window->MessageIDs();
+        QCOMPARE(ids.size(), size_t(2));
+        for (int group = 0; group < verdicts.size(); ++group)
+            QCOMPARE(log.contains("Message-ID: " + QString::fromStdString(ids[size_t(group)])),
+                     !verdicts[group].isEmpty());
     }
 
     // The run posts to the groups chosen when Post was pressed; the list stays free to edit and

@@ -66,8 +66,56 @@ private slots:
         QVERIFY(window.cbLogon->isChecked());
         QCOMPARE(window.dcMsgBody->Lines(),
                  QStringList({QStringLiteral("first"), QString(), QStringLiteral("third")}));
-        QCOMPARE(window.eNewsreader->text(), QStringLiteral("Heraldix"));
+        QCOMPARE(window.eNewsreader->text(), TfrmMain::DefaultNewsreader());
         QVERIFY(FPrompts->Messages().isEmpty());
+    }
+
+    // The settings file keeps the body as a post sends it: a Shift+Enter break ends a line and
+    // a no-break space stays what it is.
+    void bodyIsSavedAsItIsPosted() {
+        {
+            TfrmMain window(FDir->path());
+            TMainSettings settings(window);
+            settings.Restore();
+            window.dcMsgBody->setPlainText(QStringLiteral("one\u2028two\u00a0words"));
+            window.close();
+        }
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window);
+        settings.Restore();
+        QCOMPARE(window.dcMsgBody->Lines(),
+                 (QStringList{QStringLiteral("one"), QStringLiteral("two\u00a0words")}));
+    }
+
+    // A hand-edited value with a line break or control character inside comes back as one
+    // line; a Newsreader that names this program names it with the current version.
+    void storedValuesComeBackAsSingleLines_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("restored");
+        QTest::newRow("CR in the subject")
+            << "eSubject" << QByteArray("Hello\rX-Injected: yes") << "Hello X-Injected: yes";
+        QTest::newRow("controls in the name")
+            << "eName" << QByteArray("Ann\x01\x7f\tExample") << "Ann   Example";
+        QTest::newRow("line separator in the address")
+            << "eAddress" << QByteArray("ann@example.org\xe2\x80\xa8x") << "ann@example.org x";
+        QTest::newRow("the program's bare name")
+            << "eNewsreader" << QByteArray("Heraldix") << TfrmMain::DefaultNewsreader();
+        QTest::newRow("the program with an earlier version")
+            << "eNewsreader" << QByteArray("Heraldix/1.0.0.0") << TfrmMain::DefaultNewsreader();
+        QTest::newRow("another newsreader")
+            << "eNewsreader" << QByteArray("Other Reader 2.0") << "Other Reader 2.0";
+    }
+    void storedValuesComeBackAsSingleLines() {
+        QFETCH(QString, field);
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, restored);
+        Write(QStringLiteral("frmsv.INI"),
+              "[TfrmMain]\r\n" + field.toLatin1() + ".Text=" + stored + "\r\n");
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window);
+        settings.Restore();
+        QCOMPARE(window.findChild<QLineEdit*>(field)->text(), restored);
     }
 
     // Saving happens once: on the close, not again when the settings object goes.

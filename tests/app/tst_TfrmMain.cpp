@@ -42,7 +42,7 @@ private slots:
         QCOMPARE(window.StatusPanelText(1), QString());
         QCOMPARE(window.StatusPanelText(2), QStringLiteral("Selected Newsgroups: 0"));
         QCOMPARE(window.ActivePage(), TMainPage::pgMessage);
-        QCOMPARE(window.eNewsreader->text(), QStringLiteral("Heraldix"));
+        QCOMPARE(window.eNewsreader->text(), TfrmMain::DefaultNewsreader());
         QCOMPARE(window.seTimeout->value(), 60);
         QVERIFY(!window.cbLogon->isChecked());
         QVERIFY(window.AttachmentPath().isEmpty());
@@ -193,7 +193,7 @@ private slots:
         for (QLineEdit* edit : {window.eHost, window.eOrganization, window.eUserName,
                                 window.ePassword, window.eProxy})
             QCOMPARE(edit->text(), options ? QString() : edit->objectName() + "-value");
-        QCOMPARE(window.eNewsreader->text(), options ? QString() : QStringLiteral("Heraldix"));
+        QCOMPARE(window.eNewsreader->text(), options ? QString() : TfrmMain::DefaultNewsreader());
         QCOMPARE(window.seTimeout->value(), 90);
         QVERIFY(window.cbLogon->isChecked());
         for (QLineEdit* edit : {window.eName, window.eAddress, window.eSubject})

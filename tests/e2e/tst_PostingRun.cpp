@@ -2,6 +2,7 @@
 // the user was told.
 
 #include "E2eWindow.h"
+#include "support/ArticleReader.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
@@ -109,8 +110,9 @@ private slots:
             QCOMPARE(parts.size(), 1);
             const QJsonObject text = parts[0].toObject();
             QCOMPARE(text.value("type").toString(), QStringLiteral("text/plain"));
-            // The line break after the last line belongs to the boundary that follows.
-            QCOMPARE(text.value("text").toString(), body.join("\r\n"));
+            // Without an attachment the article is the text itself, every line ended.
+            QVERIFY(!article.value("multipart").toBool());
+            QCOMPARE(text.value("text").toString(), body.join("\r\n") + "\r\n");
         }
     }
 
@@ -187,7 +189,66 @@ private slots:
             StoredArticle("misc.test", subject).value("parts").toArray()[0].toObject();
         QCOMPARE(text.value("charset").toString(), QStringLiteral("utf-8"));
         QCOMPARE(text.value("encoding").toString(), QStringLiteral("8bit"));
-        QCOMPARE(text.value("text").toString(), body.join("\r\n"));
+        QCOMPARE(text.value("text").toString(), body.join("\r\n") + "\r\n");
+    }
+
+    // What was typed and attached comes back from the server as it was: a subject and a name
+    // outside ASCII, a paragraph of 3,000 octets, an attachment named with accents, quotes and
+    // a comma. The stored article has one of each identity header, and its Message-ID is the
+    // one the status log shows.
+    void typedArticleReadsBackAsTyped() {
+        UseServer({});
+        E2eWindow e2e(FServer->Host());
+        QByteArray bytes;
+        for (int value = 0; value < 256 * 8; ++value)
+            bytes.append(static_cast<char>(value * 37));
+        const QString fileName = QStringLiteral("Résumé \"final\", v2.pdf");
+        const QString path = e2e.Dir() + "/" + fileName;
+        QVERIFY(WriteTestFile(path, bytes));
+        e2e.Window->SetAttachmentPath(path);
+        const QString subject = UniqueSubject("Grüße aus Köln, Ελληνικά");
+        const QStringList body{QStringLiteral("Schöne Grüße,"), QString("abcd ").repeated(600),
+                               "Bye."};
+        QCOMPARE(body[1].toUtf8().size(), 3000);
+        e2e.Window->eName->setText(QStringLiteral("Jürgen Müller"));
+        e2e.Window->eSubject->setText(subject);
+        e2e.Window->dcMsgBody->SetLines(body);
+        e2e.SetGroups({"misc.test"});
+        e2e.PressPost();
+        WaitFinished(e2e);
+        QVERIFY2(e2e.Log().contains("Finished Posting: 1 accepted, 0 refused"),
+                 qPrintable(e2e.Log()));
+
+        QStringList shown;
+        for (const QString& line : e2e.Log().split('\n'))
+            if (line.startsWith("Message-ID: "))
+                shown << line.mid(12);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(e2e.Window->MessageIDs(), std::vector<std::string>{shown[0].toStdString()});
+        QJsonObject stored;
+        for (const QJsonValue& article : FServer->Articles("misc.test"))
+            if (article.toObject().value("message_id").toString() == shown[0])
+                stored = article.toObject();
+        QVERIFY2(!stored.isEmpty(), qPrintable(shown[0]));
+
+        const QJsonObject read = ReadArticle(stored.value("raw").toString().toUtf8());
+        QCOMPARE(read.value("defects").toArray(), QJsonArray());
+        QCOMPARE(read.value("subject").toString(), subject);
+        QCOMPARE(read.value("name").toString(), QStringLiteral("Jürgen Müller"));
+        QCOMPARE(read.value("address").toString(), QStringLiteral("poster@example.com"));
+        QCOMPARE(read.value("user_agent").toString(), TfrmMain::DefaultNewsreader());
+        QCOMPARE(read.value("message_id").toString(), shown[0]);
+        QStringList text;
+        for (const QJsonValue& line : read.value("text").toArray())
+            text << line.toString();
+        QCOMPARE(text, body);
+        const QJsonObject attachment = read.value("attachment").toObject();
+        QCOMPARE(attachment.value("filename").toString(), fileName);
+        QCOMPARE(QByteArray::fromBase64(attachment.value("payload").toString().toLatin1()), bytes);
+        QVERIFY(read.value("longest_line").toInt() <= 998);
+        const QJsonObject headers = read.value("headers").toObject();
+        for (const char* name : {"Date", "From", "Message-ID", "Newsgroups", "Path", "Subject"})
+            QVERIFY2(headers.value(name).toInt() == 1, name);
     }
 
     void withLogOn() {

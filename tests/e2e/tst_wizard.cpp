@@ -142,11 +142,14 @@ private slots:
             const QJsonObject article = found[0].toObject();
             const QJsonObject headers = article.value("headers").toObject();
             QCOMPARE(headers.value("Newsgroups").toString(), group);
-            QCOMPARE(headers.value("From").toString(), QStringLiteral("pat@example.com"));
+            // The name and organization from the identity page go out with the article.
+            QCOMPARE(headers.value("From").toString(),
+                     QStringLiteral("Pat Example <pat@example.com>"));
+            QCOMPARE(headers.value("Organization").toString(), QStringLiteral("Example Club"));
             const QJsonArray parts =
                 ReadArticleParts(article.value("raw").toString()).value("parts").toArray();
             QCOMPARE(parts.size(), 1);
-            QCOMPARE(parts[0].toObject().value("text").toString(), body.join("\r\n"));
+            QCOMPARE(parts[0].toObject().value("text").toString(), body.join("\r\n") + "\r\n");
         }
         main.close();
     }

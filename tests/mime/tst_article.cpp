@@ -23,7 +23,7 @@ QByteArray GifBytes() {
            RandomBytes(300, 21); // trailing bytes make several base64 lines
 }
 
-// Fills an article the way the posting run does for one group.
+// Fills an article field by field, as a multipart message with a text part.
 void FillArticle(TIpNewsArticle& article, const TStrings& body, const QString& attachment) {
     article.NewMessage();
     article.PostingHost = "news.example.com";
@@ -95,6 +95,8 @@ private slots:
     void pythonEmailParsesComposedArticle();
     void headerRules_data();
     void headerRules();
+    void lineBreakInAHeaderValue_data();
+    void lineBreakInAHeaderValue();
     void emptyAndPlainMessages();
     void composeIsRepeatable();
     void largeBodyIsSharedNotCopied();
@@ -161,7 +163,7 @@ void TestArticle::postedArticleWithGif() {
                     "--" + b,
                     "Content-Type: image/gif; name=\"picture.gif\"",
                     "Content-Transfer-Encoding: base64",
-                    QString("Content-Disposition: Attachment; filename=picture.gif; size=%1")
+                    QString("Content-Disposition: Attachment; filename=\"picture.gif\"; size=%1")
                         .arg(gif.size()),
                     ""};
     QCOMPARE(lines.mid(0, expectedHead.size()), expectedHead);
@@ -263,6 +265,59 @@ void TestArticle::headerRules() {
     else if (field == "To")
         article.To = values;
     QCOMPARE(TextLines(Composed(article)), lines + QStringList({"", "."}));
+}
+
+// A line break inside a value would end the header line, or the header block, early: the fields
+// written as they stand refuse it, free text is encoded instead.
+void TestArticle::lineBreakInAHeaderValue_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("written"); // empty when composing must be refused
+    QTest::newRow("From") << "From"
+                          << "";
+    QTest::newRow("Sender") << "Sender"
+                            << "";
+    QTest::newRow("Message-ID") << "MessageID"
+                                << "";
+    QTest::newRow("a group") << "Newsgroups"
+                             << "";
+    QTest::newRow("a user field") << "UserFields"
+                                  << "";
+    QTest::newRow("a file name")
+        << "FileName"
+        << "Content-Disposition: inline; filename*=utf-8''a%0D%0AX-Injected%3A%20y";
+    QTest::newRow("Subject") << "Subject"
+                             << "Subject: =?UTF-8?Q?a=0D=0AX-Injected=3A_y?=";
+}
+
+void TestArticle::lineBreakInAHeaderValue() {
+    QFETCH(QString, field);
+    QFETCH(QString, written);
+    TIpNewsArticle article;
+    FillArticle(article, {"x"}, {});
+    const std::string value = "a\r\nX-Injected: y";
+    TIpMimeEntity* text = article.PlainTextPart(false);
+    if (field == "FileName") {
+        text->DispositionType = "inline";
+        text->FileName = value;
+    } else if (field == "From")
+        article.From = value;
+    else if (field == "Sender")
+        article.Sender = value;
+    else if (field == "MessageID")
+        article.MessageID = value;
+    else if (field == "Newsgroups")
+        article.Newsgroups = {value};
+    else if (field == "UserFields")
+        article.UserFields = {value};
+    else if (field == "Subject")
+        article.Subject = value;
+    if (written.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(EIpBaseException, article.ComposeText());
+        return;
+    }
+    const QStringList lines = TextLines(Composed(article));
+    QVERIFY(lines.contains(written));
+    QVERIFY(!lines.contains("X-Injected: y"));
 }
 
 void TestArticle::emptyAndPlainMessages() {

@@ -174,11 +174,11 @@ void TestEntity::dispositionHeader() {
              (QStringList{"Content-Type: image/gif; charset=us-ascii; type=\"text/html\"; "
                           "start=\"<s>\"",
                           "Content-Transfer-Encoding: 7bit",
-                          "Content-Disposition: Attachment; filename=a.gif; size=3221225473"}));
+                          "Content-Disposition: Attachment; filename=\"a.gif\"; size=3221225473"}));
     part.FileSize = 0;
     part.ReadDate = "today";
     QCOMPARE(Headers(part).last(),
-             QString("Content-Disposition: Attachment; filename=a.gif; read-date=today"));
+             QString("Content-Disposition: Attachment; filename=\"a.gif\"; read-date=today"));
 }
 
 void TestEntity::loadFromFileTypesByExtension_data() {

@@ -38,6 +38,11 @@ private slots:
         QTest::keyClick(&editor, Qt::Key_Return);
         QTest::keyClicks(&editor, "there");
         QCOMPARE(editor.Lines(), (QStringList{"Hi", "there"}));
+        // Shift+Enter breaks the line inside its paragraph; it is a line all the same.
+        QTest::keyClick(&editor, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(&editor, "again");
+        QCOMPARE(editor.document()->blockCount(), 2);
+        QCOMPARE(editor.Lines(), (QStringList{"Hi", "there", "again"}));
     }
 
     // What the editor asks for, not the face the machine resolves it to: a system whose

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "mime/TIpNewsArticle.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the user wrote for a posting run, as the window, the wizard or the command line hands it
+// over; all text UTF-8.
+struct TArticleRequest {
+    std::string Name;
+    std::string Address;
+    std::string Organization;
+    std::string Newsreader;
+    std::string Subject;
+    std::vector<std::string> BodyLines;
+    // The file to attach, as the file system names it; empty for none.
+    std::string AttachmentPath;
+    std::string PostingHost;
+};
+
+// A moment as an article's Date gives it: the time and the local offset from UTC.
+struct TArticleTime {
+    int64_t UtcSeconds = 0;
+    int OffsetMinutes = 0;
+};
+
+// Composes the article for one group of a run from a request, so that every caller sends the
+// same bytes. The article carries the poster's identity: its own Date and Message-ID, a From
+// with the sender's name, and "Path: not-for-mail", to which each server adds its own name.
+//
+// Text that reaches a header on a single line (subject, name, address, organization,
+// newsreader, attachment name) has its line breaks and other control characters replaced by
+// blanks first: a typed or pasted line end would otherwise end the header line, or the header
+// block, early. The body is cut into lines at every line break, U+2028 and U+2029 included.
+// Without an attachment the article is one text/plain entity; with one, multipart/mixed.
+class TArticleComposer {
+public:
+    using TClock = std::function<TArticleTime()>;
+    using TRandom = std::function<void(uint8_t* bytes, size_t count)>;
+
+    // Random bits in a Message-ID: enough that no two articles ever share one.
+    static constexpr size_t MessageIdRandomBytes = 16;
+    // The right-hand side when the address gives no usable domain.
+    static constexpr std::string_view FallbackDomain = "heraldix.invalid";
+
+    // The system clock and the system's random source.
+    TArticleComposer();
+    TArticleComposer(TClock clock, TRandom random);
+
+    // Fills article afresh for group and returns its Message-ID (also in article.MessageID).
+    // Raises what reading the attachment raises.
+    std::string Compose(const TArticleRequest& request, const std::string& group,
+                        TIpNewsArticle& article) const;
+
+    // Appends the file at path to article as an attachment part, typed by its extension and
+    // named by its file name (as a single line). Raises when the file cannot be read.
+    static void AddAttachment(TIpNewsArticle& article, const std::string& path);
+
+    // text with CR, LF, U+2028, U+2029 and every other control character as a blank.
+    static std::string SingleLine(std::string_view text);
+    // The lines of a body whose lines may themselves hold line breaks.
+    static std::vector<std::string> BodyLines(const std::vector<std::string>& lines);
+    // "Tue, 8 Dec 2026 01:02:03 +0100", in English whatever the locale.
+    static std::string DateText(const TArticleTime& time);
+    // The domain of an address when it is a usable host name, else FallbackDomain.
+    static std::string MessageIdDomain(std::string_view address);
+
+    static TArticleTime SystemTime();
+    static void SystemRandom(uint8_t* bytes, size_t count);
+
+private:
+    std::string NewMessageId(std::string_view address) const;
+
+    TClock FClock;
+    TRandom FRandom;
+};
