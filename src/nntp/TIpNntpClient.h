@@ -24,4 +24,5 @@ public:
     using TIpCustomNntpClient::SetOnCodingProgress;
     using TIpCustomNntpClient::UserID;
     using TIpSockControl::OnSocketError;
+    using TIpSockControl::OnTls;
 };
