@@ -3,9 +3,12 @@
 #include "app/TApplication.h"
 #include "app/TfrmMain.h"
 
+#include <QComboBox>
+
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
-}
+const QString kSecurityKey = QStringLiteral("cbSecurity.CurrentIndex");
+} // namespace
 
 TMainSettings::TMainSettings(TfrmMain& form) {
     FIniStore.ExeDir = form.ProgramDir();
@@ -29,7 +32,14 @@ void TMainSettings::Restore() {
     if (FRestored)
         return;
     FIniStore.Open();
+    // A settings file written before the choice of connection security existed keeps the clear
+    // connection it worked with; a new file starts with the control's choice (TLS).
+    const bool withoutSecurity =
+        FIniStore.SectionExists(kSection) && !FIniStore.ValueExists(kSection, kSecurityKey);
     FComponentState.Restore();
+    if (withoutSecurity)
+        if (auto* const security = FComponentState.Form->findChild<QComboBox*>("cbSecurity"))
+            security->setCurrentIndex(0);
     FFormState.Restore();
     FIniStore.Close();
     FRestored = true;

@@ -10,6 +10,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -94,7 +95,20 @@ public:
     void IpNntpClient1StateChange(TIpNntpStates newState);
     void IpNntpClient1Status(TIpStatusType event, const TIpSockStatRec& statRec);
     void IpNntpClient1TaskComplete();
-    void IpNntpClient1SocketError(const std::string& errorText);
+    void IpNntpClient1SocketError(int32_t code, const std::string& errorText);
+
+    // Encrypted connections (TfrmMainSecurity.cpp): the security chosen in cbSecurity and the
+    // certificates the user trusts go to the client before every connect.
+    void PrepareConnection();
+    void IpNntpClient1Tls(const TIpTlsPeer& peer);
+    // A certificate that failed the check: asks (once the current event is over) whether to
+    // trust it for this server, and when the user does, stores it and starts the operation again.
+    void AskTrustLater(const TIpTlsPeer& peer, bool restart);
+    // The authorities to trust instead of the system's (tests give their own).
+    void SetTrustedAuthorities(const QString& caFile) { FTrustedAuthorities = caFile; }
+    TIpNntpSecurity ChosenSecurity() const;
+    // Status-bar panel 2's text, marked while the connection is encrypted.
+    QString StatusWithSecurity(const QString& text) const;
     // True from Post until the server has answered for the last group, or the run ended early.
     bool Posting() const { return FPosting; }
     // True from Get group list until the LIST reply has arrived, or the retrieval ended early.
@@ -131,6 +145,7 @@ public:
     QLineEdit* eNewsreader = nullptr;
     QSpinBox* seTimeout = nullptr;
     QCheckBox* cbLogon = nullptr;
+    QComboBox* cbSecurity = nullptr;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QLineEdit* eProxy = nullptr;
@@ -211,6 +226,7 @@ private:
     bool FReconnectPending = false;
     int FPostsAccepted = 0;
     int FPostsRefused = 0;
+    QString FTrustedAuthorities;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

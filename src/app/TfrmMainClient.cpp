@@ -106,9 +106,11 @@ void TfrmMain::CreateClient() {
                              const TIpSockStatRec& statRec) {
         IpNntpClient1Status(event, statRec);
     };
-    client.OnSocketError = [this](TIpSockControl*, int, int32_t, const std::string& errorText) {
-        IpNntpClient1SocketError(errorText);
+    client.OnSocketError = [this](TIpSockControl*, int, int32_t code,
+                                  const std::string& errorText) {
+        IpNntpClient1SocketError(code, errorText);
     };
+    client.OnTls = [this](TIpSockControl*, int, const TIpTlsPeer& peer) { IpNntpClient1Tls(peer); };
 }
 
 // The client goes with the window and may still report its connection's end while it is
@@ -121,6 +123,7 @@ void TfrmMain::DetachClient() {
     client.OnTaskComplete = nullptr;
     client.OnStatus = nullptr;
     client.OnSocketError = nullptr;
+    client.OnTls = nullptr;
     FIpNntpClient1.reset();
 }
 
@@ -191,6 +194,7 @@ void TfrmMain::spdPostClick() {
     TIpNntpClient& client = *FIpNntpClient1;
     client.UserID = Utf8(eUserName->text());
     client.Password = Utf8(ePassword->text());
+    PrepareConnection();
     FAborted = false;
     FPosting = true;
     try {
@@ -227,6 +231,7 @@ void TfrmMain::Getgrouplist1Click() {
     TIpNntpClient& client = *FIpNntpClient1;
     client.UserID = Utf8(eUserName->text());
     client.Password = Utf8(ePassword->text());
+    PrepareConnection();
     FListingGroups = true;
     try {
         if (client.Connected())
@@ -324,10 +329,12 @@ void TfrmMain::NextGroupOrFinish() {
         try {
             FillArticle();
             TIpNntpClient& client = *FIpNntpClient1;
-            if (client.Connected())
+            if (client.Connected()) {
                 client.Post();
-            else
+            } else {
+                PrepareConnection();
                 client.PostTo(Utf8(eHost->text()), trcvToPost->Items()[FPostIndex - 1]);
+            }
         } catch (const std::exception& error) {
             EndOperations(QString::fromUtf8(error.what()));
         }
@@ -369,7 +376,8 @@ void TfrmMain::IpNntpClient1Response(TIpNntpStates responseTo, int32_t code,
         FHideByteCount = false;
         if (!cbLogon->isChecked())
             SendWhenReady();
-    } else if (responseTo == TIpNntpStates::nsAuthPass) {
+    } else if (responseTo == TIpNntpStates::nsAuthPass ||
+               (responseTo == TIpNntpStates::nsAuthUser && code == 281)) {
         if (cbLogon->isChecked())
             SendWhenReady();
     } else if (FPosting && (responseTo == TIpNntpStates::nsPost ||
@@ -444,16 +452,31 @@ void TfrmMain::IpNntpClient1Status(TIpStatusType event, const TIpSockStatRec& st
         }
         break;
     case TIpStatusType::stConnect:
+        if (cbLogon->isChecked() && FIpNntpClient1->Security() == TIpNntpSecurity::nySecNone)
+            AppendToLog(QStringLiteral("Warning: the connection is not encrypted; the password "
+                                       "goes to the news server in clear text"));
         break;
     }
 }
 
 void TfrmMain::IpNntpClient1TaskComplete() {}
 
-void TfrmMain::IpNntpClient1SocketError(const std::string& errorText) {
+void TfrmMain::IpNntpClient1SocketError(int32_t code, const std::string& errorText) {
     const QString text = QString::fromStdString(errorText);
     AppendToLog(text);
     SetStatusText(text);
+    if (code == TIpTlsCode::CertificateRefused) {
+        // The question replaces the error box; a run that had posted nothing starts again
+        // once the user trusts the certificate.
+        const bool running = FPosting || FListingGroups;
+        const bool restart = running && FPostsAccepted + FPostsRefused == 0;
+        FPosting = false;
+        FListingGroups = false;
+        FRestartPending = false;
+        if (running)
+            AskTrustLater(FIpNntpClient1->TlsPeer(), restart);
+        return;
+    }
     if (FPosting || FListingGroups)
         EndOperations(text);
 }

@@ -3,6 +3,7 @@
 #include "selection/TMainWindowAccess.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
@@ -39,6 +40,7 @@ public:
     QLineEdit* eHost = nullptr;
     QLineEdit* eOrganization = nullptr;
     QCheckBox* cbLogon = nullptr;
+    QComboBox* cbSecurity = nullptr;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QLabel* Image1 = nullptr;
