@@ -5,9 +5,11 @@
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QJsonArray>
+#include <QSignalSpy>
 #include <QTest>
 
 static constexpr int RunTimeout = 60000;
@@ -60,6 +62,23 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(e2e.MessageCount("Finished Posting"), 2, RunTimeout);
         QCOMPARE(e2e.Prompts->Questions().size(), 1);
         QCOMPARE(FServer->ArticlesWithSubject("misc.test", "over TLS from the window").size(), 2);
+    }
+
+    // Get group list takes the same connection settings as posting: here STARTTLS and a log-on.
+    void groupListOverStartTls() {
+        QVERIFY2(FServer->Start({"--tls", "--auth"}), FServer->Output().constData());
+        E2eWindow e2e(FServer->Host());
+        TfrmMain& window = *e2e.Window;
+        window.cbSecurity->setCurrentIndex(2);
+        window.SetTrustedAuthorities(FServer->CertificatePath());
+        e2e.LogOn(QStringLiteral("poster"), QStringLiteral("secret"));
+        QSignalSpy arrived(&window, &TfrmMain::GroupListArrived);
+        window.findChild<QAction*>(QStringLiteral("Getgrouplist1"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(arrived.count(), 1, RunTimeout);
+        QVERIFY(window.trcvNewsgroups->Items().IndexOf("misc.test") >= 0);
+        QVERIFY(e2e.Log().contains("Encrypted connection: TLSv1."));
+        QVERIFY(!e2e.Log().contains("in clear text"));
+        QCOMPARE(e2e.Prompts->Messages(), QStringList());
     }
 
     void plainLogOnWhereEncryptionIsRequired() {
