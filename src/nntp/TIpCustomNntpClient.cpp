@@ -244,11 +244,18 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
         return;
     }
     // With STARTTLS the greeting waits until the connection is encrypted, so that the
-    // application's next step (a log-on) cannot go out in clear.
+    // application's next step (a log-on) cannot go out in clear. A server that does not serve
+    // us at all ends the operation here for the same reason.
     if (FState == TIpNntpStates::nsConnect && FSecurity == TIpNntpSecurity::nySecStartTls &&
-        !Encrypted() && (ReplyCode(text) == 200 || ReplyCode(text) == 201)) {
-        FHeldGreeting = text;
-        SendCapabilities();
+        !Encrypted()) {
+        const int32_t greeting = ReplyCode(text);
+        if (greeting == 200 || greeting == 201) {
+            FHeldGreeting = text;
+            SendCapabilities();
+        } else {
+            EndOperation(TIpNntpErrorCode::GreetingRefused,
+                         "The news server refused the connection: " + text);
+        }
         return;
     }
     int32_t code = 0;

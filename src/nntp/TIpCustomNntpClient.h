@@ -53,6 +53,7 @@ struct TIpNntpErrorCode {
     static constexpr int32_t NoStartTls = 20101;
     static constexpr int32_t EncryptionRequired = 20102;
     static constexpr int32_t LogOnRefused = 20103;
+    static constexpr int32_t GreetingRefused = 20104;
 };
 
 // The running task; once set it stays until another task is set.
@@ -93,7 +94,8 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 // and closes the connection. When a handler (of a reply or of a completed task) sends a command
 // itself, that command waits for its own reply and the reply being handled gets no follow-up.
 //
-// With nySecStartTls the greeting (200 or 201) is held back from the application:
+// With nySecStartTls the greeting (200 or 201) is held back from the application (any other
+// greeting ends the operation, GreetingRefused):
 //   greeting -> CAPABILITIES (nsCapabilities); its end -> STARTTLS listed: STARTTLS
 //   (nsStartTls), not listed or refused: the operation ends (NoStartTls) and the connection
 //   closes with nothing more sent -> 382 -> handshake -> NotifyTls accepted: CAPABILITIES again

@@ -216,26 +216,37 @@ void tst_NntpTls::passwordOnlyAfter381() {
 }
 
 void tst_NntpTls::startTlsUnavailable_data() {
+    QTest::addColumn<QString>("greeting");
     QTest::addColumn<QString>("capabilities");
     QTest::addColumn<QString>("startTlsReply");
     QTest::addColumn<QString>("received");
-    QTest::newRow("not listed") << "101 Capability list:\r\nVERSION 2\r\nREADER\r\nPOST\r\n.\r\n"
+    QTest::newRow("not listed") << "200 ready"
+                                << "101 Capability list:\r\nVERSION 2\r\nREADER\r\nPOST\r\n.\r\n"
                                 << ""
                                 << "CAPABILITIES";
-    QTest::newRow("listed, refused") << "101 Capability list:\r\nVERSION 2\r\nstarttls\r\n.\r\n"
+    QTest::newRow("listed, refused") << "200 ready"
+                                     << "101 Capability list:\r\nVERSION 2\r\nstarttls\r\n.\r\n"
                                      << "580 Can not initiate TLS negotiation"
                                      << "CAPABILITIES|STARTTLS";
-    QTest::newRow("no CAPABILITIES command") << "500 What?\r\n"
+    QTest::newRow("no CAPABILITIES command") << "200 ready"
+                                             << "500 What?\r\n"
                                              << ""
                                              << "CAPABILITIES";
+    QTest::newRow("service unavailable: nothing sent") << "502 Permission denied"
+                                                       << ""
+                                                       << ""
+                                                       << "";
 }
 
 void tst_NntpTls::startTlsUnavailable() {
+    QFETCH(QString, greeting);
     QFETCH(QString, capabilities);
     QFETCH(QString, startTlsReply);
     QFETCH(QString, received);
     ScriptedPeer peer;
-    peer.Send("200 ready\r\n").WaitFor("CAPABILITIES\r\n").Send(capabilities.toStdString());
+    peer.Send(greeting.toStdString() + "\r\n");
+    if (!capabilities.isEmpty())
+        peer.WaitFor("CAPABILITIES\r\n").Send(capabilities.toStdString());
     if (!startTlsReply.isEmpty())
         peer.WaitFor("STARTTLS\r\n").Send(startTlsReply.toStdString() + "\r\n");
     peer.Pause(300).Close();
@@ -252,8 +263,11 @@ void tst_NntpTls::startTlsUnavailable() {
     for (const std::string& line : peer.ReceivedLines())
         lines << QString::fromStdString(line);
     QCOMPARE(lines.join('|'), received);
-    QCOMPARE(rec.Matching("error"),
-             Lines{"error 20101 This news server does not offer encryption (STARTTLS)"});
+    const std::string expected =
+        capabilities.isEmpty()
+            ? "error 20104 The news server refused the connection: " + greeting.toStdString()
+            : "error 20101 This news server does not offer encryption (STARTTLS)";
+    QCOMPARE(rec.Matching("error"), Lines{expected});
     // The greeting never reached the application: it would have started the log-on.
     QVERIFY(rec.Matching("response nsConnect").empty());
 }
