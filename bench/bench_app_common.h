@@ -3,10 +3,11 @@
 // What the posting and group-list benchmarks share: the real news server, a main window driven
 // as a user drives it, and the nntplib baseline run on the same server.
 
-#include "support/NewsServer.h"
 #include "e2e/E2eWindow.h"
+#include "support/NewsServer.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonObject>
@@ -37,6 +38,8 @@ public:
         TPrompts::Install(std::move(prompts));
         Window = std::make_unique<TfrmMain>(FDir.path());
         Window->eHost->setText(host);
+        // The server's plain port, unless the benchmark chooses encryption.
+        Window->cbSecurity->setCurrentIndex(0);
     }
     ~TBenchWindow() {
         Window.reset();

@@ -2,9 +2,10 @@
 """The baseline of the posting benchmarks: Python's nntplib doing the same work as Heraldix on
 the same server. Prints one JSON object: the seconds of each round and the peak memory.
 
-  bench_app_nntplib.py post PORT SUBJECT BODYFILE GROUP... [--attach FILE]
+  bench_app_nntplib.py post PORT SUBJECT BODYFILE GROUP... [--attach FILE] [--tls CAFILE]
       one connection, one article per group in order (each composed afresh, the attachment
-      read and base64-encoded afresh, as Heraldix does), from connect to the last verdict
+      read and base64-encoded afresh, as Heraldix does), from connect to the last verdict;
+      with --tls over implicit TLS (NNTP_SSL), the certificate checked against CAFILE
   bench_app_nntplib.py list PORT
       one connection, LIST, until the reply is parsed into groups
 """
@@ -12,6 +13,7 @@ import base64
 import json
 import os
 import resource
+import ssl
 import sys
 import time
 import warnings
@@ -76,9 +78,18 @@ def main():
             at = rest.index("--attach")
             attach = rest[at + 1]
             del rest[at : at + 2]
+        cafile = None
+        if "--tls" in rest:
+            at = rest.index("--tls")
+            cafile = rest[at + 1]
+            del rest[at : at + 2]
         with open(body_file, encoding="utf-8") as f:
             body_lines = f.read().splitlines()
-        server = nntplib.NNTP("127.0.0.1", port)
+        if cafile:
+            context = ssl.create_default_context(cafile=cafile)
+            server = nntplib.NNTP_SSL("127.0.0.1", port, ssl_context=context)
+        else:
+            server = nntplib.NNTP("127.0.0.1", port)
         accepted = 0
         for group in rest:
             try:

@@ -100,12 +100,19 @@ QString BoolText(bool value) {
 } // namespace
 
 QStringList TComponentState::MainFormProperties() {
-    return {QStringLiteral("eName.Text"),         QStringLiteral("eAddress.Text"),
-            QStringLiteral("eHost.Text"),         QStringLiteral("eNewsreader.Text"),
-            QStringLiteral("eOrganization.Text"), QStringLiteral("ePassword.Text"),
-            QStringLiteral("eProxy.Text"),        QStringLiteral("eUserName.Text"),
-            QStringLiteral("seTimeout.Value"),    QStringLiteral("eSubject.Text"),
-            QStringLiteral("dcMsgBody.Lines"),    QStringLiteral("cbLogon.Checked")};
+    return {QStringLiteral("eName.Text"),
+            QStringLiteral("eAddress.Text"),
+            QStringLiteral("eHost.Text"),
+            QStringLiteral("eNewsreader.Text"),
+            QStringLiteral("eOrganization.Text"),
+            QStringLiteral("ePassword.Text"),
+            QStringLiteral("eProxy.Text"),
+            QStringLiteral("eUserName.Text"),
+            QStringLiteral("seTimeout.Value"),
+            QStringLiteral("eSubject.Text"),
+            QStringLiteral("dcMsgBody.Lines"),
+            QStringLiteral("cbLogon.Checked"),
+            QStringLiteral("cbSecurity.CurrentIndex")};
 }
 
 QString TComponentState::TrimText(const QString& text) {

@@ -3,10 +3,12 @@
 #include "app/TApplication.h"
 #include "app/TfrmMain.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
+const QString kSecurityKey = QStringLiteral("cbSecurity.CurrentIndex");
 
 // A stored Newsreader that names this program (the bare name earlier versions saved, or the
 // name with an earlier version) names the program as it is now; any other text is the user's.
@@ -38,7 +40,14 @@ void TMainSettings::Restore() {
     if (FRestored)
         return;
     FIniStore.Open();
+    // A settings file written before the choice of connection security existed keeps the clear
+    // connection it worked with; a new file starts with the control's choice (TLS).
+    const bool withoutSecurity =
+        FIniStore.SectionExists(kSection) && !FIniStore.ValueExists(kSection, kSecurityKey);
     FComponentState.Restore();
+    if (withoutSecurity)
+        if (auto* const security = FComponentState.Form->findChild<QComboBox*>("cbSecurity"))
+            security->setCurrentIndex(0);
     FFormState.Restore();
     QLineEdit* newsreader = FForm.eNewsreader;
     if (NamesThisProgram(newsreader->text()))

@@ -125,7 +125,7 @@ void TfrmMain::ShowPage(TMainPage page) {
 }
 
 void TfrmMain::SetStatusText(const QString& text) {
-    FStatusPanels[1]->setText(text);
+    FStatusPanels[1]->setText(StatusWithSecurity(text));
 }
 
 QString TfrmMain::StatusPanelText(int panel) const {
@@ -138,7 +138,7 @@ int TfrmMain::ClientStateNumber() const {
 
 void TfrmMain::RefreshStatusBar() {
     FStatusPanels[0]->setText(QStringLiteral("Newsgroups: %1").arg(trcvNewsgroups->Count()));
-    FStatusPanels[1]->setText(StateShortName(ClientStateNumber()));
+    FStatusPanels[1]->setText(StatusWithSecurity(StateShortName(ClientStateNumber())));
     FStatusPanels[2]->setText(QStringLiteral("Selected Newsgroups: %1").arg(trcvToPost->Count()));
 }
 
@@ -171,8 +171,10 @@ QString TfrmMain::StateShortName(int state) {
                                         "ListGroup",
                                         "Over",
                                         "Pat",
-                                        "Date"};
-    static_assert(std::size(names) == 29);
+                                        "Date",
+                                        "Capabilities",
+                                        "StartTLS"};
+    static_assert(std::size(names) == 31);
     if (state < 0 || state >= static_cast<int>(std::size(names)))
         return {};
     return QString::fromLatin1(names[state]);

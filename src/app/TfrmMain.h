@@ -14,6 +14,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -92,6 +93,19 @@ public:
     // Composes the message for `group` into `article`.
     void FillArticle(const std::string& group, TIpNewsArticle& article);
     void AddAttachmentPart(TIpNewsArticle& article);
+
+    // Encrypted connections (TfrmMainSecurity.cpp): the security chosen in cbSecurity and the
+    // certificates the user trusts go into every request.
+    void PrepareConnection(TNewsRequest& request) const;
+    void IpNntpClient1Tls(const TIpTlsPeer& peer);
+    // A certificate that failed the check: asks (once the current event is over) whether to
+    // trust it for this server, and when the user does, stores it and starts the operation again.
+    void AskTrustLater(const TIpTlsPeer& peer, bool restart);
+    // The authorities to trust instead of the system's (tests give their own).
+    void SetTrustedAuthorities(const QString& caFile) { FTrustedAuthorities = caFile; }
+    TIpNntpSecurity ChosenSecurity() const;
+    // Status-bar panel 2's text, marked while the connection is encrypted.
+    QString StatusWithSecurity(const QString& text) const;
     // True from Post until the server has answered for the last group, or the run ended early.
     bool Posting() const { return FOperation->Posting(); }
     // True from Get group list until the LIST reply has arrived, or the retrieval ended early.
@@ -133,6 +147,7 @@ public:
     QLineEdit* eNewsreader = nullptr;
     QSpinBox* seTimeout = nullptr;
     QCheckBox* cbLogon = nullptr;
+    QComboBox* cbSecurity = nullptr;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QLineEdit* eProxy = nullptr;
@@ -205,6 +220,7 @@ private:
 
     std::unique_ptr<TNewsOperation> FOperation;
     std::vector<std::string> FMessageIDs;
+    QString FTrustedAuthorities;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

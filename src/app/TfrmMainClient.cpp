@@ -119,6 +119,10 @@ void TfrmMain::CreateClient() {
         ShowLater(QString::fromStdString(message));
     };
     events.BusyChanged = [this](bool busy) { ShowBusy(busy); };
+    events.Encrypted = [this](const TIpTlsPeer& peer) { IpNntpClient1Tls(peer); };
+    events.CertificateRefused = [this](const TIpTlsPeer& peer, bool nothingPosted) {
+        AskTrustLater(peer, nothingPosted);
+    };
     ShowBusy(false);
 }
 
@@ -169,6 +173,7 @@ TNewsRequest TfrmMain::MakeRequest() const {
     request.UserID = Utf8(eUserName->text());
     request.Password = Utf8(ePassword->text());
     request.TimeoutSeconds = seTimeout->value();
+    PrepareConnection(request);
     return request;
 }
 

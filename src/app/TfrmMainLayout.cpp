@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -146,7 +147,8 @@ QWidget* TfrmMain::CreateOptionsPage() {
     eProxy = AddEditRow(grid, 7, QStringLiteral("Proxy:"), "eProxy", page);
     eProxy->hide();
     static_cast<QLabel*>(grid->itemAtPosition(7, 0)->widget())->hide();
-    grid->setRowStretch(8, 1);
+    cbSecurity = AddSecurityRow(grid, 8, page);
+    grid->setRowStretch(9, 1);
 
     QWidget::setTabOrder(eHost, eOrganization);
     QWidget::setTabOrder(eOrganization, eNewsreader);
@@ -155,6 +157,7 @@ QWidget* TfrmMain::CreateOptionsPage() {
     QWidget::setTabOrder(ePassword, eProxy);
     QWidget::setTabOrder(eProxy, seTimeout);
     QWidget::setTabOrder(seTimeout, cbLogon);
+    QWidget::setTabOrder(cbLogon, cbSecurity);
     return page;
 }
 

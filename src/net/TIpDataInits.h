@@ -2,6 +2,7 @@
 
 #include "mime/TIpLineTerminator.h"
 #include "net/TIpSockOptionSet.h"
+#include "net/TIpTlsSettings.h"
 
 #include <cstdint>
 
@@ -25,4 +26,8 @@ public:
     TIpReceiveMode ReceiveMode = TIpReceiveMode::rmLine;
     int32_t SendBufferSize = 4096;
     bool StripLineTerminator = false;
+    // True: the TLS handshake follows the connect (and the proxy's tunnel) at once, and the
+    // connection is reported only once it is encrypted.
+    bool TlsOnConnect = false;
+    TIpTlsSettings Tls;
 };

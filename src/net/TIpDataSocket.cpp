@@ -49,6 +49,8 @@ TIpDataSocket::TIpDataSocket(TIpSockControl& owner, const TIpSocksServerInfo* pr
     LogOptions = inits.LogOptions;
     ReceiveMode = inits.ReceiveMode;
     StripLineTerminator = inits.StripLineTerminator;
+    FTlsOnConnect = inits.TlsOnConnect;
+    FTlsSettings = inits.Tls;
     FIdleCounter = 0;
     ApplyBufferSize(SO_RCVBUF, inits.ReceiveBufferSize);
     ApplyBufferSize(SO_SNDBUF, inits.SendBufferSize);
@@ -66,6 +68,7 @@ void TIpDataSocket::ConnectTo(const sockaddr_in& destination, const std::string&
     FActivity = false;
     FPeerClosed = false;
     FPendingCloseError = 0;
+    FTls.reset();
     FHostText = hostText;
     FRemoteAddress = destination;
 
@@ -100,6 +103,10 @@ void TIpDataSocket::HandleConnected() {
     if (FProxyState == 1) {
         FProxyState = 2;
         SendProxyRequest();
+        return;
+    }
+    if (FTlsOnConnect) {
+        StartTls();
         return;
     }
     FOwner.NotifyStatus(FHandle, TIpStatusType::stConnect, ConnectionRecord());
@@ -139,10 +146,21 @@ uint32_t TIpDataSocket::ReadChunk(bool evenWhenNotConnected) {
     TIpWinSockAccess& access = TIpWinSockAccess::Instance();
     char* data = FBuffer + FTail;
     const uint32_t room = ReceiveBufferCapacity - FTail;
-    const ssize_t received = access.Recv(FHandle, data, room);
-    FShortRead = received < static_cast<ssize_t>(room);
+    int32_t error = 0;
+    uint32_t progress = 0;
+    ssize_t received = 0;
+    if (FTls) {
+        received = ReceiveTls(data, room, error, progress);
+        // Decrypted bytes may wait inside the layer with nothing left in the system, so reading
+        // goes on until the system says it has nothing.
+        FShortRead = false;
+    } else {
+        received = access.Recv(FHandle, data, room);
+        FShortRead = received < static_cast<ssize_t>(room);
+        error = received < 0 ? access.LastError() : 0;
+        progress = received > 0 ? static_cast<uint32_t>(received) : 0;
+    }
     if (received < 0) {
-        const int32_t error = access.LastError();
         if (error == TIpWsaCode::WouldBlock || error == TIpWsaCode::NotConnected)
             return 0;
         if (IsBrokenConnection(error)) {
@@ -151,15 +169,17 @@ uint32_t TIpDataSocket::ReadChunk(bool evenWhenNotConnected) {
         }
         throw EIpWinSockError(error, "Recv");
     }
-    if (received == 0) {
+    if (received == 0 && progress == 0) {
         FPeerClosed = true;
         return 0;
     }
+    if (!FHandleOpen) // the handshake failed and the connection is closed
+        return 0;
     auto count = static_cast<uint32_t>(received);
-    if (LogOptions.Contains(TIpLogOptions::loLowData))
+    if (count > 0 && LogOptions.Contains(TIpLogOptions::loLowData))
         LogData(TIpDebugEntry::RecvCall, data, count);
-    FStatistics.RawReceived += count;
-    FStatistics.RawReceived2 += count;
+    FStatistics.RawReceived += progress;
+    FStatistics.RawReceived2 += progress;
 
     if (FProxyState >= 1 && FProxyState <= 4)
         count = HandleProxyReply(data, count);
@@ -182,8 +202,9 @@ uint32_t TIpDataSocket::ReadChunk(bool evenWhenNotConnected) {
     FActivity = true;
     FTail += count;
     // What the system gave counts as read even when none of it was data (a proxy reply, Telnet
-    // commands, discarded bytes), so the caller keeps reading until the system has no more.
-    return static_cast<uint32_t>(received);
+    // commands, discarded bytes, a handshake message), so the caller keeps reading until the
+    // system has no more.
+    return progress;
 }
 
 bool TIpDataSocket::ScanBuffer() {
@@ -318,7 +339,7 @@ uint32_t TIpDataSocket::QueueSend(const char* data, uint32_t length, std::istrea
     SendItem* added = item.get();
     FSendQueue.push_back(std::move(item));
 
-    if (FSendQueue.size() == 1 && FCanWrite && !HeldByProxy(*added)) {
+    if (FSendQueue.size() == 1 && FCanWrite && !HeldByProxy(*added) && !HeldByTls()) {
         while (FCanWrite) {
             if (WriteHeadItem()) {
                 if (added->CloseAfter) {
@@ -345,11 +366,17 @@ bool TIpDataSocket::WriteHeadItem() {
     TIpWinSockAccess& access = TIpWinSockAccess::Instance();
     const uint32_t left = static_cast<uint32_t>(item.Buffer.size()) - item.Written;
     const char* from = item.Buffer.data() + item.Written;
-    const ssize_t sent = access.Send(FHandle, from, left);
+    int32_t error = 0;
+    ssize_t sent = 0;
+    if (FTls) {
+        sent = SendTls(from, left, error);
+    } else {
+        sent = access.Send(FHandle, from, left);
+        error = sent < 0 ? access.LastError() : 0;
+    }
     if (sent > 0 && LogOptions.Contains(TIpLogOptions::loLowData))
         LogData(TIpDebugEntry::SendCall, from, static_cast<uint32_t>(sent));
     if (sent < 0) {
-        const int32_t error = access.LastError();
         if (error != TIpWsaCode::WouldBlock)
             throw EIpWinSockError(error, "send");
         FCanWrite = false;
@@ -380,6 +407,8 @@ void TIpDataSocket::HandleWritable() {
     if (!FHandleOpen)
         return;
     FCanWrite = true;
+    if (FTls)
+        FlushTls();
     while (DrainStep()) {
     }
     UpdateWriteInterest();
@@ -387,7 +416,7 @@ void TIpDataSocket::HandleWritable() {
 
 bool TIpDataSocket::DrainStep() {
     if (!FHandleOpen || FSendQueue.empty() || !FConnected || !FCanWrite ||
-        HeldByProxy(*FSendQueue.front()))
+        HeldByProxy(*FSendQueue.front()) || HeldByTls())
         return false;
     if (!WriteHeadItem())
         return true;
@@ -409,7 +438,8 @@ bool TIpDataSocket::DrainStep() {
 }
 
 void TIpDataSocket::UpdateWriteInterest() {
-    WantWrite(FConnecting || (FConnected && !FCanWrite && !FSendQueue.empty()));
+    WantWrite(FConnecting ||
+              (FConnected && !FCanWrite && (!FSendQueue.empty() || TlsOutputPending())));
 }
 
 void TIpDataSocket::HandleClosed() {
@@ -426,6 +456,12 @@ void TIpDataSocket::Shutdown() {
     FConnecting = false;
     FCanWrite = false;
     FSendQueue.clear();
+    if (FTls && FTls->Established()) {
+        // The close_notify alert goes out if the system takes it now; the peer may be gone.
+        FTls->Close();
+        TIpWinSockAccess::Instance().Send(FHandle, FTls->OutputData(), FTls->OutputSize());
+        FTls->Consumed(FTls->OutputSize());
+    }
     TIpWinSockAccess::Instance().Shutdown(FHandle, 1);
 
     std::exception_ptr failure;

@@ -5,6 +5,7 @@
 #include "net/TIpDataInits.h"
 #include "net/TIpSocksNegotiation.h"
 #include "net/TIpTelnetLayer.h"
+#include "net/TIpTlsLayer.h"
 #include "net/TIpWindowMessage.h"
 
 #include <QPointer>
@@ -28,6 +29,14 @@
 // runs in proxy states 2 to 4 and stConnect is reported only once it is up (state 5). Items the
 // owner queues meanwhile wait behind the proxy's requests. With soTelnet, data goes out with 255
 // doubled and received bytes pass through the Telnet layer (TIpTelnetLayer) before line cutting.
+//
+// With TLS (TlsOnConnect, or StartTls on a connected socket) the bytes of the socket pass through
+// the encryption layer (TIpTlsLayer): received bytes are decrypted before line cutting, and a
+// send item's bytes are encrypted as they are written, so the queue's items and counters stay
+// those of the plain data. Owner items wait while the handshake runs; once it is done the owner
+// hears NotifyTls (and, with TlsOnConnect, stConnect). A certificate that fails the check and is
+// not trusted, or a failed handshake, is an error notification followed by the close sequence
+// without reading on: nothing of the protocol goes out or comes in.
 //
 // Receive buffer (8192 bytes):
 //
@@ -68,6 +77,11 @@ public:
 
     // The close sequence: stop sending, drain and deliver what is left, close, report stDisconnect.
     void Shutdown();
+
+    // Starts the TLS handshake on the connected socket (after the server agreed to it).
+    void StartTls();
+    // True once a TLS handshake has succeeded and the session is still up.
+    bool Encrypted() const { return FTls && FTls->Established(); }
 
     // Sends the Telnet window-size subnegotiation again (after the terminal's size changed).
     virtual void SendWindowSize();
@@ -151,6 +165,20 @@ private:
     // The proxy's verdict, reported once the chunk that carried it is in the buffer.
     void ReportProxyOutcome();
     void PostToListeners(const char* data, uint32_t length);
+    // The encryption layer (TIpDataSocketTls.cpp).
+    bool HeldByTls() const { return FTls && !FTls->Established(); }
+    bool TlsOutputPending() const { return FTls && FTls->OutputSize() > 0; }
+    // Received bytes through the layer: decrypted bytes into `data` and their count; 0 with
+    // `progress` 0 at the end of the stream; -1 with `error` on a failing receive call.
+    // `progress` is what the system gave, so the caller keeps reading while there is any.
+    ssize_t ReceiveTls(char* data, uint32_t room, int32_t& error, uint32_t& progress);
+    // Encrypts and sends; as the system's send call, with -1 and `error` on would-block.
+    ssize_t SendTls(const char* data, uint32_t length, int32_t& error);
+    // Sends what the layer has produced; false when the system would block.
+    bool FlushTls();
+    void ContinueHandshake();
+    void FinishHandshake();
+    void FailTls(int32_t code, const std::string& text);
 
     uint32_t FIdleCounter = 0;
     char FBuffer[ReceiveBufferCapacity] = {};
@@ -170,4 +198,8 @@ private:
     bool FShortRead = false;
     std::string FUnit;
     int32_t FPendingCloseError = 0;
+    bool FTlsOnConnect = false;
+    TIpTlsSettings FTlsSettings;
+    std::unique_ptr<TIpTlsLayer> FTls;
+    std::string FTlsScratch;
 };

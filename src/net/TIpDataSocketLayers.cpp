@@ -9,8 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-// The proxy and Telnet layers of the data socket, and the copies of received data for listeners.
-// The client's sockets run with none of them: no proxy Address, no soTelnet, no listeners.
+// The proxy, TLS and Telnet layers of the data socket, and the copies of received data for
+// listeners. The client's sockets run without a proxy Address, soTelnet and listeners; TLS when
+// the user chose it.
 
 // The host part of a destination text such as "news.example:119" or "nntp://news.example/".
 static std::string HostOfText(const std::string& text) {
@@ -73,7 +74,10 @@ void TIpDataSocket::ReportProxyOutcome() {
         if (!FSendQueue.empty())
             FCanWrite = false;
         UpdateWriteInterest();
-        FOwner.NotifyStatus(FHandle, TIpStatusType::stConnect, ConnectionRecord());
+        if (FTlsOnConnect)
+            StartTls();
+        else
+            FOwner.NotifyStatus(FHandle, TIpStatusType::stConnect, ConnectionRecord());
     }
 }
 
@@ -142,4 +146,127 @@ void TIpDataSocket::PostToListeners(const char* data, uint32_t length) {
     for (const QPointer<QObject>& window : FListeners)
         QCoreApplication::postEvent(window.data(), new TIpWindowMessage(ReceivedChunk, FHandle, 0,
                                                                         std::string(data, length)));
+}
+
+// Room for a few TLS records per receive call: one call per record would double the calls.
+static constexpr size_t TlsScratchBytes = 64 * 1024;
+
+void TIpDataSocket::StartTls() {
+    std::scoped_lock lock(FLock);
+    if (!FConnected)
+        throw EIpWinSockError("Not connected");
+    try {
+        FTls = std::make_unique<TIpTlsLayer>(FTlsSettings, HostOfText(FHostText),
+                                             TIpWinSockAccess::Ntohs(FRemoteAddress.sin_port));
+    } catch (const EIpTlsError& error) {
+        FailTls(TIpTlsCode::HandshakeFailed, error.what());
+        return;
+    }
+    if (FTlsScratch.size() < TlsScratchBytes)
+        FTlsScratch.resize(TlsScratchBytes);
+    ContinueHandshake();
+}
+
+void TIpDataSocket::ContinueHandshake() {
+    TIpTlsLayer::THandshake step = TIpTlsLayer::THandshake::hsPending;
+    try {
+        step = FTls->Handshake();
+    } catch (const EIpTlsError& error) {
+        FailTls(TIpTlsCode::HandshakeFailed, error.what());
+        return;
+    }
+    FlushTls();
+    UpdateWriteInterest();
+    if (step == TIpTlsLayer::THandshake::hsDone)
+        FinishHandshake();
+}
+
+void TIpDataSocket::FinishHandshake() {
+    TIpTlsPeer peer = FTls->Peer();
+    if (!peer.Accepted && FTlsSettings.IsTrusted)
+        peer.Accepted = FTlsSettings.IsTrusted(peer);
+    FOwner.NotifyTls(FHandle, peer);
+    if (!peer.Accepted) {
+        FailTls(TIpTlsCode::CertificateRefused,
+                "The server's certificate was refused: " + peer.ProblemText);
+        return;
+    }
+    // Owner items queued during the handshake go out on the next write readiness.
+    if (!FSendQueue.empty())
+        FCanWrite = false;
+    UpdateWriteInterest();
+    if (FTlsOnConnect)
+        FOwner.NotifyStatus(FHandle, TIpStatusType::stConnect, ConnectionRecord());
+}
+
+void TIpDataSocket::FailTls(int32_t code, const std::string& text) {
+    // What the server sends from now on is neither read as data nor answered.
+    FTls.reset();
+    FDiscardReceived = true;
+    FOwner.NotifyError(FHandle, code, text);
+    Shutdown();
+}
+
+ssize_t TIpDataSocket::ReceiveTls(char* data, uint32_t room, int32_t& error, uint32_t& progress) {
+    TIpWinSockAccess& access = TIpWinSockAccess::Instance();
+    if (FTls->Established()) {
+        const int decrypted = FTls->Read(data, room);
+        if (decrypted != 0) {
+            FlushTls();
+            progress = decrypted > 0 ? static_cast<uint32_t>(decrypted) : 0;
+            return decrypted > 0 ? decrypted : 0;
+        }
+    }
+    const ssize_t received = access.Recv(FHandle, FTlsScratch.data(), FTlsScratch.size());
+    if (received < 0) {
+        error = access.LastError();
+        return -1;
+    }
+    if (received == 0)
+        return 0;
+    progress = static_cast<uint32_t>(received);
+    FTls->Feed(FTlsScratch.data(), static_cast<size_t>(received));
+    if (!FTls->Established()) {
+        ContinueHandshake();
+        return 0;
+    }
+    const int decrypted = FTls->Read(data, room);
+    FlushTls();
+    if (decrypted < 0) // the peer closed the session
+        progress = 0;
+    return decrypted > 0 ? decrypted : 0;
+}
+
+ssize_t TIpDataSocket::SendTls(const char* data, uint32_t length, int32_t& error) {
+    // New bytes are encrypted only once the last ones have gone, so the layer's output never
+    // holds more than one write.
+    if (!FlushTls()) {
+        error = TIpWsaCode::WouldBlock;
+        return -1;
+    }
+    const uint32_t taken = FTls->Write(data, length);
+    FlushTls();
+    if (taken == 0) {
+        error = TIpWsaCode::WouldBlock;
+        return -1;
+    }
+    return taken;
+}
+
+bool TIpDataSocket::FlushTls() {
+    if (!FTls || !FHandleOpen)
+        return true;
+    TIpWinSockAccess& access = TIpWinSockAccess::Instance();
+    while (FTls->OutputSize() > 0) {
+        const ssize_t sent = access.Send(FHandle, FTls->OutputData(), FTls->OutputSize());
+        if (sent < 0) {
+            const int32_t error = access.LastError();
+            if (error != TIpWsaCode::WouldBlock)
+                throw EIpWinSockError(error, "send");
+            FCanWrite = false;
+            return false;
+        }
+        FTls->Consumed(static_cast<size_t>(sent));
+    }
+    return true;
 }

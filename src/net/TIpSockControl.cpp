@@ -161,6 +161,11 @@ void TIpSockControl::NotifyError(int handle, int32_t code, const std::string& te
         OnSocketError(this, handle, code, text);
 }
 
+void TIpSockControl::NotifyTls(int handle, const TIpTlsPeer& peer) {
+    if (OnTls)
+        OnTls(this, handle, peer);
+}
+
 void TIpSockControl::NotifyErrorReply(uint32_t handle, int32_t code, const std::string& text) {
     if (OnErrorReply)
         OnErrorReply(this, handle, code, text);

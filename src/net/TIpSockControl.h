@@ -6,6 +6,7 @@
 #include "net/TIpEventLog.h"
 #include "net/TIpSet.h"
 #include "net/TIpSockStatRec.h"
+#include "net/TIpTlsSettings.h"
 #include "net/TIpWindowMessage.h"
 
 #include <cstdint>
@@ -39,6 +40,7 @@ using TIpSocketErrorEvent = std::function<void(TIpSockControl* sender, int socke
 using TIpIdleTimeoutEvent = std::function<void(TIpSockControl* sender, int socket, bool& reset)>;
 using TIpItemSentEvent =
     std::function<void(TIpSockControl* sender, int socket, uint32_t itemNo, uint32_t itemsLeft)>;
+using TIpTlsEvent = std::function<void(TIpSockControl* sender, int socket, const TIpTlsPeer& peer)>;
 using TIpLineReceivedEvent =
     std::function<void(TIpSockControl* sender, int socket, const std::string& line)>;
 
@@ -87,6 +89,8 @@ public:
     TIpLineReceivedEvent OnLineReceived;
     TIpServiceReplyEvent OnServiceReply;
     TIpStatusEvent OnStatus;
+    // A TLS handshake has ended: the session, the certificate and whether the connection goes on.
+    TIpTlsEvent OnTls;
 
     // Queues the text's bytes on the socket (no terminator is added). "Socket not assigned" when
     // the handle is not one of this component's.
@@ -125,6 +129,7 @@ public:
     virtual void DeliverLine(int handle, const std::string& text);
     virtual void NotifyServiceReply(uint32_t handle, const std::string& service);
     virtual void NotifyStatus(int handle, TIpStatusType type, const TIpConnRec& connection);
+    virtual void NotifyTls(int handle, const TIpTlsPeer& peer);
     virtual void HandleAccept(int handle);
     virtual void HandleClose(int handle);
     virtual void HandleConnect(int handle);

@@ -56,6 +56,15 @@ void TIpCustomClient::NotifyStatus(int handle, TIpStatusType type, const TIpConn
     }
 }
 
+void TIpCustomClient::NotifyTls(int handle, const TIpTlsPeer& peer) {
+    FTlsPeer = peer;
+    TIpSockControl::NotifyTls(handle, peer);
+}
+
+bool TIpCustomClient::Encrypted() const {
+    return FDataSocket && FDataSocket->Encrypted();
+}
+
 void TIpCustomClient::Tick(uint32_t elapsed) {
     if (FDataSocket)
         FDataSocket->HandleTick(elapsed);

@@ -42,6 +42,11 @@ public:
     void FreeSocket(int handle) override;
     bool IsActive() const override;
     void NotifyStatus(int handle, TIpStatusType type, const TIpConnRec& connection) override;
+    void NotifyTls(int handle, const TIpTlsPeer& peer) override;
+    // True while the connection is encrypted.
+    bool Encrypted() const;
+    // What the last TLS handshake told (also of a refused certificate).
+    const TIpTlsPeer& TlsPeer() const { return FTlsPeer; }
     void Tick(uint32_t elapsed) override;
     TIpDataSocket* FindSocket(int handle, bool raise) override;
     void AddListener(QObject* window) override;
@@ -63,6 +68,7 @@ private:
     std::unique_ptr<TIpDataSocket> FDataSocket;
     // The handle the socket was created with; the notifications of its close and release name it.
     int FSocketHandle = -1;
+    TIpTlsPeer FTlsPeer;
 };
 
 // The common base of mail and news clients; it adds nothing of its own.

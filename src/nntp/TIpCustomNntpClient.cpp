@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 struct TIpNntpNames {
     const char* Text;
     const char* Name;
 };
 
-static const std::array<TIpNntpNames, 29> StateNames{{
+static const std::array<TIpNntpNames, 31> StateNames{{
     {"No operation", "nsNoOp"},
     {"Connecting", "nsConnect"},
     {"Getting new news groups", "nsNewGroups"},
@@ -40,7 +41,28 @@ static const std::array<TIpNntpNames, 29> StateNames{{
     {"Retrieving overview", "nsOver"},
     {"Retrieving patterns", "nsPat"},
     {"Retrieving server date", "nsDate"},
+    {"Retrieving capabilities", "nsCapabilities"},
+    {"Starting encryption", "nsStartTls"},
 }};
+
+static const char NoStartTlsText[] = "This news server does not offer encryption (STARTTLS)";
+static const char EncryptionRequiredText[] =
+    "This news server accepts the log-on only over an encrypted connection. Choose TLS or "
+    "STARTTLS as the connection security and try again.";
+
+// True when a CAPABILITIES reply lists the STARTTLS capability.
+static bool ListsStartTls(const std::vector<std::string>& lines) {
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const std::string word = line.substr(0, line.find(' '));
+        if (word.size() == 8 &&
+            std::equal(word.begin(), word.end(), "STARTTLS", [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) == b;
+            }))
+            return true;
+    }
+    return false;
+}
 
 static const std::array<TIpNntpNames, 5> TaskNames{{
     {"No task", "ntNoTask"},
@@ -90,6 +112,9 @@ int TIpCustomNntpClient::Connect(const std::string& host) {
     FJoiner.Reset();
     FDroppedLines = 0;
     FProtocolBroken = false;
+    FHeldGreeting.clear();
+    Settings().TlsOnConnect = FSecurity == TIpNntpSecurity::nySecTls;
+    SetDefaultPort(FSecurity == TIpNntpSecurity::nySecTls ? NntpsPort : NntpPort);
     return TIpCustomEmailClass::Connect(host);
 }
 
@@ -258,23 +283,57 @@ void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
             if (FResponseList.size() == 1 && !first.empty() &&
                 (first[0] == '4' || first[0] == '5')) {
                 FReplyDue = false;
+                const int32_t code = ReplyCode(first);
                 DoMultiLineResponse();
-                if (FCommandsSent == sentBefore)
+                if (FCommandsSent != sentBefore)
+                    return;
+                if (code == 483)
+                    EndOperation(TIpNntpErrorCode::EncryptionRequired, EncryptionRequiredText);
+                else if (FState == TIpNntpStates::nsCapabilities)
+                    FollowUp(code);
+                else
                     SetState(TIpNntpStates::nsNoOp);
             }
             return;
         }
         FReplyDue = false;
+        if (FState == TIpNntpStates::nsCapabilities)
+            FStartTlsOffered = ListsStartTls(FResponseList);
         DoMultiLineResponse();
         if (FCommandsSent == sentBefore)
             FollowUp(0);
         return;
     }
     FReplyDue = false;
+    // With STARTTLS the greeting waits until the connection is encrypted, so that the
+    // application's next step (a log-on) cannot go out in clear. A server that does not serve
+    // us at all ends the operation here for the same reason.
+    if (FState == TIpNntpStates::nsConnect && FSecurity == TIpNntpSecurity::nySecStartTls &&
+        !Encrypted()) {
+        const int32_t greeting = ReplyCode(text);
+        if (greeting == 200 || greeting == 201) {
+            FHeldGreeting = text;
+            SendCapabilities();
+        } else {
+            EndOperation(TIpNntpErrorCode::GreetingRefused,
+                         "The news server refused the connection: " + text);
+        }
+        return;
+    }
     int32_t code = 0;
     DoResponse(code);
-    if (FCommandsSent == sentBefore)
+    if (FCommandsSent != sentBefore)
+        return;
+    if (code == 483)
+        EndOperation(TIpNntpErrorCode::EncryptionRequired, EncryptionRequiredText);
+    else
         FollowUp(code);
+}
+
+void TIpCustomNntpClient::NotifyTls(int handle, const TIpTlsPeer& peer) {
+    TIpCustomEmailClass::NotifyTls(handle, peer);
+    if (peer.Accepted && handle == Handle() && FState == TIpNntpStates::nsStartTls)
+        SendCapabilities();
 }
 
 bool TIpCustomNntpClient::WindowProcedure(TIpWindowMessage& message) {
@@ -359,6 +418,47 @@ void TIpCustomNntpClient::SendArticle() {
         PutString(handle, batch, false);
 }
 
+void TIpCustomNntpClient::SendCapabilities() {
+    SetState(TIpNntpStates::nsCapabilities);
+    FResponseList.clear();
+    FStartTlsOffered = false;
+    FMultiLine = true;
+    SendCommand("CAPABILITIES\r\n");
+}
+
+void TIpCustomNntpClient::SendStartTls() {
+    SetState(TIpNntpStates::nsStartTls);
+    FMultiLine = false;
+    SendCommand("STARTTLS\r\n");
+}
+
+void TIpCustomNntpClient::ReleaseGreeting() {
+    SetState(TIpNntpStates::nsConnect);
+    FLastLine = FHeldGreeting;
+    FHeldGreeting.clear();
+    const uint64_t sentBefore = FCommandsSent;
+    int32_t code = 0;
+    DoResponse(code);
+    if (FCommandsSent == sentBefore)
+        FollowUp(code);
+}
+
+void TIpCustomNntpClient::AfterLogOn() {
+    if (FTask == TIpNntpTasks::ntAuthenticate)
+        DoTaskComplete();
+    else
+        SelectGroup(FGroupName);
+}
+
+void TIpCustomNntpClient::EndOperation(int32_t code, const std::string& text) {
+    SetState(TIpNntpStates::nsNoOp);
+    FMultiLine = false;
+    const int handle = Handle();
+    NotifyError(handle, code, text);
+    if (TIpDataSocket* socket = FindSocket(handle, false))
+        socket->Shutdown();
+}
+
 void TIpCustomNntpClient::CheckConnected() const {
     if (!Connected())
         throw EIpNntpException("Not connected");
@@ -437,13 +537,34 @@ void TIpCustomNntpClient::FollowUp(int32_t code) {
         break;
     }
     case TIpNntpStates::nsAuthUser:
-        SendPassword();
+        // The password goes only to a server that asked for it; a refusal of the user name
+        // (or a reply of a server that is not what it seems) must not receive it.
+        if (code == 381)
+            SendPassword();
+        else if (code == 281)
+            AfterLogOn();
+        else
+            EndOperation(TIpNntpErrorCode::LogOnRefused,
+                         "The news server refused the log-on: " + FLastLine);
         break;
     case TIpNntpStates::nsAuthPass:
-        if (FTask == TIpNntpTasks::ntAuthenticate)
-            DoTaskComplete();
+        AfterLogOn();
+        break;
+    case TIpNntpStates::nsCapabilities:
+        if (Encrypted())
+            ReleaseGreeting();
+        else if (FStartTlsOffered)
+            SendStartTls();
         else
-            SelectGroup(FGroupName);
+            EndOperation(TIpNntpErrorCode::NoStartTls, NoStartTlsText);
+        break;
+    case TIpNntpStates::nsStartTls:
+        if (code == 382) {
+            if (TIpDataSocket* socket = FindSocket(Handle(), false))
+                socket->StartTls();
+        } else {
+            EndOperation(TIpNntpErrorCode::NoStartTls, NoStartTlsText);
+        }
         break;
     case TIpNntpStates::nsNewGroups:
     case TIpNntpStates::nsArticle:

@@ -40,7 +40,21 @@ enum class TIpNntpStates : uint8_t {
     nsListGroup,
     nsOver,
     nsPat,
-    nsDate
+    nsDate,
+    nsCapabilities,
+    nsStartTls
+};
+
+// How the connection is protected: not at all, TLS from the first byte (its own port, usually
+// 563), or TLS begun with STARTTLS on the plain port.
+enum class TIpNntpSecurity : uint8_t { nySecNone, nySecTls, nySecStartTls };
+
+// Codes of the error notifications with which the client ends an operation itself.
+struct TIpNntpErrorCode {
+    static constexpr int32_t NoStartTls = 20101;
+    static constexpr int32_t EncryptionRequired = 20102;
+    static constexpr int32_t LogOnRefused = 20103;
+    static constexpr int32_t GreetingRefused = 20104;
 };
 
 // The running task; once set it stays until another task is set.
@@ -72,11 +86,25 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 //   nsGroup     -> ntPostTo: POST; otherwise nothing
 //   nsPrePost   -> reply 340: the article; any other reply: nsNoOp
 //   nsPost      -> ntPostTo: task complete; then nsNoOp
-//   nsAuthUser  -> AUTHINFO PASS
+//   nsAuthUser  -> 381: AUTHINFO PASS; 281 (already logged on): as nsAuthPass; any other reply:
+//                  the operation ends (LogOnRefused) and the connection closes
 //   nsAuthPass  -> ntAuthenticate: task complete; otherwise GROUP <group>
+//   nsStartTls  -> 382: the TLS handshake; any other reply: the operation ends (NoStartTls)
 //   any other   -> nsNoOp
-// When a handler (of a reply or of a completed task) sends a command itself, that command waits
-// for its own reply and the reply being handled gets no follow-up at all.
+// A 483 reply ("encryption required") to any command ends the operation (EncryptionRequired)
+// and closes the connection. When a handler (of a reply or of a completed task) sends a command
+// itself, that command waits for its own reply and the reply being handled gets no follow-up.
+//
+// With nySecStartTls the greeting (200 or 201) is held back from the application (any other
+// greeting ends the operation, GreetingRefused):
+//   greeting -> CAPABILITIES (nsCapabilities); its end -> STARTTLS listed: STARTTLS
+//   (nsStartTls), not listed or refused: the operation ends (NoStartTls) and the connection
+//   closes with nothing more sent -> 382 -> handshake -> NotifyTls accepted: CAPABILITIES again
+//   (nsCapabilities) -> its end: the greeting is handed over (nsConnect) and followed up as above.
+// So AUTHINFO goes only over the encrypted connection. With nySecTls the socket runs the
+// handshake before the greeting arrives; a refused certificate ends the connection in the
+// socket. An operation that ends is an error notification (OnSocketError) with the code of
+// TIpNntpErrorCode and the text for the user; no QUIT follows.
 //
 // Reply lines reach the states whole, however the connection cut them (TIpReplyLineJoiner). A
 // line longer than 1 MiB is left out of a multi-line reply (DroppedLines counts it); as a
@@ -100,6 +128,7 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 class TIpCustomNntpClient : public TIpCustomEmailClass {
 public:
     static constexpr uint16_t NntpPort = 119;
+    static constexpr uint16_t NntpsPort = 563;
     // The deferred state notification; WParam carries the state.
     static constexpr uint32_t StateChangeMessage = TIpWm::User + 1;
     // An article is handed to the connection in pieces of whole lines, each closed once it
@@ -132,6 +161,11 @@ public:
     void Post();
     // Sends QUIT when connected; the server then closes the connection.
     void Quit();
+
+    // Takes effect with the next Connect; the default port follows it (563 with nySecTls).
+    void SetSecurity(TIpNntpSecurity security) { FSecurity = security; }
+    TIpNntpSecurity Security() const { return FSecurity; }
+    void NotifyTls(int handle, const TIpTlsPeer& peer) override;
 
     // The text of a state; false (and `text` unchanged) for a value outside the states.
     static bool StateText(TIpNntpStates state, std::string& text);
@@ -178,6 +212,8 @@ protected:
     void SendUser();
     void SendPassword();
     void SendArticle();
+    void SendCapabilities();
+    void SendStartTls();
     void CheckConnected() const;
     // Connected, and no reply still due.
     void CheckReady() const;
@@ -198,6 +234,11 @@ private:
     void ReplyLineTooLong(int handle);
     void SendCommand(const std::string& text);
     void FollowUp(int32_t code);
+    // Hands the greeting held back during STARTTLS to the application and follows it up.
+    void ReleaseGreeting();
+    void AfterLogOn();
+    // Ends the operation: an error notification, then the connection closes.
+    void EndOperation(int32_t code, const std::string& text);
     void StartTask(TIpNntpTasks task);
     void Log(int32_t kind, uint32_t value);
 
@@ -215,4 +256,7 @@ private:
     uint32_t FDroppedLines = 0;
     // Set once a reply has broken the protocol: nothing more is read from that connection.
     bool FProtocolBroken = false;
+    TIpNntpSecurity FSecurity = TIpNntpSecurity::nySecNone;
+    std::string FHeldGreeting;
+    bool FStartTlsOffered = false;
 };

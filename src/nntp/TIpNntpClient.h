@@ -11,7 +11,10 @@
 //
 // OnSocketError (a refused or failed connection, a reset) is the socket control's event; the
 // client publishes it so the application can show the failure. The client's own course does not
-// change on it: no greeting arrives and the state stays nsConnect.
+// change on it: no greeting arrives and the state stays nsConnect. The client also raises it
+// itself, with a code of TIpNntpErrorCode, when it ends an operation (no STARTTLS, encryption
+// required, a refused log-on); a refused certificate comes with TIpTlsCode::CertificateRefused
+// after OnTls has told the certificate.
 class TIpNntpClient : public TIpCustomNntpClient {
 public:
     using TIpCustomNntpClient::Article;
@@ -24,4 +27,5 @@ public:
     using TIpCustomNntpClient::SetOnCodingProgress;
     using TIpCustomNntpClient::UserID;
     using TIpSockControl::OnSocketError;
+    using TIpSockControl::OnTls;
 };

@@ -1,12 +1,14 @@
 #include "posting/TNewsOperation.h"
 
+#include "net/TIpTlsLayer.h"
+
 #include <exception>
 
 static constexpr const char* ConnectionClosed = "Connection closed by the news server";
 
 static bool SameLogOn(const TNewsRequest& a, const TNewsRequest& b) {
-    return a.Host == b.Host && a.LogOn == b.LogOn && a.UserID == b.UserID &&
-           a.Password == b.Password;
+    return a.Host == b.Host && a.Security == b.Security && a.Tls.CaFile == b.Tls.CaFile &&
+           a.LogOn == b.LogOn && a.UserID == b.UserID && a.Password == b.Password;
 }
 
 TNewsOperation::TNewsOperation() : FClient(std::make_unique<TIpNntpClient>()) {
@@ -31,8 +33,12 @@ TNewsOperation::TNewsOperation() : FClient(std::make_unique<TIpNntpClient>()) {
     };
     client.OnStatus = [this](TIpSockControl*, int, TIpStatusType event, const TIpConnRec&,
                              const TIpSockStatRec& statistics) { OnStatus(event, statistics); };
-    client.OnSocketError = [this](TIpSockControl*, int, int32_t, const std::string& text) {
-        OnSocketError(text);
+    client.OnSocketError = [this](TIpSockControl*, int, int32_t code, const std::string& text) {
+        OnSocketError(code, text);
+    };
+    client.OnTls = [this](TIpSockControl*, int, const TIpTlsPeer& peer) {
+        if (peer.Accepted && FEvents.Encrypted)
+            FEvents.Encrypted(peer);
     };
 }
 
@@ -47,6 +53,7 @@ TNewsOperation::~TNewsOperation() {
     client.OnStateChange = nullptr;
     client.OnStatus = nullptr;
     client.OnSocketError = nullptr;
+    client.OnTls = nullptr;
     FClient.reset();
 }
 
@@ -124,6 +131,8 @@ void TNewsOperation::Connect() {
     // The client logs on after the greeting when it has a user name.
     client.UserID = FRequest.LogOn ? FRequest.UserID : std::string();
     client.Password = FRequest.LogOn ? FRequest.Password : std::string();
+    client.SetSecurity(FRequest.Security);
+    client.Settings().Tls = FRequest.Tls;
     FConnection = FRequest;
     FConnection.Groups.clear();
     FConnection.ComposeArticle = nullptr;
@@ -309,7 +318,9 @@ void TNewsOperation::OnResponse(TIpNntpStates responseTo, int32_t code,
             SendFirstCommand();
         return;
     case TState::LoggingOn:
-        if (responseTo != TIpNntpStates::nsAuthPass)
+        // 281 to AUTHINFO USER: the server needs no password.
+        if (responseTo != TIpNntpStates::nsAuthPass &&
+            !(responseTo == TIpNntpStates::nsAuthUser && code == 281))
             return;
         // After a 201 greeting only an accepted log-on can open the server to posting; the
         // group list may be read either way.
@@ -370,13 +381,25 @@ void TNewsOperation::OnStatus(TIpStatusType event, const TIpSockStatRec& statist
         Fail(ConnectionClosed, false);
         return;
     case TIpStatusType::stConnect:
+        if (Busy() && FRequest.LogOn && FRequest.Security == TIpNntpSecurity::nySecNone)
+            Emit(FEvents.Log, "Warning: the connection is not encrypted; the password goes to the "
+                              "news server in clear text");
         return;
     }
 }
 
-void TNewsOperation::OnSocketError(const std::string& text) {
+void TNewsOperation::OnSocketError(int32_t code, const std::string& text) {
     Emit(FEvents.Log, text);
     Emit(FEvents.Status, text);
-    if (Busy())
-        Fail(text, false);
+    if (!Busy())
+        return;
+    if (code == TIpTlsCode::CertificateRefused) {
+        // The question about the certificate replaces the error box.
+        const bool nothingPosted = FKind == TKind::Retrieval || FSummary.Accepted + FSummary.Refused == 0;
+        SetState(TState::Idle);
+        if (FEvents.CertificateRefused)
+            FEvents.CertificateRefused(FClient->TlsPeer(), nothingPosted);
+        return;
+    }
+    Fail(text, false);
 }

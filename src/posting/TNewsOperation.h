@@ -17,6 +17,10 @@ struct TNewsRequest {
     bool LogOn = false;
     std::string UserID;
     std::string Password;
+    // How the connection is encrypted, the authorities trusted and the certificates the user
+    // has trusted before.
+    TIpNntpSecurity Security = TIpNntpSecurity::nySecNone;
+    TIpTlsSettings Tls;
     // Bounds the connect and every wait for a reply; 0 or less sets no bound.
     int TimeoutSeconds = 60;
     std::vector<std::string> Groups;
@@ -61,6 +65,12 @@ struct TNewsOperationEvents {
     // The operation ended early; `message` says why.
     std::function<void(const std::string& message)> Failed;
     std::function<void(bool busy)> BusyChanged;
+    // An encrypted connection is up (its protocol, cipher and certificate).
+    std::function<void(const TIpTlsPeer& peer)> Encrypted;
+    // The server's certificate failed the check and the connection was closed; the operation
+    // has ended. `nothingPosted` is true when it may simply be started again once the user
+    // trusts the certificate.
+    std::function<void(const TIpTlsPeer& peer, bool nothingPosted)> CertificateRefused;
 };
 
 // One posting run or one group-list retrieval at a time over the NNTP client it owns.
@@ -71,7 +81,7 @@ struct TNewsOperationEvents {
 //   Connecting --greeting 200, or 201 with log-on--> LoggingOn (log-on with a user name)
 //                                                     or the first command (AwaitPost / Listing)
 //   Connecting --greeting 201 without log-on--> Closing (QUIT)
-//   LoggingOn --reply to AUTHINFO PASS--> the first command; after a 201 greeting a refused
+//   LoggingOn --reply to AUTHINFO PASS, or 281 to AUTHINFO USER--> the first command; after a 201 greeting a refused
 //                                         log-on ends a run instead (Closing, QUIT)
 //   AwaitPost --340--> AwaitVerdict;  --other reply--> next group (refused)
 //   AwaitVerdict --reply--> next group (240 accepted, otherwise refused)
@@ -82,6 +92,7 @@ struct TNewsOperationEvents {
 //   any busy state --Abort--> Closing (QUIT)
 //                  --no reply within the timeout--> Idle (connection closed)
 //                  --connection lost, socket error, article that cannot be composed--> Idle
+//                  --certificate refused--> Idle (CertificateRefused instead of Failed)
 //   Closing --server closes, answers QUIT, or CloseGraceMs pass--> Idle (connection closed)
 // Only SetState moves the state; it also starts the reply timer in every busy state.
 //
@@ -147,7 +158,7 @@ private:
     void OnResponse(TIpNntpStates responseTo, int32_t code, const std::string& response);
     void OnMultiLine(TIpNntpStates responseTo, std::vector<std::string>& lines);
     void OnStatus(TIpStatusType event, const TIpSockStatRec& statistics);
-    void OnSocketError(const std::string& text);
+    void OnSocketError(int32_t code, const std::string& text);
 
     std::unique_ptr<TIpNntpClient> FClient;
     TNewsOperationEvents FEvents;

@@ -1,6 +1,7 @@
 #include "selection/TFormLayout.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,5 +22,17 @@ QCheckBox* NewLogonCheckBox(QWidget* parent) {
                             parent),
               "cbLogon");
     box->setLayoutDirection(Qt::RightToLeft);
+    return box;
+}
+
+QComboBox* AddSecurityRow(QGridLayout* grid, int row, QWidget* parent) {
+    auto* const label = new QLabel(QStringLiteral("Connection security:"), parent);
+    auto* const box = Named(new QComboBox(parent), "cbSecurity");
+    box->addItems({QStringLiteral("None"), QStringLiteral("TLS (encrypted port, usually 563)"),
+                   QStringLiteral("STARTTLS (encrypted after connecting)")});
+    box->setCurrentIndex(1);
+    label->setBuddy(box);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(box, row, 1, Qt::AlignLeft);
     return box;
 }

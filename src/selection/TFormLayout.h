@@ -6,6 +6,7 @@
 #include <QString>
 
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QLineEdit;
 class QWidget;
@@ -22,3 +23,7 @@ QLineEdit* AddEditRow(QGridLayout* grid, int row, const QString& caption, const 
 
 // The "log on to the news server" box, caption to the left of the box, named cbLogon.
 QCheckBox* NewLogonCheckBox(QWidget* parent);
+
+// "Connection security:" and its choice, named cbSecurity, in `row`. The items are in the order
+// of the client's security modes (none, TLS, STARTTLS); TLS is chosen.
+QComboBox* AddSecurityRow(QGridLayout* grid, int row, QWidget* parent);

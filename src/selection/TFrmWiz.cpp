@@ -6,6 +6,7 @@
 #include "selection/trcvListbox.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -139,6 +140,7 @@ void TFrmWiz::CopyServerToMain() {
     FMain.ePassword->setText(ePassword->text());
     FMain.eOrganization->setText(eOrganization->text());
     FMain.cbLogon->setChecked(cbLogon->isChecked());
+    FMain.cbSecurity->setCurrentIndex(cbSecurity->currentIndex());
 }
 
 void TFrmWiz::FormActivate() {
@@ -151,6 +153,7 @@ void TFrmWiz::FormActivate() {
     eSubject->setText(FMain.eSubject->text());
     dcMsgBody->SetLines(FMain.dcMsgBody->Lines());
     cbLogon->setChecked(FMain.cbLogon->isChecked());
+    cbSecurity->setCurrentIndex(FMain.cbSecurity->currentIndex());
     CopyAttachmentDisplay();
 
     const QString listFile = FWizardDir + QStringLiteral("newsgrps.txt");

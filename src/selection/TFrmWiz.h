@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -88,6 +89,7 @@ public:
     QLineEdit* eHost = nullptr;
     QLineEdit* eOrganization = nullptr;
     QCheckBox* cbLogon = nullptr;
+    QComboBox* cbSecurity = nullptr;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
 

@@ -97,6 +97,7 @@ QWidget* TFrmWiz::CreateServerPage() {
     grid->addWidget(cbLogon, 3, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     eUserName = AddEditRow(grid, 4, QStringLiteral("User name:"), "eUserName", page);
     ePassword = AddEditRow(grid, 5, QStringLiteral("Password:"), "ePassword", page);
+    cbSecurity = AddSecurityRow(grid, 6, page);
     layout->addLayout(grid);
     layout->addStretch();
     return page;

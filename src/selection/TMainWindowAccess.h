@@ -5,6 +5,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class TBodyEditor;
@@ -32,6 +33,7 @@ struct TMainWindowAccess {
     QLineEdit* eSubject = nullptr;
     TBodyEditor* dcMsgBody = nullptr;
     QCheckBox* cbLogon = nullptr;
+    QComboBox* cbSecurity = nullptr;
     QLabel* Image1 = nullptr;
     QLabel* Label10 = nullptr;
 
@@ -64,6 +66,7 @@ template <typename TMain> TMainWindowAccess MainWindowAccessOf(TMain& main) {
     access.eSubject = main.eSubject;
     access.dcMsgBody = main.dcMsgBody;
     access.cbLogon = main.cbLogon;
+    access.cbSecurity = main.cbSecurity;
     access.Image1 = main.Image1;
     access.Label10 = main.Label10;
     access.RefreshStatusBar = [&main] { main.RefreshStatusBar(); };

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
 
 static std::unique_ptr<TPrompts>& Installed() {
     static std::unique_ptr<TPrompts> prompts = std::make_unique<TQtPrompts>();
@@ -45,6 +46,18 @@ bool TQtPrompts::AskYesNo(QWidget* parent, const QString& question) {
     return QMessageBox::question(parent, QStringLiteral("Confirm"), question,
                                  QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool TQtPrompts::AskChoice(QWidget* parent, const QString& question, const QString& accept,
+                           const QString& reject) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Confirm"), question,
+                    QMessageBox::NoButton, parent);
+    QPushButton* const yes = box.addButton(accept, QMessageBox::AcceptRole);
+    QPushButton* const no = box.addButton(reject, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 QString TQtPrompts::OpenFileName(QWidget* parent, const QString& startDir) {

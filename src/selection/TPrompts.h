@@ -23,6 +23,10 @@ public:
     virtual void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) = 0;
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
+    // A question whose two buttons say what they do; true means `accept`, which is not the
+    // default button.
+    virtual bool AskChoice(QWidget* parent, const QString& question, const QString& accept,
+                           const QString& reject) = 0;
     // A file-open dialog starting in `startDir`, no filter; the chosen full path, or empty when
     // the user cancelled.
     virtual QString OpenFileName(QWidget* parent, const QString& startDir) = 0;
@@ -41,6 +45,8 @@ public:
     void ShowMessage(QWidget* parent, const QString& text) override;
     void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
+    bool AskChoice(QWidget* parent, const QString& question, const QString& accept,
+                   const QString& reject) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
 };

@@ -38,6 +38,11 @@ bool TScriptedPrompts::AskYesNo(QWidget*, const QString& question) {
     return yes;
 }
 
+bool TScriptedPrompts::AskChoice(QWidget* parent, const QString& question, const QString&,
+                                 const QString&) {
+    return AskYesNo(parent, question);
+}
+
 QString TScriptedPrompts::OpenFileName(QWidget*, const QString& startDir) {
     FFileDialogs << startDir;
     if (FFileNames.empty()) {

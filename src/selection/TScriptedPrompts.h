@@ -33,6 +33,9 @@ public:
     void ShowMessage(QWidget* parent, const QString& text) override;
     void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
+    // Recorded with the questions and answered from the same queue.
+    bool AskChoice(QWidget* parent, const QString& question, const QString& accept,
+                   const QString& reject) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
 

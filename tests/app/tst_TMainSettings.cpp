@@ -6,6 +6,7 @@
 #include "selection/trcvListbox.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -145,6 +146,36 @@ private slots:
             window.close();
         }
         QVERIFY(!QFile::exists(Path(QStringLiteral("frmsv.INI"))));
+    }
+
+    // The connection security of a new file is TLS; a file from before the choice existed keeps
+    // the clear connection it worked with; a stored choice comes back, and is written back.
+    void connectionSecurityOnRestore_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("restored");
+        QTest::newRow("no settings file") << QByteArray() << 1;
+        QTest::newRow("older file without the key")
+            << QByteArray("[TfrmMain]\r\neHost.Text=news.example.org\r\n") << 0;
+        QTest::newRow("STARTTLS stored")
+            << QByteArray("[TfrmMain]\r\ncbSecurity.CurrentIndex=2\r\n") << 2;
+        QTest::newRow("None stored")
+            << QByteArray("[TfrmMain]\r\ncbSecurity.CurrentIndex=0\r\n") << 0;
+    }
+
+    void connectionSecurityOnRestore() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, restored);
+        if (!file.isEmpty())
+            Write(QStringLiteral("frmsv.INI"), file);
+        {
+            TfrmMain window(FDir->path());
+            TMainSettings settings(window);
+            settings.Restore();
+            QCOMPARE(window.cbSecurity->currentIndex(), restored);
+            window.close();
+        }
+        QVERIFY(Read(QStringLiteral("frmsv.INI"))
+                    .contains("cbSecurity.CurrentIndex=" + QByteArray::number(restored)));
     }
 
     // A settings file that cannot be written (here a directory stands in its place, which stops

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -284,7 +285,8 @@ private slots:
         QCOMPARE(TfrmMain::StateShortName(13), QStringLiteral("Sending Post"));
         QCOMPARE(TfrmMain::StateShortName(18), QStringLiteral("AuthPass"));
         QCOMPARE(TfrmMain::StateShortName(28), QStringLiteral("Date"));
-        QCOMPARE(TfrmMain::StateShortName(29), QString());
+        QCOMPARE(TfrmMain::StateShortName(30), QStringLiteral("StartTLS"));
+        QCOMPARE(TfrmMain::StateShortName(31), QString());
         QCOMPARE(TfrmMain::StateShortName(-1), QString());
     }
 
@@ -295,7 +297,8 @@ private slots:
                                      "eOrganization",  "ePassword",  "eProxy",    "eUserName",
                                      "seTimeout",      "eSubject",   "dcMsgBody", "cbLogon",
                                      "trcvNewsgroups", "trcvToPost", "mDisplay",  "Image1",
-                                     "Label10",        "spdPost",    "sbClear",   "spbAbort"};
+                                     "Label10",        "spdPost",    "sbClear",   "spbAbort",
+                                     "cbSecurity"};
         for (const char* name : names)
             QVERIFY2(window.findChild<QWidget*>(QString::fromLatin1(name)), name);
 
@@ -308,7 +311,8 @@ private slots:
               static_cast<QWidget*>(window.eSubject), static_cast<QWidget*>(window.eHost),
               static_cast<QWidget*>(window.eOrganization),
               static_cast<QWidget*>(window.eNewsreader), static_cast<QWidget*>(window.seTimeout),
-              static_cast<QWidget*>(window.eUserName), static_cast<QWidget*>(window.ePassword)})
+              static_cast<QWidget*>(window.eUserName), static_cast<QWidget*>(window.ePassword),
+              static_cast<QWidget*>(window.cbSecurity)})
             QVERIFY2(labelled.contains(input), qPrintable(input->objectName()));
         QCOMPARE(window.trcvToPost->accessibleName(), QStringLiteral("Newsgroups to Post"));
         QCOMPARE(window.dcMsgBody->accessibleName(), QStringLiteral("Message body"));

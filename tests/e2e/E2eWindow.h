@@ -9,6 +9,7 @@
 #include "selection/trcvListbox.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -28,6 +29,8 @@ public:
         Window = std::make_unique<TfrmMain>(FDir.path());
         Window->eHost->setText(host);
         Window->eAddress->setText(QStringLiteral("poster@example.com"));
+        // The tests speak to the server's plain port unless they choose encryption.
+        Window->cbSecurity->setCurrentIndex(0);
     }
     ~E2eWindow() {
         Window.reset();

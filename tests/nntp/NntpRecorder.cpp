@@ -32,6 +32,10 @@ NntpRecorder::NntpRecorder(TIpNntpClient& client) {
     client.OnSocketError = [this](TIpSockControl*, int, int32_t code, const std::string& text) {
         Events.push_back("error " + std::to_string(code) + " " + text);
     };
+    client.OnTls = [this](TIpSockControl*, int, const TIpTlsPeer& peer) {
+        Events.push_back(peer.Accepted ? "tls accepted" : "tls refused");
+        Peers.push_back(peer);
+    };
 }
 
 std::vector<std::string> NntpRecorder::Matching(const std::string& prefix) const {

@@ -13,6 +13,7 @@
 //   "state nsGroup"                  OnStateChange
 //   "task ntPostTo"                  OnTaskComplete
 //   "error 10061 <text>"             OnSocketError
+//   "tls accepted" / "tls refused"   OnTls (the peer kept in Peers)
 // A test that wants to act like the application sets the After... hooks, which run inside the
 // event after it has been recorded.
 class NntpRecorder {
@@ -22,6 +23,7 @@ public:
     std::vector<std::string> Events;
     std::vector<TIpNntpStates> States;
     std::vector<std::vector<std::string>> Lists;
+    std::vector<TIpTlsPeer> Peers;
 
     std::function<void(TIpNntpStates responseTo, int32_t code)> AfterResponse;
     std::function<void(TIpNntpStates responseTo)> AfterMultiLine;

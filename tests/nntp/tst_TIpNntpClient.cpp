@@ -97,8 +97,9 @@ void tst_TIpNntpClient::stateText_data() {
     QTest::newRow("first") << 0 << "No operation";
     QTest::newRow("nsPost") << 13 << "Posting article";
     QTest::newRow("nsAuthPass") << 18 << "Authorizing password";
-    QTest::newRow("last") << 28 << "Retrieving server date";
-    QTest::newRow("beyond the states: text kept") << 29 << "caller's text";
+    QTest::newRow("nsDate") << 28 << "Retrieving server date";
+    QTest::newRow("last") << 30 << "Starting encryption";
+    QTest::newRow("beyond the states: text kept") << 31 << "caller's text";
 }
 
 void tst_TIpNntpClient::stateText() {

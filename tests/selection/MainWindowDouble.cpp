@@ -27,10 +27,13 @@ MainWindowDouble::MainWindowDouble(const QString& programDir) : FProgramDir(prog
     eUserName = edit("eUserName");
     ePassword = edit("ePassword");
     cbLogon = new QCheckBox(this);
+    cbSecurity = new QComboBox(this);
+    cbSecurity->addItems({"None", "TLS", "STARTTLS"});
     dcMsgBody = new TBodyEditor(this);
     Image1 = new QLabel(this);
     Label10 = new QLabel(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{cbLogon, dcMsgBody, Image1, Label10})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{cbLogon, cbSecurity, dcMsgBody, Image1, Label10})
         fields->addWidget(w);
     layout->addLayout(fields, 1);
     pnlButtons = new QWidget(this);

@@ -3,6 +3,7 @@
 #include "selection/TMainWindowAccess.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
@@ -40,6 +41,7 @@ public:
     QLineEdit* eHost = nullptr;
     QLineEdit* eOrganization = nullptr;
     QCheckBox* cbLogon = nullptr;
+    QComboBox* cbSecurity = nullptr;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QLabel* Image1 = nullptr;

@@ -12,6 +12,7 @@
 #include "support/TestFiles.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -50,6 +51,7 @@ class tst_TFrmWiz : public QObject {
         FMain->eSubject->setText(QStringLiteral("Meeting"));
         FMain->dcMsgBody->SetLines({QStringLiteral("Hello"), QStringLiteral("all")});
         FMain->cbLogon->setChecked(true);
+        FMain->cbSecurity->setCurrentIndex(2);
         FMain->trcvNewsgroups->Items().Assign({"alt.test", "comp.lang.c", "misc.test"});
         FMain->trcvToPost->Items().Assign({"misc.test"});
         // The wizard reads its all-groups list from the list file the main window was loaded
@@ -199,6 +201,7 @@ private slots:
         QCOMPARE(FWiz->eSubject->text(), FMain->eSubject->text());
         QCOMPARE(FWiz->dcMsgBody->Lines(), FMain->dcMsgBody->Lines());
         QVERIFY(FWiz->cbLogon->isChecked());
+        QCOMPARE(FWiz->cbSecurity->currentIndex(), 2);
         QCOMPARE(Entries(FWiz->trcvNewsgroups), (QStringList{"alt.test", "rec.arts.books"}));
         QCOMPARE(Entries(FWiz->trcvtoPost), QStringList{"misc.test"});
         QCOMPARE(State(), QStringLiteral("1:010"));
@@ -235,6 +238,7 @@ private slots:
         FWiz->ePassword->setText(QStringLiteral("hidden"));
         FWiz->eOrganization->setText(QStringLiteral("Other Club"));
         FWiz->cbLogon->setChecked(false);
+        FWiz->cbSecurity->setCurrentIndex(0);
         FWiz->eName->setText(QStringLiteral("Robin Example"));
         FWiz->eEmailAddress->setText(QStringLiteral("robin@example.invalid"));
         FWiz->eSubject->setText(QStringLiteral("Agenda"));
@@ -252,6 +256,7 @@ private slots:
         };
         QTest::mouseClick(FWiz->btnFinish, Qt::LeftButton);
         QCOMPARE(FMain->Posts, 1);
+        QCOMPARE(FMain->cbSecurity->currentIndex(), 0);
         QVERIFY(wizardHidden);
         QCOMPARE(FWiz->result(), int(QDialog::Accepted));
         QCOMPARE(atPost, (QStringList{"news2.example.invalid", "robin", "hidden", "Other Club",

@@ -16,6 +16,7 @@ NewsServer::NewsServer() : FDir(QDir::tempPath() + "/heraldix-news-XXXXXX") {
                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                            QFileDevice::ExeOther);
     FPort = ScriptedPeer::UnusedPort();
+    FTlsPort = ScriptedPeer::UnusedPort();
 }
 
 NewsServer::~NewsServer() {
@@ -23,7 +24,21 @@ NewsServer::~NewsServer() {
 }
 
 bool NewsServer::Start(const QStringList& options) {
-    return Run(QStringList{"start", "--port", QString::number(FPort)} + options);
+    QStringList arguments{"start", "--port", QString::number(FPort)};
+    // The TLS port is ours too, so that servers of other test programs do not meet on it.
+    if (options.filter(QStringLiteral("--tls")).size() > 0)
+        arguments << "--tls-port" << QString::number(FTlsPort);
+    return Run(arguments + options);
+}
+
+QString NewsServer::TlsHost() const {
+    return QStringLiteral("127.0.0.1:%1").arg(FTlsPort);
+}
+
+QString NewsServer::CertificatePath(const QString& kind) {
+    if (!Run(kind.isEmpty() ? QStringList{"cert"} : QStringList{"cert", kind}))
+        return {};
+    return QString::fromUtf8(FOutput).trimmed();
 }
 
 bool NewsServer::Stop() {

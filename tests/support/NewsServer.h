@@ -26,6 +26,10 @@ public:
     uint16_t Port() const { return FPort; }
     // "127.0.0.1:<port>"
     QString Host() const;
+    // "127.0.0.1:<port>" of implicit TLS (served when started with a --tls option).
+    QString TlsHost() const;
+    // The PEM file of the test authority (empty `kind`), or of the certificate of that kind.
+    QString CertificatePath(const QString& kind = {});
     // The articles of a group as the server hands them out: a list of objects with number,
     // message_id, headers (an object), body and raw.
     QJsonArray Articles(const QString& group);
@@ -39,5 +43,6 @@ private:
 
     QTemporaryDir FDir;
     uint16_t FPort = 0;
+    uint16_t FTlsPort = 0;
     QByteArray FOutput;
 };

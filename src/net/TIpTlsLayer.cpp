@@ -1,0 +1,270 @@
+#include "net/TIpTlsLayer.h"
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+struct TIpBioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using TIpBioPtr = std::unique_ptr<BIO, TIpBioFree>;
+
+struct TIpX509Free {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+using TIpX509Ptr = std::unique_ptr<X509, TIpX509Free>;
+
+bool IsIpAddress(const std::string& host) {
+    in_addr address{};
+    return inet_pton(AF_INET, host.c_str(), &address) == 1;
+}
+
+std::string NameText(const X509_NAME* name) {
+    const TIpBioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || name == nullptr)
+        return {};
+    X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253);
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+    std::tm parts{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1)
+        return {};
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
+}
+
+std::string Sha256Fingerprint(X509* certificate) {
+    unsigned char digest[EVP_MAX_MD_SIZE] = {};
+    unsigned int length = 0;
+    if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1)
+        return {};
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(length * 3);
+    for (unsigned int i = 0; i < length; ++i) {
+        if (i > 0)
+            text += ':';
+        text += Hex[digest[i] >> 4];
+        text += Hex[digest[i] & 15];
+    }
+    return text;
+}
+
+TIpCertProblem ProblemOf(long verifyResult) {
+    switch (verifyResult) {
+    case X509_V_OK:
+        return TIpCertProblem::cpNone;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return TIpCertProblem::cpNameMismatch;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return TIpCertProblem::cpExpired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return TIpCertProblem::cpNotYetValid;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return TIpCertProblem::cpUntrusted;
+    default:
+        return TIpCertProblem::cpOther;
+    }
+}
+
+std::string ProblemText(TIpCertProblem problem, long verifyResult, const std::string& host) {
+    switch (problem) {
+    case TIpCertProblem::cpNone:
+        return {};
+    case TIpCertProblem::cpNameMismatch:
+        return "The certificate does not name this server: it was not issued for \"" + host + "\".";
+    case TIpCertProblem::cpExpired:
+        return "The certificate has expired.";
+    case TIpCertProblem::cpNotYetValid:
+        return "The certificate is not valid yet.";
+    case TIpCertProblem::cpUntrusted:
+        return "The certificate is not trusted: it is self-signed or issued by an authority "
+               "this computer does not trust.";
+    case TIpCertProblem::cpOther:
+        break;
+    }
+    return std::string("The certificate could not be checked: ") +
+           X509_verify_cert_error_string(verifyResult) + ".";
+}
+
+} // namespace
+
+TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port)
+    : FHost(host), FPort(port) {
+    FContext.reset(SSL_CTX_new(TLS_client_method()));
+    if (!FContext)
+        throw EIpTlsError("TLS setup failed: " + ErrorText());
+    SSL_CTX* context = FContext.get();
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_options(context, SSL_OP_NO_COMPRESSION);
+    // The verdict is taken from the finished handshake (see the class comment), so the
+    // handshake itself does not stop on it.
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    const int loaded =
+        settings.CaFile.empty()
+            ? SSL_CTX_set_default_verify_paths(context)
+            : SSL_CTX_load_verify_locations(context, settings.CaFile.c_str(), nullptr);
+    if (loaded != 1)
+        throw EIpTlsError("Cannot load the trusted certificate authorities: " + ErrorText());
+
+    FSsl.reset(SSL_new(context));
+    FReceived = BIO_new(BIO_s_mem());
+    FToSend = BIO_new(BIO_s_mem());
+    if (!FSsl || FReceived == nullptr || FToSend == nullptr) {
+        BIO_free(FReceived);
+        BIO_free(FToSend);
+        throw EIpTlsError("TLS setup failed: " + ErrorText());
+    }
+    // An empty buffer means "wait for more", not the end of the stream.
+    BIO_set_mem_eof_return(FReceived, -1);
+    SSL_set_bio(FSsl.get(), FReceived, FToSend);
+    SSL_set_connect_state(FSsl.get());
+    SSL_set_mode(FSsl.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    bool named = false;
+    if (IsIpAddress(host)) {
+        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl.get()), host.c_str()) == 1;
+    } else {
+        named = SSL_set_tlsext_host_name(FSsl.get(), host.c_str()) == 1 &&
+                SSL_set1_host(FSsl.get(), host.c_str()) == 1;
+    }
+    if (!named)
+        throw EIpTlsError("TLS setup failed for \"" + host + "\": " + ErrorText());
+}
+
+TIpTlsLayer::THandshake TIpTlsLayer::Handshake() {
+    const int result = SSL_do_handshake(FSsl.get());
+    CollectOutput();
+    if (result == 1) {
+        FEstablished = true;
+        return THandshake::hsDone;
+    }
+    const int error = SSL_get_error(FSsl.get(), result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        return THandshake::hsPending;
+    Fail(result, "TLS handshake failed");
+}
+
+void TIpTlsLayer::Feed(const char* data, size_t length) {
+    if (length > 0 &&
+        BIO_write(FReceived, data, static_cast<int>(length)) != static_cast<int>(length))
+        throw EIpTlsError("TLS receive buffer: " + ErrorText());
+}
+
+int TIpTlsLayer::Read(char* data, uint32_t room) {
+    const int result = SSL_read(FSsl.get(), data, static_cast<int>(room));
+    CollectOutput();
+    if (result > 0)
+        return result;
+    switch (SSL_get_error(FSsl.get(), result)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+        return 0;
+    case SSL_ERROR_ZERO_RETURN:
+        return -1;
+    default:
+        Fail(result, "TLS receive failed");
+    }
+}
+
+uint32_t TIpTlsLayer::Write(const char* data, uint32_t length) {
+    if (length == 0)
+        return 0;
+    const int result = SSL_write(FSsl.get(), data, static_cast<int>(length));
+    CollectOutput();
+    if (result > 0)
+        return static_cast<uint32_t>(result);
+    const int error = SSL_get_error(FSsl.get(), result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        return 0;
+    Fail(result, "TLS send failed");
+}
+
+void TIpTlsLayer::Close() {
+    if (FEstablished && !FClosed)
+        SSL_shutdown(FSsl.get());
+    FClosed = true;
+    ERR_clear_error();
+    CollectOutput();
+}
+
+void TIpTlsLayer::Consumed(size_t count) {
+    FOutputSent += count;
+    if (FOutputSent >= FOutput.size()) {
+        FOutput.clear();
+        FOutputSent = 0;
+    }
+}
+
+void TIpTlsLayer::CollectOutput() {
+    const size_t pending = BIO_ctrl_pending(FToSend);
+    if (pending == 0)
+        return;
+    const size_t at = FOutput.size();
+    FOutput.resize(at + pending);
+    const int read = BIO_read(FToSend, FOutput.data() + at, static_cast<int>(pending));
+    FOutput.resize(at + static_cast<size_t>(read > 0 ? read : 0));
+}
+
+TIpTlsPeer TIpTlsLayer::Peer() const {
+    TIpTlsPeer peer;
+    peer.Host = FHost;
+    peer.Port = FPort;
+    SSL* ssl = FSsl.get();
+    peer.Protocol = SSL_get_version(ssl);
+    peer.Cipher = SSL_get_cipher_name(ssl);
+    const TIpX509Ptr certificate(SSL_get1_peer_certificate(ssl));
+    if (!certificate) {
+        peer.Problem = TIpCertProblem::cpOther;
+        peer.ProblemText = "The server sent no certificate.";
+        return peer;
+    }
+    peer.Subject = NameText(X509_get_subject_name(certificate.get()));
+    peer.Issuer = NameText(X509_get_issuer_name(certificate.get()));
+    peer.ValidFrom = TimeText(X509_get0_notBefore(certificate.get()));
+    peer.ValidUntil = TimeText(X509_get0_notAfter(certificate.get()));
+    peer.Fingerprint = Sha256Fingerprint(certificate.get());
+    const long verifyResult = SSL_get_verify_result(ssl);
+    peer.Problem = ProblemOf(verifyResult);
+    peer.ProblemText = ProblemText(peer.Problem, verifyResult, FHost);
+    peer.Accepted = peer.Problem == TIpCertProblem::cpNone;
+    return peer;
+}
+
+std::string TIpTlsLayer::ErrorText() {
+    std::string text;
+    for (unsigned long error = ERR_get_error(); error != 0; error = ERR_get_error()) {
+        const char* reason = ERR_reason_error_string(error);
+        if (!text.empty())
+            text += "; ";
+        text += reason != nullptr ? reason : "unknown error";
+    }
+    return text;
+}
+
+void TIpTlsLayer::Fail(int result, const char* during) {
+    const int error = SSL_get_error(FSsl.get(), result);
+    std::string reason = ErrorText();
+    if (reason.empty())
+        reason = error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN
+                     ? "the server closed the connection"
+                     : "error " + std::to_string(error);
+    throw EIpTlsError(std::string(during) + ": " + reason);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "mime/EIpBaseException.h"
+#include "net/TIpTlsSettings.h"
+
+#include <openssl/ssl.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// A failure of the encryption layer, with OpenSSL's reason.
+class EIpTlsError : public EIpBaseException {
+public:
+    using EIpBaseException::EIpBaseException;
+};
+
+// Codes of the error notifications the encryption layer raises.
+struct TIpTlsCode {
+    static constexpr int32_t HandshakeFailed = 20001;
+    static constexpr int32_t CertificateRefused = 20002;
+};
+
+struct TIpSslCtxFree {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct TIpSslFree {
+    void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+using TIpSslCtxPtr = std::unique_ptr<SSL_CTX, TIpSslCtxFree>;
+using TIpSslPtr = std::unique_ptr<SSL, TIpSslFree>;
+
+// One TLS client session over memory buffers: the data socket feeds it the bytes it received
+// and sends the bytes it produces, so reading and writing stay in the socket's own non-blocking
+// readiness handling. A read can produce bytes to send (a key update) and a write never waits
+// for the peer: whatever OpenSSL wants to send collects in Output().
+//
+// States: handshaking -> established (Handshake() returned hsDone) -> closing (Close() sent our
+// close_notify; reading goes on) -> the peer's close_notify (Read() returns -1). A failed
+// handshake raises EIpTlsError.
+//
+// The handshake does not stop on a certificate that fails the check: the verdict is read once
+// the handshake is done (Peer()), so that the owner can ask whether the user trusts the
+// certificate before a single byte of the protocol goes out.
+class TIpTlsLayer {
+public:
+    enum class THandshake : uint8_t { hsPending, hsDone };
+
+    // `host` is the host as typed: a name gets SNI and the name check, an IPv4 text the address
+    // check. Raises EIpTlsError when the authorities cannot be loaded.
+    TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port);
+
+    // Runs the handshake as far as the received bytes allow; raises EIpTlsError on failure.
+    THandshake Handshake();
+    bool Established() const { return FEstablished; }
+
+    // Bytes received from the socket.
+    void Feed(const char* data, size_t length);
+    // Decrypted bytes into `data`: their count, 0 when more received bytes are needed, -1 once
+    // the peer has closed the session.
+    int Read(char* data, uint32_t room);
+    // Encrypts up to `length` bytes into Output(); returns how many were taken.
+    uint32_t Write(const char* data, uint32_t length);
+    // Puts the close_notify alert into Output(), once; reading goes on until the peer's own.
+    void Close();
+
+    // Bytes to send, in order; the socket removes what it has sent with Consumed().
+    const char* OutputData() const { return FOutput.data() + FOutputSent; }
+    size_t OutputSize() const { return FOutput.size() - FOutputSent; }
+    void Consumed(size_t count);
+
+    // The session and certificate once the handshake is done.
+    TIpTlsPeer Peer() const;
+
+    // Every error OpenSSL has queued, as one text (its reason strings), and the queue emptied.
+    static std::string ErrorText();
+
+private:
+    void CollectOutput();
+    [[noreturn]] void Fail(int result, const char* during);
+
+    TIpSslCtxPtr FContext;
+    TIpSslPtr FSsl;
+    BIO* FReceived = nullptr; // owned by FSsl
+    BIO* FToSend = nullptr;   // owned by FSsl
+    std::string FHost;
+    uint16_t FPort = 0;
+    bool FEstablished = false;
+    bool FClosed = false;
+    std::string FOutput;
+    size_t FOutputSent = 0;
+};
