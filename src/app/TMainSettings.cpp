@@ -3,11 +3,14 @@
 #include "app/TApplication.h"
 #include "app/TfrmMain.h"
 
+#include <QEventLoop>
+
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
 }
 
-TMainSettings::TMainSettings(TfrmMain& form) {
+TMainSettings::TMainSettings(TfrmMain& form, std::unique_ptr<TSecretStore> secrets)
+    : FPasswords(form, FIniStore, kSection, std::move(secrets)) {
     FIniStore.ExeDir = form.ProgramDir();
     FComponentState.Form = &form;
     FComponentState.IniStore = &FIniStore;
@@ -31,6 +34,7 @@ void TMainSettings::Restore() {
     FIniStore.Open();
     FComponentState.Restore();
     FFormState.Restore();
+    FPasswords.Restore();
     FIniStore.Close();
     FRestored = true;
 }
@@ -43,8 +47,17 @@ void TMainSettings::Save() {
         FIniStore.Open();
         FComponentState.Save();
         FFormState.Save();
+        FPasswords.Save();
         FIniStore.Close();
     } catch (const std::exception& error) {
         TApplication::ShowException(error);
     }
+}
+
+void TMainSettings::FinishSecretStoreRequests() {
+    if (!FPasswords.Busy())
+        return;
+    QEventLoop loop;
+    connect(&FPasswords, &TPasswordKeeper::Settled, &loop, &QEventLoop::quit);
+    loop.exec();
 }

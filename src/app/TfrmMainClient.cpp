@@ -167,6 +167,8 @@ void TfrmMain::spdPostClick() {
             this, QStringLiteral("You haven't selected any groups to post to"));
         return;
     }
+    if (!LogonPasswordReady())
+        return;
     if (FPosting) {
         // A POST or an article is on its way: the run starts over at the first group once the
         // server has answered it, since POST must not overtake a reply still to come.
@@ -221,6 +223,8 @@ void TfrmMain::spbAbortClick() {
 }
 
 void TfrmMain::Getgrouplist1Click() {
+    if (!LogonPasswordReady())
+        return;
     FHideByteCount = false;
     FPendingOperation = TPendingOperation::ListGroups;
     FAborted = false;
