@@ -229,6 +229,18 @@ void TIniFileStore::EraseSection(const QString& section) {
         m_modified = true;
 }
 
+void TIniFileStore::DeleteKey(const QString& section, const QString& key) {
+    QString k;
+    for (Section& s : m_sections) {
+        if (!s.hasHeader || !SameName(s.name, section))
+            continue;
+        if (std::erase_if(s.lines, [&](const QString& line) {
+                return SplitEntry(line, &k, nullptr) && SameName(k, key);
+            }) > 0)
+            m_modified = true;
+    }
+}
+
 QByteArray TIniFileStore::Contents() const {
     QString text;
     for (const Section& s : m_sections) {

@@ -57,6 +57,8 @@ public:
     QStringList ReadSection(const QString& section) const;
     // Removes every section of that name with all its keys.
     void EraseSection(const QString& section);
+    // Removes every line of the key from every section of that name.
+    void DeleteKey(const QString& section, const QString& key);
 
     // The text the file would hold if it were written now.
     QByteArray Contents() const;

@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 
 namespace {
@@ -18,7 +19,8 @@ bool NamesThisProgram(const QString& newsreader) {
 }
 } // namespace
 
-TMainSettings::TMainSettings(TfrmMain& form) : FForm(form) {
+TMainSettings::TMainSettings(TfrmMain& form, std::unique_ptr<TSecretStore> secrets)
+    : FForm(form), FPasswords(form, FIniStore, kSection, std::move(secrets)) {
     FIniStore.ExeDir = form.ProgramDir();
     FComponentState.Form = &form;
     FComponentState.IniStore = &FIniStore;
@@ -52,6 +54,7 @@ void TMainSettings::Restore() {
     QLineEdit* newsreader = FForm.eNewsreader;
     if (NamesThisProgram(newsreader->text()))
         newsreader->setText(TfrmMain::DefaultNewsreader());
+    FPasswords.Restore();
     FIniStore.Close();
     FRestored = true;
 }
@@ -64,8 +67,17 @@ void TMainSettings::Save() {
         FIniStore.Open();
         FComponentState.Save();
         FFormState.Save();
+        FPasswords.Save();
         FIniStore.Close();
     } catch (const std::exception& error) {
         TApplication::ShowException(error);
     }
+}
+
+void TMainSettings::FinishSecretStoreRequests() {
+    if (!FPasswords.Busy())
+        return;
+    QEventLoop loop;
+    connect(&FPasswords, &TPasswordKeeper::Settled, &loop, &QEventLoop::quit);
+    loop.exec();
 }

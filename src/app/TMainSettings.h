@@ -3,8 +3,11 @@
 #include "app/TComponentState.h"
 #include "app/TFormState.h"
 #include "app/TIniFileStore.h"
+#include "app/TPasswordKeeper.h"
 
 #include <QObject>
+
+#include <memory>
 
 class TfrmMain;
 
@@ -15,14 +18,21 @@ class TfrmMain;
 // happens in a run whose restore has run, so a window that never read the file never overwrites
 // it. A failed write is shown to the user; the window still closes and its lists are still written.
 // Not a child of the window: its owner must destroy it before the window.
+//
+// With a secret store the log-on password is kept there instead of in the file (see
+// TPasswordKeeper); without one the file keeps it.
 class TMainSettings : public QObject {
     Q_OBJECT
 public:
-    explicit TMainSettings(TfrmMain& form);
+    explicit TMainSettings(TfrmMain& form, std::unique_ptr<TSecretStore> secrets = nullptr);
     ~TMainSettings() override;
 
     void Restore();
     void Save();
+    // Runs the event loop until the secret store has answered every request made so far (each
+    // has a time-out of its own), so that a password saved on closing reaches the store before
+    // the program ends. For after the window has closed.
+    void FinishSecretStoreRequests();
 
     const TIniFileStore& Store() const { return FIniStore; }
 
@@ -31,6 +41,7 @@ private:
     TIniFileStore FIniStore;
     TComponentState FComponentState;
     TFormState FFormState;
+    TPasswordKeeper FPasswords;
     bool FRestored = false;
     bool FSaved = false;
 };

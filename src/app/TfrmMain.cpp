@@ -65,6 +65,19 @@ void TfrmMain::LoadListFile(trcvListbox* list, const QString& name) {
     }
 }
 
+bool TfrmMain::LogonPasswordReady() {
+    if (!FAskPasswordAtLogon || !cbLogon->isChecked() || eUserName->text().isEmpty() ||
+        !ePassword->text().isEmpty())
+        return true;
+    TLogon logon{eUserName->text(), QString()};
+    if (!TPrompts::Current().AskLogon(this, eHost->text(), logon))
+        return false;
+    eUserName->setText(logon.UserName);
+    ePassword->setText(logon.Password);
+    FAskPasswordAtLogon = false;
+    return true;
+}
+
 void TfrmMain::FormClose() {
     // Both files are written even when the first one fails; the first failure is then raised.
     std::exception_ptr failure;

@@ -135,6 +135,13 @@ public:
     // Writes both list files; called when the window closes.
     void FormClose();
 
+    // Set when the stored log-on password could not be had (the secret store was locked,
+    // unavailable or held none): the next log-on with a user name and no password asks for it.
+    void SetAskPasswordAtLogon(bool ask) { FAskPasswordAtLogon = ask; }
+    // Called by the commands that log on before they start; asks for the password in the log-on
+    // box when it must. False when the user cancelled the box: the command does not start.
+    bool LogonPasswordReady();
+
     // The controls that hold data.
     trcvListbox* trcvNewsgroups = nullptr;
     trcvListbox* trcvToPost = nullptr;
@@ -217,6 +224,7 @@ private:
     bool FAborted = false;
     TPendingOperation FPendingOperation = TPendingOperation::ListGroups;
     bool FHideByteCount = false;
+    bool FAskPasswordAtLogon = false;
 
     std::unique_ptr<TNewsOperation> FOperation;
     std::vector<std::string> FMessageIDs;

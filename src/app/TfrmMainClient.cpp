@@ -185,6 +185,8 @@ void TfrmMain::spdPostClick() {
             this, QStringLiteral("You haven't selected any groups to post to"));
         return;
     }
+    if (!LogonPasswordReady())
+        return;
     FPendingOperation = TPendingOperation::PostArticles;
     FAborted = false;
     TNewsRequest request = MakeRequest();
@@ -208,7 +210,7 @@ void TfrmMain::spbAbortClick() {
 }
 
 void TfrmMain::Getgrouplist1Click() {
-    if (Busy())
+    if (Busy() || !LogonPasswordReady())
         return;
     FHideByteCount = false;
     FPendingOperation = TPendingOperation::ListGroups;

@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 #include "banner/TAboutBox.h"
 #include "banner/TLinkBanner.h"
+#include "posting/TKeychainStore.h"
 #include "selection/TFrmWiz.h"
 #include "selection/TfrmFind.h"
 
@@ -24,8 +25,10 @@ int main(int argc, char* argv[]) {
 
     // Declared after the window so that it goes first: a window destroyed without a close still
     // has its settings saved.
-    TMainSettings settings(frmMain);
+    TMainSettings settings(frmMain, std::make_unique<TKeychainStore>());
     settings.Restore();
     frmMain.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    settings.FinishSecretStoreRequests();
+    return exitCode;
 }

@@ -1,7 +1,14 @@
 #include "selection/TPrompts.h"
 
+#include "selection/TFormLayout.h"
+
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -67,4 +74,28 @@ QString TQtPrompts::OpenFileName(QWidget* parent, const QString& startDir) {
 bool TQtPrompts::ChoosePrinter(QWidget* parent, QPrinter* printer) {
     QPrintDialog dialog(printer, parent);
     return dialog.exec() == QDialog::Accepted;
+}
+
+bool TQtPrompts::AskLogon(QWidget* parent, const QString& server, TLogon& logon) {
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Log on"));
+    auto* const grid = new QGridLayout(&dialog);
+    grid->addWidget(new QLabel(QStringLiteral("Log on to %1").arg(server), &dialog), 0, 0, 1, 2);
+    QLineEdit* const userName =
+        AddEditRow(grid, 1, QStringLiteral("User Name:"), "eUserName", &dialog);
+    QLineEdit* const password =
+        AddEditRow(grid, 2, QStringLiteral("Password:"), "ePassword", &dialog);
+    password->setEchoMode(QLineEdit::Password);
+    auto* const buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    grid->addWidget(buttons, 3, 0, 1, 2);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    userName->setText(logon.UserName);
+    password->setText(logon.Password);
+    (logon.UserName.isEmpty() ? userName : password)->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    logon = {userName->text(), password->text()};
+    return true;
 }

@@ -10,9 +10,16 @@ class QWidget;
 // The icon of a message box: how much the message should worry the user.
 enum class TPromptIcon : uint8_t { Information, Warning, Critical };
 
-// Every message box, Yes/No question, file-open dialog and print dialog of the windows goes
-// through the one installed TPrompts. The program runs with TQtPrompts; tests install a scripted
-// one (TScriptedPrompts) so that no test ever waits on a modal box.
+
+// What the log-on box shows and gives back.
+struct TLogon {
+    QString UserName;
+    QString Password;
+};
+
+// Every message box, Yes/No question, file-open dialog, print dialog and log-on box of the windows
+// goes through the one installed TPrompts. The program runs with TQtPrompts; tests install a
+// scripted one (TScriptedPrompts) so that no test ever waits on a modal box.
 class TPrompts {
 public:
     virtual ~TPrompts() = default;
@@ -32,6 +39,9 @@ public:
     virtual QString OpenFileName(QWidget* parent, const QString& startDir) = 0;
     // The print dialog for `printer`; true when the user chose to print.
     virtual bool ChoosePrinter(QWidget* parent, QPrinter* printer) = 0;
+    // The log-on box for `server`, showing `logon` and giving back what the user entered in it;
+    // false when the user cancelled.
+    virtual bool AskLogon(QWidget* parent, const QString& server, TLogon& logon) = 0;
 
     // The prompts in force (a TQtPrompts until something else is installed).
     static TPrompts& Current();
@@ -49,4 +59,5 @@ public:
                    const QString& reject) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
+    bool AskLogon(QWidget* parent, const QString& server, TLogon& logon) override;
 };

@@ -14,6 +14,7 @@ void TScriptedPrompts::Forget() {
     FIcons.clear();
     FQuestions.clear();
     FFileDialogs.clear();
+    FLogonBoxes.clear();
     FPrintDialogs = 0;
     FUnanswered = 0;
 }
@@ -63,4 +64,15 @@ bool TScriptedPrompts::ChoosePrinter(QWidget*, QPrinter*) {
     const bool print = FPrints.front();
     FPrints.pop_front();
     return print;
+}
+
+bool TScriptedPrompts::AskLogon(QWidget*, const QString&, TLogon& logon) {
+    FLogonBoxes << logon.UserName;
+    if (FPasswords.empty()) {
+        ++FUnanswered;
+        return false;
+    }
+    logon.Password = FPasswords.front();
+    FPasswords.pop_front();
+    return true;
 }

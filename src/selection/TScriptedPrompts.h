@@ -18,6 +18,8 @@ public:
     void QueueAnswer(bool yes) { FAnswers.push_back(yes); }
     void QueueFileName(const QString& path) { FFileNames.push_back(path); }
     void QueuePrint(bool print) { FPrints.push_back(print); }
+    // The password the next log-on box is answered with (OK, user name as shown).
+    void QueuePassword(const QString& password) { FPasswords.push_back(password); }
 
     // Every message box's text, whatever its icon.
     const QStringList& Messages() const { return FMessages; }
@@ -27,6 +29,8 @@ public:
     // The start directory of each file dialog, in order.
     const QStringList& FileDialogs() const { return FFileDialogs; }
     int PrintDialogs() const { return FPrintDialogs; }
+    // The user name each log-on box was opened with, in order.
+    const QStringList& LogonBoxes() const { return FLogonBoxes; }
     int Unanswered() const { return FUnanswered; }
     void Forget();
 
@@ -38,15 +42,19 @@ public:
                    const QString& reject) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
+    // Without a queued password the box is cancelled.
+    bool AskLogon(QWidget* parent, const QString& server, TLogon& logon) override;
 
 private:
     std::deque<bool> FAnswers;
     std::deque<QString> FFileNames;
     std::deque<bool> FPrints;
+    std::deque<QString> FPasswords;
     QStringList FMessages;
     std::vector<TPromptIcon> FIcons;
     QStringList FQuestions;
     QStringList FFileDialogs;
+    QStringList FLogonBoxes;
     int FPrintDialogs = 0;
     int FUnanswered = 0;
 };
