@@ -236,6 +236,35 @@ private slots:
         QVERIFY(!result.Out.contains("accepted"));
     }
 
+    // A certificate that fails the check is refused with its reason and fingerprint, and
+    // accepted once the settings file trusts that very certificate.
+    void certificateRefusedUnlessTrusted() {
+        NewsServer tlsServer;
+        QVERIFY2(tlsServer.Start({"--tls"}), tlsServer.Output().constData());
+        const QStringList arguments{
+            "post",   "--security",    "tls",       "--settings", Path("tls.INI"),
+            "--from", "p@example.com", "--subject", "tls",        "--body",
+            "-",      "--group",       "misc.test"};
+        const QByteArray host = tlsServer.TlsHost().toLatin1();
+        QVERIFY(WriteTestFile(Path("tls.INI"), "[TfrmMain]\r\neHost.Text=" + host + "\r\n"));
+        const CliResult refused = Run(arguments, "text\n");
+        QCOMPARE(refused.Exit, 3);
+        QVERIFY2(refused.Err.contains("The certificate of the news server " + host +
+                                      " was not accepted: "),
+                 refused.Err.constData());
+        const qsizetype at = refused.Err.indexOf("SHA-256 fingerprint: ");
+        QVERIFY(at >= 0);
+        const QByteArray fingerprint = refused.Err.mid(at + 21).split('\n').first();
+        QVERIFY(!fingerprint.isEmpty());
+        QVERIFY(WriteTestFile(Path("tls.INI"), "[TfrmMain]\r\neHost.Text=" + host +
+                                                   "\r\n[TrustedCertificates]\r\n" + host + "=" +
+                                                   fingerprint + "\r\n"));
+        const CliResult trusted = Run(arguments, "text\n");
+        QVERIFY(tlsServer.Stop());
+        QCOMPARE(trusted.Exit, 0);
+        QVERIFY(trusted.Out.startsWith("accepted  misc.test  <"));
+    }
+
     void listPrintsTheGroupsAndSavesThem() {
         QVERIFY(WriteTestFile(Path("list.INI"),
                               "[TfrmMain]\r\neHost.Text=" + FServer->Host().toLatin1() +
