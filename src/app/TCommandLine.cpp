@@ -5,6 +5,7 @@
 
 #include "app/TComponentState.h"
 #include "app/TIniFileStore.h"
+#include "app/TMainSettings.h"
 #include "app/TProgramDir.h"
 #include "app/TTrustedCertificates.h"
 #include "app/TfrmMain.h"
@@ -163,7 +164,7 @@ void TCommandLine::OpenSettings(const QCommandLineParser& parser) {
 
 QString TCommandLine::Setting(const QString& key, const QString& def) const {
     const auto found = FSettings.find(key);
-    return found == FSettings.end() ? def : TComponentState::TrimText(found->second);
+    return found == FSettings.end() ? def : found->second;
 }
 
 QString TCommandLine::ListDir() const {
@@ -174,7 +175,7 @@ TNewsRequest TCommandLine::ConnectionRequest(const QCommandLineParser& parser) {
     TNewsRequest request;
     const QString host = parser.isSet(QStringLiteral("server"))
                              ? parser.value(QStringLiteral("server"))
-                             : Setting(QStringLiteral("eHost.Text"));
+                             : TComponentState::TrimText(Setting(QStringLiteral("eHost.Text")));
     if (host.isEmpty())
         throw EUsage{QStringLiteral("No news server: give --server HOST[:PORT]")};
     request.Host = host.toStdString();
@@ -203,7 +204,7 @@ TNewsRequest TCommandLine::ConnectionRequest(const QCommandLineParser& parser) {
 
     const QString user = parser.isSet(QStringLiteral("user"))
                              ? parser.value(QStringLiteral("user"))
-                             : Setting(QStringLiteral("eUserName.Text"));
+                             : TComponentState::TrimText(Setting(QStringLiteral("eUserName.Text")));
     request.LogOn =
         parser.isSet(QStringLiteral("user")) ||
         (Setting(QStringLiteral("cbLogon.Checked")) == QLatin1String("True") && !user.isEmpty());
@@ -242,7 +243,7 @@ std::string TCommandLine::Password(const QCommandLineParser& parser, const QStri
     loop.exec();
     if (answer.Status == TSecretStatus::ssDone)
         return answer.Secret.toStdString();
-    return Setting(QStringLiteral("ePassword.Text")).toStdString();
+    return TComponentState::TrimText(Setting(QStringLiteral("ePassword.Text"))).toStdString();
 }
 
 std::vector<std::string> TCommandLine::TextLines(const std::string& text) {
@@ -273,9 +274,10 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
     request.Address = value("from", "eAddress.Text");
     request.Organization = value("organization", "eOrganization.Text");
     request.Subject = value("subject", "eSubject.Text");
-    const QString newsreader = Setting(QStringLiteral("eNewsreader.Text"));
-    request.Newsreader = (newsreader.isEmpty() || newsreader == QLatin1String("Heraldix") ||
-                          newsreader.startsWith(QLatin1String("Heraldix/")))
+    // As the window restores it: its default when the file has none.
+    const QString newsreader =
+        Setting(QStringLiteral("eNewsreader.Text"), TfrmMain::DefaultNewsreader());
+    request.Newsreader = TMainSettings::NamesThisProgram(newsreader)
                              ? TfrmMain::DefaultNewsreader().toStdString()
                              : newsreader.toStdString();
     request.PostingHost = host.toStdString();
