@@ -370,8 +370,11 @@ int TCommandLine::Post() {
         ShowProgress({});
         if (!outcome.Accepted)
             FExit = exRefused;
-        if (!FQuiet)
+        // Each line goes out as the server answers, for a reader at the other end of a pipe too.
+        if (!FQuiet) {
             std::fputs((OutcomeLine(outcome, FJson) + '\n').c_str(), stdout);
+            std::fflush(stdout);
+        }
     };
     events.Finished = [this, count](const TRunSummary& summary) {
         if (FQuiet)

@@ -43,7 +43,7 @@ void TCommandLine::Error(const QString& text) const {
 }
 
 int TCommandLine::RunOperation(TNewsOperation& operation, const std::function<void()>& start) {
-    FProgress = isatty(STDERR_FILENO) == 1;
+    FProgress = !FQuiet && isatty(STDERR_FILENO) == 1;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     QEventLoop loop;
     bool completed = false;
