@@ -339,8 +339,12 @@ void TNewsOperation::OnResponse(TIpNntpStates responseTo, int32_t code,
         if (responseTo != TIpNntpStates::nsAuthPass &&
             !(responseTo == TIpNntpStates::nsAuthUser && code == 281))
             return;
+        // The connection is not closed in place: this reply is still being delivered from it.
         if (FRequest.EndOnRefusedLogOn && code != 281) {
-            Fail("The news server refused the log-on: " + FClient->LastLine(), true);
+            const std::string message =
+                "The news server refused the log-on: " + FClient->LastLine();
+            QuitAndClose();
+            Emit(FEvents.Failed, message);
             return;
         }
         // After a 201 greeting only an accepted log-on can open the server to posting; the

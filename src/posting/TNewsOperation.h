@@ -96,7 +96,8 @@ struct TNewsOperationEvents {
 //   LoggingOn --reply to AUTHINFO PASS, or 281 to AUTHINFO USER--> the first command; after a 201
 //   greeting a refused
 //                                         log-on ends a run instead (Closing, QUIT), and with
-//                                         EndOnRefusedLogOn it ends either operation (Idle, Failed)
+//                                         EndOnRefusedLogOn it ends either operation (Closing,
+//                                         QUIT, Failed)
 //   AwaitPost --340--> AwaitVerdict;  --other reply--> next group (refused)
 //   AwaitVerdict --reply--> next group (240 accepted, otherwise refused)
 //   next group: AwaitPost on the same connection; Reconnecting when the server has closed it

@@ -202,8 +202,10 @@ private slots:
         QTest::addColumn<Lines>("received");
         QTest::newRow("run goes on")
             << false << true << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "POST"};
-        QTest::newRow("run ends") << true << true << Lines{"AUTHINFO USER u", "AUTHINFO PASS p"};
-        QTest::newRow("list ends") << true << false << Lines{"AUTHINFO USER u", "AUTHINFO PASS p"};
+        QTest::newRow("run ends") << true << true
+                                  << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "QUIT"};
+        QTest::newRow("list ends")
+            << true << false << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "QUIT"};
     }
     void refusedLogOn() {
         QFETCH(bool, endOnRefusal);
