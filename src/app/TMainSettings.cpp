@@ -10,14 +10,12 @@
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
 const QString kSecurityKey = QStringLiteral("cbSecurity.CurrentIndex");
+} // namespace
 
-// A stored Newsreader that names this program (the bare name earlier versions saved, or the
-// name with an earlier version) names the program as it is now; any other text is the user's.
-bool NamesThisProgram(const QString& newsreader) {
+bool TMainSettings::NamesThisProgram(const QString& newsreader) {
     return newsreader == QLatin1String("Heraldix") ||
            newsreader.startsWith(QLatin1String("Heraldix/"));
 }
-} // namespace
 
 TMainSettings::TMainSettings(TfrmMain& form, std::unique_ptr<TSecretStore> secrets)
     : FForm(form), FPasswords(form, FIniStore, kSection, std::move(secrets)) {

@@ -27,6 +27,10 @@ public:
     explicit TMainSettings(TfrmMain& form, std::unique_ptr<TSecretStore> secrets = nullptr);
     ~TMainSettings() override;
 
+    // A stored Newsreader that names this program (the bare name earlier versions saved, or the
+    // name with an earlier version) names the program as it is now; any other text is the user's.
+    static bool NamesThisProgram(const QString& newsreader);
+
     void Restore();
     void Save();
     // Runs the event loop until the secret store has answered every request made so far (each

@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QDialog;
 class QLabel;
+class QProgressBar;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -90,6 +91,8 @@ public:
     TNewsOperation& Operation() { return *FOperation; }
     TIpNntpClient& IpNntpClient1() { return FOperation->Client(); }
 
+    // What a run posts, from the window's fields as they stand.
+    TArticleRequest ArticleRequest() const;
     // Composes the message for `group` into `article`.
     void FillArticle(const std::string& group, TIpNewsArticle& article);
     void AddAttachmentPart(TIpNewsArticle& article);
@@ -236,5 +239,7 @@ private:
     QWidget* FBanner = nullptr;
     QVBoxLayout* FBannerSlot = nullptr;
     QLabel* FStatusPanels[3] = {nullptr, nullptr, nullptr};
+    // "Posting 37 of 200" in the status bar, shown only while a run is under way.
+    QProgressBar* FRunProgress = nullptr;
     QWidget* FPages[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
 };

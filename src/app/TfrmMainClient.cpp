@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QToolButton>
@@ -86,13 +87,6 @@ void TfrmMain::CreateClient() {
     eventLog.SetEnabled(false);
     eventLog.SetFileName("event.log");
     eventLog.SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
-    client.SetTimerInterval(500);
-    // Under Nagle's rule the last piece of an article (and a command after it) could wait for
-    // the server's delayed acknowledgement, some 40 ms for every group of a run. A fixed 4 KB
-    // send buffer would cap a large attachment at one small window per round trip; the system
-    // sizes it instead.
-    client.Settings().SocketOptions.Include(TIpSockOptions::soNoDelay);
-    client.Settings().SendBufferSize = 0;
 
     TNewsOperationEvents& events = FOperation->Events();
     events.Log = [this](const std::string& line) { AppendToLog(QString::fromStdString(line)); };
@@ -110,7 +104,13 @@ void TfrmMain::CreateClient() {
     events.MultiLine = [this](std::vector<std::string>& lines, bool groupList) {
         ShowGroupList(lines, groupList);
     };
+    events.GroupStarted = [this](size_t index, size_t count) {
+        FRunProgress->setRange(0, static_cast<int>(count));
+        FRunProgress->setValue(static_cast<int>(index + 1));
+        FRunProgress->show();
+    };
     events.GroupDone = [this](const TGroupOutcome& outcome) {
+        FMessageIDs.push_back(outcome.MessageID);
         if (outcome.ArticleSent && !outcome.MessageID.empty())
             AppendToLog(QStringLiteral("Message-ID: ") + QString::fromStdString(outcome.MessageID));
     };
@@ -159,6 +159,8 @@ void TfrmMain::ReportFailure(const std::exception& error) {
 // One operation at a time: while a run or a retrieval is under way only Abort is offered.
 void TfrmMain::ShowBusy(bool busy) {
     FHideByteCount = !busy;
+    if (!busy)
+        FRunProgress->hide();
     spdPost->setEnabled(!busy);
     spbAbort->setEnabled(busy);
     if (QAction* const getGroupList = findChild<QAction*>(QStringLiteral("Getgrouplist1")))
@@ -192,9 +194,7 @@ void TfrmMain::spdPostClick() {
     TNewsRequest request = MakeRequest();
     // The run posts to a copy: the list stays free to edit, and the edits count for the next run.
     request.Groups = trcvToPost->Items().Entries();
-    request.ComposeArticle = [this](const std::string& group, TIpNewsArticle& article) {
-        FillArticle(group, article);
-    };
+    request.Article = ArticleRequest();
     FMessageIDs.clear();
     try {
         FOperation->StartPost(std::move(request));
@@ -223,9 +223,9 @@ void TfrmMain::Getgrouplist1Click() {
     RefreshStatusBar();
 }
 
-// The request takes the window's fields as they stand; the composer makes the article, the same
-// one the wizard sends.
-void TfrmMain::FillArticle(const std::string& group, TIpNewsArticle& article) {
+// The request takes the window's fields as they stand; the operation composes the article from
+// it, as it does for the wizard and the command line.
+TArticleRequest TfrmMain::ArticleRequest() const {
     TArticleRequest request;
     request.Name = Utf8(eName->text());
     request.Address = Utf8(eAddress->text());
@@ -237,8 +237,11 @@ void TfrmMain::FillArticle(const std::string& group, TIpNewsArticle& article) {
     if (!FAttachmentPath.isEmpty())
         request.AttachmentPath = QFile::encodeName(FAttachmentPath).toStdString();
     request.PostingHost = Utf8(eHost->text());
-    // The run composes each group's article once, in group order.
-    FMessageIDs.push_back(TArticleComposer().Compose(request, group, article));
+    return request;
+}
+
+void TfrmMain::FillArticle(const std::string& group, TIpNewsArticle& article) {
+    TArticleComposer().Compose(ArticleRequest(), group, article);
 }
 
 void TfrmMain::AddAttachmentPart(TIpNewsArticle& article) {

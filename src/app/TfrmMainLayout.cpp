@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -272,6 +273,12 @@ void TfrmMain::CreateStatusBar() {
         bar->addWidget(label, panel == 2 ? 1 : 0);
         FStatusPanels[panel] = label;
     }
+    FRunProgress = new QProgressBar(bar);
+    FRunProgress->setObjectName(QStringLiteral("RunProgress"));
+    FRunProgress->setFormat(QStringLiteral("Posting %v of %m"));
+    FRunProgress->setMaximumWidth(kPanelWidths[1]);
+    FRunProgress->hide();
+    bar->addPermanentWidget(FRunProgress);
 }
 
 void TfrmMain::SetBanner(QWidget* banner) {

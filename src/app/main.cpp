@@ -1,4 +1,5 @@
 #include "app/TApplication.h"
+#include "app/TCommandLine.h"
 #include "app/TMainSettings.h"
 #include "app/TProgramDir.h"
 #include "app/TfrmMain.h"
@@ -9,6 +10,9 @@
 #include "selection/TfrmFind.h"
 
 int main(int argc, char* argv[]) {
+    // A subcommand runs without a window, and without a window system.
+    if (TCommandLine::Wanted(argc, argv))
+        return TCommandLine::Run(argc, argv);
     TApplication app(argc, argv);
     TfrmMain frmMain(TProgramDir::Get());
     frmMain.SetBanner(TLinkBanner::CreateLinkBanner1(&frmMain));

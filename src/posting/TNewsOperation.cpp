@@ -2,6 +2,7 @@
 
 #include "net/TIpTlsLayer.h"
 
+#include <algorithm>
 #include <exception>
 
 static constexpr const char* ConnectionClosed = "Connection closed by the news server";
@@ -18,6 +19,13 @@ TNewsOperation::TNewsOperation() : FClient(std::make_unique<TIpNntpClient>()) {
     QObject::connect(&FCloseTimer, &QTimer::timeout, &FContext, [this] { EndClosing(); });
 
     TIpNntpClient& client = *FClient;
+    // Progress is reported twice a second. Under Nagle's rule the last piece of an article (and
+    // a command after it) could wait for the server's delayed acknowledgement, some 40 ms for
+    // every group of a run. A fixed 4 KB send buffer would cap a large attachment at one small
+    // window per round trip; the system sizes it instead.
+    client.SetTimerInterval(500);
+    client.Settings().SocketOptions.Include(TIpSockOptions::soNoDelay);
+    client.Settings().SendBufferSize = 0;
     client.OnResponse = [this](TIpCustomNntpClient*, TIpNntpStates responseTo, int32_t code,
                                const std::string& response) {
         OnResponse(responseTo, code, response);
@@ -136,6 +144,8 @@ void TNewsOperation::Connect() {
     FConnection = FRequest;
     FConnection.Groups.clear();
     FConnection.ComposeArticle = nullptr;
+    FConnection.Article = {};
+    FSentSoFar = 0;
     client.Authenticate(FRequest.Host);
     SetState(TState::Connecting);
 }
@@ -156,9 +166,16 @@ void TNewsOperation::SendFirstCommand() {
 void TNewsOperation::PostGroup() {
     try {
         TIpNntpClient& client = *FClient;
+        const std::string& group = FRequest.Groups[FGroupIndex];
+        if (FEvents.GroupStarted)
+            FEvents.GroupStarted(FGroupIndex, FRequest.Groups.size());
         if (FRequest.ComposeArticle)
-            FRequest.ComposeArticle(FRequest.Groups[FGroupIndex], client.Article());
+            FRequest.ComposeArticle(group, client.Article());
+        else
+            FComposer.Compose(FRequest.Article, group, client.Article());
+        FSentAtPost = FSentSoFar;
         client.Post();
+        FArticleSize = static_cast<uint64_t>(std::max<int64_t>(client.Article().Size(), 0));
         SetState(TState::AwaitPost);
     } catch (const std::exception& error) {
         Fail(error.what(), false);
@@ -322,6 +339,14 @@ void TNewsOperation::OnResponse(TIpNntpStates responseTo, int32_t code,
         if (responseTo != TIpNntpStates::nsAuthPass &&
             !(responseTo == TIpNntpStates::nsAuthUser && code == 281))
             return;
+        // The connection is not closed in place: this reply is still being delivered from it.
+        if (FRequest.EndOnRefusedLogOn && code != 281) {
+            const std::string message =
+                "The news server refused the log-on: " + FClient->LastLine();
+            QuitAndClose();
+            Emit(FEvents.Failed, message);
+            return;
+        }
         // After a 201 greeting only an accepted log-on can open the server to posting; the
         // group list may be read either way.
         if (FKind == TKind::Run && FGreeted201 && code != 281) {
@@ -365,6 +390,10 @@ void TNewsOperation::OnStatus(TIpStatusType event, const TIpSockStatRec& statist
             FReplyTimer.start(FRequest.TimeoutSeconds * 1000);
         if (FEvents.Progress)
             FEvents.Progress(statistics.DataReceived2);
+        FSentSoFar = statistics.DataSent2;
+        if (FEvents.ArticleProgress &&
+            (FState == TState::AwaitPost || FState == TState::AwaitVerdict))
+            FEvents.ArticleProgress(std::min(FSentSoFar - FSentAtPost, FArticleSize), FArticleSize);
         return;
     case TIpStatusType::stDisconnect:
         if (FState == TState::Closing) {
@@ -395,7 +424,8 @@ void TNewsOperation::OnSocketError(int32_t code, const std::string& text) {
         return;
     if (code == TIpTlsCode::CertificateRefused) {
         // The question about the certificate replaces the error box.
-        const bool nothingPosted = FKind == TKind::Retrieval || FSummary.Accepted + FSummary.Refused == 0;
+        const bool nothingPosted =
+            FKind == TKind::Retrieval || FSummary.Accepted + FSummary.Refused == 0;
         SetState(TState::Idle);
         if (FEvents.CertificateRefused)
             FEvents.CertificateRefused(FClient->TlsPeer(), nothingPosted);

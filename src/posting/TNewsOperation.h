@@ -1,6 +1,7 @@
 #pragma once
 
 #include "nntp/TIpNntpClient.h"
+#include "posting/TArticleComposer.h"
 
 #include <QObject>
 #include <QTimer>
@@ -21,11 +22,18 @@ struct TNewsRequest {
     // has trusted before.
     TIpNntpSecurity Security = TIpNntpSecurity::nySecNone;
     TIpTlsSettings Tls;
+    // A refused log-on ends the operation (Failed) instead of going on to the first command,
+    // whose refusal would then tell the user less.
+    bool EndOnRefusedLogOn = false;
     // Bounds the connect and every wait for a reply; 0 or less sets no bound.
     int TimeoutSeconds = 60;
     std::vector<std::string> Groups;
-    // Fills the article for one group; it may throw (an attachment that has gone), which ends
-    // the run with the exception's text.
+    // What a run posts: the operation composes each group's article from it, so every front end
+    // sends the same bytes for the same input.
+    TArticleRequest Article;
+    // Fills the article for one group in place of the composer; it may throw (an attachment
+    // that has gone), which ends the run with the exception's text, as the composer's own
+    // failure does.
     std::function<void(const std::string& group, TIpNewsArticle& article)> ComposeArticle;
 };
 
@@ -60,6 +68,10 @@ struct TNewsOperationEvents {
     // A multi-line reply. `groupList` is true for the LIST reply a retrieval asked for, false
     // for a refusal or a reply that came after the retrieval had ended.
     std::function<void(std::vector<std::string>& lines, bool groupList)> MultiLine;
+    // A run starts on the group at `index` (from 0) of `count`.
+    std::function<void(size_t index, size_t count)> GroupStarted;
+    // Bytes of the current group's article sent so far, of `total` (its size as composed).
+    std::function<void(uint64_t sent, uint64_t total)> ArticleProgress;
     std::function<void(const TGroupOutcome& outcome)> GroupDone;
     std::function<void(const TRunSummary& summary)> Finished;
     // The operation ended early; `message` says why.
@@ -81,8 +93,11 @@ struct TNewsOperationEvents {
 //   Connecting --greeting 200, or 201 with log-on--> LoggingOn (log-on with a user name)
 //                                                     or the first command (AwaitPost / Listing)
 //   Connecting --greeting 201 without log-on--> Closing (QUIT)
-//   LoggingOn --reply to AUTHINFO PASS, or 281 to AUTHINFO USER--> the first command; after a 201 greeting a refused
-//                                         log-on ends a run instead (Closing, QUIT)
+//   LoggingOn --reply to AUTHINFO PASS, or 281 to AUTHINFO USER--> the first command; after a 201
+//   greeting a refused
+//                                         log-on ends a run instead (Closing, QUIT), and with
+//                                         EndOnRefusedLogOn it ends either operation (Closing,
+//                                         QUIT, Failed)
 //   AwaitPost --340--> AwaitVerdict;  --other reply--> next group (refused)
 //   AwaitVerdict --reply--> next group (240 accepted, otherwise refused)
 //   next group: AwaitPost on the same connection; Reconnecting when the server has closed it
@@ -121,6 +136,9 @@ public:
     TNewsOperation& operator=(const TNewsOperation&) = delete;
 
     TIpNntpClient& Client() { return *FClient; }
+    // The composer a run uses when its request has no ComposeArticle (a test's clock and
+    // randomness).
+    void SetComposer(TArticleComposer composer) { FComposer = std::move(composer); }
     TNewsOperationEvents& Events() { return FEvents; }
 
     // Both raise what the client raises on the way (an unknown host); nothing has started then.
@@ -169,6 +187,12 @@ private:
     TNewsRequest FConnection;
     bool FGreeted201 = false;
     size_t FGroupIndex = 0;
+    // The connection's byte count as last reported, when the current article went out, and the
+    // article's size.
+    uint64_t FSentAtPost = 0;
+    uint64_t FSentSoFar = 0;
+    uint64_t FArticleSize = 0;
+    TArticleComposer FComposer;
     TRunSummary FSummary;
     QObject FContext;
     QTimer FReplyTimer;

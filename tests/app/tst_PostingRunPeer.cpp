@@ -12,6 +12,8 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QProgressBar>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -174,7 +176,11 @@ private slots:
         QTest::qWait(100);
         // The first verdict is held back: no second POST yet.
         QCOMPARE(ArticlesIn(peer.Received()).size(), size_t(1));
+        const auto* progress = e2e.Window->findChild<QProgressBar*>(QStringLiteral("RunProgress"));
+        QVERIFY(progress && !progress->isHidden());
+        QCOMPARE(progress->text(), QStringLiteral("Posting 1 of 3"));
         QTRY_COMPARE(e2e.Prompts->Messages().size(), 1);
+        QVERIFY(progress->isHidden());
         QVERIFY(peer.Ok());
         const std::vector<std::string> articles = ArticlesIn(peer.Received());
         QCOMPARE(articles.size(), size_t(2));

@@ -2,12 +2,15 @@
 #include "app/TfrmMain.h"
 #include "posting/TKeychainStore.h"
 #include "selection/TScriptedPrompts.h"
+#include "support/NewsServer.h"
 #include "support/TestFiles.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -107,6 +110,34 @@ private slots:
         ProgramRun run(Dir());
         QCOMPARE(run.window.ePassword->text(), QStringLiteral("pw-ann"));
         QVERIFY2(!run.Log().contains(kUnavailable), qPrintable(run.Log()));
+    }
+
+    // The command line finds the password the window put in the store.
+    void commandLineUsesTheStoredPassword() {
+        NewsServer server;
+        QVERIFY2(server.Start({"--auth"}), server.Output().constData());
+        {
+            ProgramRun run(Dir());
+            run.SetLogon(server.Host(), QStringLiteral("poster"), QStringLiteral("secret"));
+            run.window.cbSecurity->setCurrentIndex(0);
+        }
+        QVERIFY2(!Ini().contains("ePassword"), Ini().constData());
+        QProcess heraldix;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "HERALDIX_PASSWORD"})
+            environment.remove(QString::fromLatin1(name));
+        heraldix.setProcessEnvironment(environment);
+        heraldix.start(QStringLiteral(HERALDIX_EXECUTABLE),
+                       {"post", "--settings", FDir->filePath(QStringLiteral("frmsv.INI")), "--from",
+                        "p@example.com", "--subject", "stored password", "--body", "-", "--group",
+                        "misc.test"});
+        heraldix.write("text\n");
+        heraldix.closeWriteChannel();
+        QVERIFY(heraldix.waitForFinished(30000));
+        QVERIFY(server.Stop());
+        QCOMPARE(heraldix.exitCode(), 0);
+        QVERIFY(heraldix.readAllStandardOutput().startsWith("accepted  misc.test  <"));
     }
 
     void oldFilesPasswordMoves() {

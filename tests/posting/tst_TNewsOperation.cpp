@@ -193,6 +193,96 @@ private slots:
         QVERIFY(recorded.Failures.empty());
         QCOMPARE(peer.ReceivedLines(), received);
     }
+
+    // A refused log-on goes on to the first command, whose refusal the user then sees, unless
+    // the request asks to end there (the command line, which then reports a log-on failure).
+    void refusedLogOn_data() {
+        QTest::addColumn<bool>("endOnRefusal");
+        QTest::addColumn<bool>("run");
+        QTest::addColumn<Lines>("received");
+        QTest::newRow("run goes on")
+            << false << true << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "POST"};
+        QTest::newRow("run ends") << true << true
+                                  << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "QUIT"};
+        QTest::newRow("list ends")
+            << true << false << Lines{"AUTHINFO USER u", "AUTHINFO PASS p", "QUIT"};
+    }
+    void refusedLogOn() {
+        QFETCH(bool, endOnRefusal);
+        QFETCH(bool, run);
+        QFETCH(Lines, received);
+        ScriptedPeer peer;
+        peer.SetTimeout(60000);
+        peer.Answer("AUTHINFO USER", "381 more\r\n")
+            .Answer("AUTHINFO PASS", "481 Authentication failed\r\n")
+            .Answer("POST", "480 log on first\r\n")
+            .Answer("QUIT", "205 bye\r\n");
+        peer.Send("200 ready\r\n").WaitFor("never sent");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsRequest request = Request(peer, true);
+        request.EndOnRefusedLogOn = endOnRefusal;
+        if (run)
+            recorded.Operation.StartPost(std::move(request));
+        else
+            recorded.Operation.StartList(std::move(request));
+        if (endOnRefusal) {
+            QTRY_COMPARE(recorded.Failures.size(), size_t(1));
+            QCOMPARE(recorded.Failures[0],
+                     std::string("The news server refused the log-on: 481 Authentication failed"));
+            QTRY_VERIFY(peer.ClientClosed());
+            QVERIFY(recorded.Outcomes.empty());
+        } else {
+            QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+            QCOMPARE(recorded.Outcomes.at(0).Reply, std::string("480 log on first"));
+        }
+        QVERIFY(!recorded.Operation.Busy());
+        QCOMPARE(peer.ReceivedLines(), received);
+    }
+
+    // Without a ComposeArticle of its own the run composes each group's article from the
+    // request's article, and reports each group as it starts on it.
+    void composesFromTheArticleRequest() {
+        ScriptedPeer peer;
+        WillingServer(peer);
+        peer.Start();
+        RecordedOperation recorded;
+        std::vector<std::pair<size_t, size_t>> started;
+        recorded.Operation.Events().GroupStarted = [&](size_t index, size_t count) {
+            started.emplace_back(index, count);
+        };
+        uint8_t next = 0;
+        const TArticleComposer composer(
+            [] {
+                return TArticleTime{1'800'000'000, 60};
+            },
+            [&next](uint8_t* bytes, size_t count) {
+                for (size_t i = 0; i < count; ++i)
+                    bytes[i] = next++;
+            });
+        recorded.Operation.SetComposer(composer);
+        TNewsRequest request = Request(peer);
+        request.ComposeArticle = nullptr;
+        request.Groups = {"a.one", "b.two"};
+        request.Article.Address = "poster@example.com";
+        request.Article.Subject = "composed";
+        request.Article.BodyLines = {"first", "second"};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+        QCOMPARE(recorded.Summaries[0].Accepted, 2);
+        QCOMPARE((started), (std::vector<std::pair<size_t, size_t>>{{0, 2}, {1, 2}}));
+        const std::string received = peer.Received();
+        for (const TGroupOutcome& outcome : recorded.Outcomes) {
+            QVERIFY(outcome.MessageID.ends_with("@example.com>"));
+            QVERIFY(received.find("Message-ID: " + outcome.MessageID + "\r\n") !=
+                    std::string::npos);
+            QVERIFY(received.find("Newsgroups: " + outcome.Group + "\r\n") != std::string::npos);
+        }
+        QVERIFY(recorded.Outcomes[0].MessageID != recorded.Outcomes[1].MessageID);
+        QVERIFY(received.find("Subject: composed\r\n") != std::string::npos);
+        QVERIFY(received.find("Date: Fri, 15 Jan 2027 09:00:00 +0100\r\n") != std::string::npos);
+        QVERIFY(received.find("\r\nfirst\r\nsecond\r\n.\r\n") != std::string::npos);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_TNewsOperation)

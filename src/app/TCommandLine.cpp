@@ -1,0 +1,435 @@
+// Parsing: the subcommands' options, the settings file that fills in what they leave out, and
+// the password. Running and printing live in TCommandLineRun.cpp.
+
+#include "app/TCommandLine.h"
+
+#include "app/TComponentState.h"
+#include "app/TIniFileStore.h"
+#include "app/TMainSettings.h"
+#include "app/TProgramDir.h"
+#include "app/TTrustedCertificates.h"
+#include "app/TfrmMain.h"
+#include "nntp/TIpGroupName.h"
+#include "posting/TKeychainStore.h"
+#include "selection/TGroupList.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+namespace {
+const QString kSection = QStringLiteral("TfrmMain");
+const QString kBodySection = QStringLiteral("TfrmMain.dcMsgBody.Lines");
+const char* const kPasswordVariable = "HERALDIX_PASSWORD";
+
+// The whole of a file, or of standard input for "-"; false when it cannot be read.
+bool ReadWhole(const QString& path, std::string& text) {
+    QFile file;
+    const bool opened = path == QLatin1String("-")
+                            ? file.open(stdin, QIODevice::ReadOnly)
+                            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened)
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    text = bytes.toStdString();
+    return true;
+}
+} // namespace
+
+bool TCommandLine::Wanted(int argc, char* argv[]) {
+    if (argc < 2)
+        return false;
+    const QByteArray first(argv[1]);
+    if (first == "--help" || first == "-h" || first == "--version" || first == "-v")
+        return true;
+    // Other options belong to Qt's window system; a word is a subcommand (or a wrong one).
+    return !first.startsWith('-');
+}
+
+TCommandLine::TCommandLine(QStringList arguments) : FArguments(std::move(arguments)) {}
+
+int TCommandLine::Run(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("heraldix"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HERALDIX_VERSION));
+    return TCommandLine(QCoreApplication::arguments()).Execute();
+}
+
+int TCommandLine::Execute() {
+    const QString command = FArguments.value(1);
+    try {
+        if (command == QLatin1String("post"))
+            return Post();
+        if (command == QLatin1String("list"))
+            return List();
+        if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+            std::printf("heraldix %s\n", HERALDIX_VERSION);
+            return exOk;
+        }
+        if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+            std::printf("Usage: heraldix [post|list] [options]\n\n"
+                        "Without arguments the window opens.\n"
+                        "  post   posts one article to its groups (heraldix post --help)\n"
+                        "  list   prints the server's group names (heraldix list --help)\n");
+            return exOk;
+        }
+        throw EUsage{
+            QStringLiteral("Unknown command \"%1\"; the commands are post and list").arg(command)};
+    } catch (const EUsage& usage) {
+        Error(usage.Message);
+        return exUsage;
+    }
+}
+
+void TCommandLine::AddConnectionOptions(QCommandLineParser& parser) const {
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {QStringLiteral("server"), QStringLiteral("The news server."),
+         QStringLiteral("HOST[:PORT]")},
+        {QStringLiteral("security"), QStringLiteral("Connection security."),
+         QStringLiteral("none|tls|starttls")},
+        {QStringLiteral("user"), QStringLiteral("Log on with this user name."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("password-file"),
+         QStringLiteral("Read the password from FILE (or set HERALDIX_PASSWORD)."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("settings"),
+         QStringLiteral("Settings file for what the options leave out (default: the window's "
+                        "frmsv.INI)."),
+         QStringLiteral("FILE")},
+    });
+}
+
+void TCommandLine::Parse(QCommandLineParser& parser) {
+    // Parsed from the subcommand on.
+    QStringList arguments = FArguments;
+    arguments.removeAt(1);
+    if (!parser.parse(arguments))
+        throw EUsage{parser.errorText()};
+    if (parser.isSet(QStringLiteral("help"))) {
+        QString help = parser.helpText();
+        help.replace(QCoreApplication::applicationFilePath(),
+                     QStringLiteral("heraldix ") + FArguments.value(1));
+        std::fputs(qPrintable(help), stdout);
+        std::exit(exOk);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("heraldix %s\n", HERALDIX_VERSION);
+        std::exit(exOk);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        throw EUsage{QStringLiteral("Unexpected argument \"%1\"")
+                         .arg(parser.positionalArguments().constFirst())};
+    OpenSettings(parser);
+}
+
+// The settings the window saved: its own section and the certificates the user trusts.
+void TCommandLine::OpenSettings(const QCommandLineParser& parser) {
+    TIniFileStore store;
+    if (parser.isSet(QStringLiteral("settings"))) {
+        FSettingsPath = parser.value(QStringLiteral("settings"));
+        if (!QFileInfo(FSettingsPath).isReadable())
+            throw EUsage{QStringLiteral("Cannot read the settings file %1").arg(FSettingsPath)};
+        store.UseExeDir = false;
+        store.IniFileName = FSettingsPath;
+    } else {
+        store.ExeDir = TProgramDir::Get();
+    }
+    FSettingsPath = store.FileName();
+    store.Open();
+    // A file without the choice of security is older than the choice and connected in clear; a
+    // new one starts with TLS, as the window does.
+    const bool withoutSecurity =
+        store.SectionExists(kSection) &&
+        !store.ValueExists(kSection, QStringLiteral("cbSecurity.CurrentIndex"));
+    for (const QString& key : store.ReadSection(kSection))
+        FSettings[key] = store.ReadString(kSection, key, {});
+    for (const QString& key : store.ReadSection(TTrustedCertificates::Section))
+        FTrusted[key] = store.ReadString(TTrustedCertificates::Section, key, {});
+    const int count = store.ReadInteger(kBodySection, QStringLiteral("Count"), 0);
+    QStringList body;
+    for (int i = 0; i < count; ++i)
+        body.append(store.ReadString(kBodySection, QStringLiteral("Item%1").arg(i), {}));
+    FSettings[kBodySection] = body.join(u'\n');
+    if (withoutSecurity)
+        FSettings[QStringLiteral("cbSecurity.CurrentIndex")] = QStringLiteral("0");
+}
+
+QString TCommandLine::Setting(const QString& key, const QString& def) const {
+    const auto found = FSettings.find(key);
+    return found == FSettings.end() ? def : found->second;
+}
+
+QString TCommandLine::ListDir() const {
+    return QFileInfo(FSettingsPath).absolutePath() + u'/';
+}
+
+TNewsRequest TCommandLine::ConnectionRequest(const QCommandLineParser& parser) {
+    TNewsRequest request;
+    const QString host = parser.isSet(QStringLiteral("server"))
+                             ? parser.value(QStringLiteral("server"))
+                             : TComponentState::TrimText(Setting(QStringLiteral("eHost.Text")));
+    if (host.isEmpty())
+        throw EUsage{QStringLiteral("No news server: give --server HOST[:PORT]")};
+    request.Host = host.toStdString();
+
+    QString security = parser.value(QStringLiteral("security"));
+    if (security.isEmpty()) {
+        static const QStringList byIndex = {QStringLiteral("none"), QStringLiteral("tls"),
+                                            QStringLiteral("starttls")};
+        security = byIndex.value(Setting(QStringLiteral("cbSecurity.CurrentIndex"), "1").toInt(),
+                                 QStringLiteral("tls"));
+    }
+    if (security == QLatin1String("none"))
+        request.Security = TIpNntpSecurity::nySecNone;
+    else if (security == QLatin1String("tls"))
+        request.Security = TIpNntpSecurity::nySecTls;
+    else if (security == QLatin1String("starttls"))
+        request.Security = TIpNntpSecurity::nySecStartTls;
+    else
+        throw EUsage{
+            QStringLiteral("--security takes none, tls or starttls, not \"%1\"").arg(security)};
+    request.Tls.IsTrusted = [trusted = FTrusted](const TIpTlsPeer& peer) {
+        const auto found = trusted.find(TTrustedCertificates::Key(peer));
+        return !peer.Fingerprint.empty() && found != trusted.end() &&
+               found->second == QString::fromStdString(peer.Fingerprint);
+    };
+
+    const QString user = parser.isSet(QStringLiteral("user"))
+                             ? parser.value(QStringLiteral("user"))
+                             : TComponentState::TrimText(Setting(QStringLiteral("eUserName.Text")));
+    request.LogOn =
+        parser.isSet(QStringLiteral("user")) ||
+        (Setting(QStringLiteral("cbLogon.Checked")) == QLatin1String("True") && !user.isEmpty());
+    if (request.LogOn) {
+        request.UserID = user.toStdString();
+        request.Password = Password(parser, user, host);
+    }
+    request.EndOnRefusedLogOn = true;
+    request.TimeoutSeconds =
+        Setting(QStringLiteral("seTimeout.Value"), QStringLiteral("60")).toInt();
+    return request;
+}
+
+// The password never comes as an argument (others can read a process's arguments): the
+// environment, a file, the desktop's secret store, then the settings file, in that order.
+std::string TCommandLine::Password(const QCommandLineParser& parser, const QString& user,
+                                   const QString& host) const {
+    if (const char* const fromEnvironment = std::getenv(kPasswordVariable))
+        return fromEnvironment;
+    if (parser.isSet(QStringLiteral("password-file"))) {
+        std::string text;
+        if (!ReadWhole(parser.value(QStringLiteral("password-file")), text))
+            throw EUsage{QStringLiteral("Cannot read the password file %1")
+                             .arg(parser.value(QStringLiteral("password-file")))};
+        const std::vector<std::string> lines = TextLines(text);
+        return lines.empty() ? std::string() : lines.front();
+    }
+    TKeychainStore store;
+    TSecretAnswer answer;
+    QEventLoop loop;
+    // The store answers exactly once, within its own time limit.
+    store.Read(NewsPasswordKey(user, host), &loop, [&](const TSecretAnswer& reply) {
+        answer = reply;
+        loop.quit();
+    });
+    loop.exec();
+    if (answer.Status == TSecretStatus::ssDone)
+        return answer.Secret.toStdString();
+    return TComponentState::TrimText(Setting(QStringLiteral("ePassword.Text"))).toStdString();
+}
+
+std::vector<std::string> TCommandLine::TextLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        const size_t next = end == std::string::npos ? text.size() : end + 1;
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start && text[end - 1] == '\r')
+            --end;
+        lines.emplace_back(text, start, end - start);
+        start = next;
+    }
+    return lines;
+}
+
+TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
+                                             const QString& host) const {
+    const auto value = [&](const char* option, const char* key) {
+        const QString name = QString::fromLatin1(option);
+        return (parser.isSet(name) ? parser.value(name) : Setting(QString::fromLatin1(key)))
+            .toStdString();
+    };
+    TArticleRequest request;
+    request.Name = value("name", "eName.Text");
+    request.Address = value("from", "eAddress.Text");
+    request.Organization = value("organization", "eOrganization.Text");
+    request.Subject = value("subject", "eSubject.Text");
+    // As the window restores it: its default when the file has none.
+    const QString newsreader =
+        Setting(QStringLiteral("eNewsreader.Text"), TfrmMain::DefaultNewsreader());
+    request.Newsreader = TMainSettings::NamesThisProgram(newsreader)
+                             ? TfrmMain::DefaultNewsreader().toStdString()
+                             : newsreader.toStdString();
+    request.PostingHost = host.toStdString();
+    if (request.Subject.empty())
+        throw EUsage{QStringLiteral("No subject: give --subject TEXT")};
+    if (parser.isSet(QStringLiteral("body"))) {
+        const QString path = parser.value(QStringLiteral("body"));
+        std::string text;
+        if (!ReadWhole(path, text))
+            throw EUsage{QStringLiteral("Cannot read the body file %1").arg(path)};
+        request.BodyLines = TextLines(text);
+    } else {
+        request.BodyLines = TextLines(Setting(kBodySection).toStdString());
+    }
+    if (parser.isSet(QStringLiteral("attach"))) {
+        const QString path = parser.value(QStringLiteral("attach"));
+        QFile file(path);
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+            throw EUsage{QStringLiteral("Cannot read the attachment %1").arg(path)};
+        request.AttachmentPath = QFile::encodeName(path).toStdString();
+    }
+    return request;
+}
+
+// The groups named, else those of a groups file, else the window's list of groups to post to.
+std::vector<std::string> TCommandLine::Groups(const QCommandLineParser& parser) const {
+    std::vector<std::string> groups;
+    for (const QString& group : parser.values(QStringLiteral("group")))
+        groups.push_back(group.toStdString());
+    const bool fromFile = parser.isSet(QStringLiteral("groups-file"));
+    if (fromFile || groups.empty()) {
+        const QString path = fromFile ? parser.value(QStringLiteral("groups-file"))
+                                      : ListDir() + QStringLiteral("selgrps.txt");
+        std::string text;
+        if (!ReadWhole(path, text) && fromFile)
+            throw EUsage{QStringLiteral("Cannot read the groups file %1").arg(path)};
+        for (std::string& line : TextLines(text))
+            if (IsGroupName(line))
+                groups.push_back(std::move(line));
+    }
+    for (const std::string& group : groups)
+        if (!IsGroupName(group))
+            throw EUsage{
+                QStringLiteral("\"%1\" is no group name").arg(QString::fromStdString(group))};
+    if (groups.empty())
+        throw EUsage{
+            QStringLiteral("No groups to post to: give --group NAME or --groups-file FILE")};
+    return groups;
+}
+
+int TCommandLine::Post() {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Posts one article to each of its groups."));
+    AddConnectionOptions(parser);
+    parser.addOptions({
+        {QStringLiteral("from"), QStringLiteral("The sender's address."),
+         QStringLiteral("ADDRESS")},
+        {QStringLiteral("name"), QStringLiteral("The sender's name."), QStringLiteral("NAME")},
+        {QStringLiteral("organization"), QStringLiteral("The Organization header."),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("subject"), QStringLiteral("The subject."), QStringLiteral("TEXT")},
+        {QStringLiteral("body"), QStringLiteral("The body's text file (- for standard input)."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("attach"), QStringLiteral("A file to attach."), QStringLiteral("FILE")},
+        {QStringLiteral("group"), QStringLiteral("A group to post to (repeatable)."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("groups-file"), QStringLiteral("The groups to post to, one a line."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("json"), QStringLiteral("One JSON object per line.")},
+        {QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")},
+    });
+    Parse(parser);
+    FJson = parser.isSet(QStringLiteral("json"));
+    FQuiet = parser.isSet(QStringLiteral("quiet"));
+    TNewsRequest request = ConnectionRequest(parser);
+    request.Groups = Groups(parser);
+    request.Article = ArticleRequest(parser, QString::fromStdString(request.Host));
+
+    TNewsOperation operation;
+    TNewsOperationEvents& events = operation.Events();
+    const size_t count = request.Groups.size();
+    events.GroupStarted = [this](size_t index, size_t total) {
+        ShowProgress("Posting " + std::to_string(index + 1) + " of " + std::to_string(total));
+    };
+    events.ArticleProgress = [this, &operation](uint64_t sent, uint64_t total) {
+        ShowProgress("Posting " + std::to_string(operation.GroupIndex() + 1) + ": " +
+                     std::to_string(sent) + " of " + std::to_string(total) + " bytes");
+    };
+    events.GroupDone = [this](const TGroupOutcome& outcome) {
+        ShowProgress({});
+        if (!outcome.Accepted)
+            FExit = exRefused;
+        // Each line goes out as the server answers, for a reader at the other end of a pipe too.
+        if (!FQuiet) {
+            std::fputs((OutcomeLine(outcome, FJson) + '\n').c_str(), stdout);
+            std::fflush(stdout);
+        }
+    };
+    events.Finished = [this, count](const TRunSummary& summary) {
+        if (FQuiet)
+            return;
+        if (FJson)
+            std::printf("{\"summary\":true,\"groups\":%zu,\"accepted\":%d,\"refused\":%d}\n", count,
+                        summary.Accepted, summary.Refused);
+        else
+            std::printf("Finished Posting: %d accepted, %d refused\n", summary.Accepted,
+                        summary.Refused);
+    };
+    return RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
+}
+
+int TCommandLine::List() {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prints the news server's group names, one a line."));
+    AddConnectionOptions(parser);
+    parser.addOption({QStringLiteral("save"),
+                      QStringLiteral("Also replace the window's list of groups (newsgrps.txt).")});
+    Parse(parser);
+    const bool save = parser.isSet(QStringLiteral("save"));
+    TNewsRequest request = ConnectionRequest(parser);
+
+    TNewsOperation operation;
+    operation.Events().MultiLine = [this, save](std::vector<std::string>& lines, bool groupList) {
+        if (!groupList) {
+            Error(QStringLiteral("The news server refused the list: %1")
+                      .arg(QString::fromStdString(lines.empty() ? std::string() : lines.front())));
+            FExit = exConnection;
+            return;
+        }
+        std::string out;
+        std::vector<std::string> names;
+        names.reserve(lines.size());
+        for (size_t i = 1; i < lines.size(); ++i) {
+            const std::string_view name = ListLineGroupName(lines[i]);
+            if (name.empty())
+                continue;
+            out.append(name);
+            out += '\n';
+            names.emplace_back(name);
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (save) {
+            TGroupList list;
+            list.Assign(std::move(names));
+            try {
+                list.SaveToFile(ListDir() + QStringLiteral("newsgrps.txt"));
+            } catch (const std::exception& error) {
+                Error(QString::fromUtf8(error.what()));
+                FExit = exConnection;
+            }
+        }
+    };
+    return RunOperation(operation, [&] { operation.StartList(std::move(request)); });
+}

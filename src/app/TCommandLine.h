@@ -1,0 +1,76 @@
+#pragma once
+
+#include "posting/TNewsOperation.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+class QCommandLineParser;
+class TIniFileStore;
+
+// The program without its window: `heraldix post` posts one article to its groups and
+// `heraldix list` prints the server's group names. Each subcommand parses its options into a
+// request (what the options leave out comes from the settings the window saved), runs the
+// posting engine on a Qt Core event loop and prints what the engine reports.
+//
+// Exit status: 0 every group accepted (or the list read), 1 some group refused, 2 a usage error
+// (nothing was sent), 3 no connection, a refused log-on or certificate, or a run that ended
+// early.
+class TCommandLine {
+public:
+    enum TExit : int { exOk = 0, exRefused = 1, exUsage = 2, exConnection = 3 };
+
+    // True when the arguments name a subcommand (or ask for help or the version), so that the
+    // program runs without a window.
+    static bool Wanted(int argc, char* argv[]);
+    // Runs the subcommand under its own QCoreApplication and returns the exit status.
+    static int Run(int argc, char* argv[]);
+
+    // The lines of a body text: split at LF (a CR before it dropped), without the empty line
+    // after a final line end.
+    static std::vector<std::string> TextLines(const std::string& text);
+    // One outcome as printed: "accepted  alt.test  <id>" or "refused  mod.test  441 ...", or
+    // one JSON object.
+    static std::string OutcomeLine(const TGroupOutcome& outcome, bool json);
+
+private:
+    // A usage error: its text goes to standard error and the program ends with exUsage.
+    struct EUsage {
+        QString Message;
+    };
+
+    explicit TCommandLine(QStringList arguments);
+    int Execute();
+    int Post();
+    int List();
+
+    void AddConnectionOptions(QCommandLineParser& parser) const;
+    void Parse(QCommandLineParser& parser);
+    void OpenSettings(const QCommandLineParser& parser);
+    QString Setting(const QString& key, const QString& def = {}) const;
+    TNewsRequest ConnectionRequest(const QCommandLineParser& parser);
+    std::string Password(const QCommandLineParser& parser, const QString& user,
+                         const QString& host) const;
+    TArticleRequest ArticleRequest(const QCommandLineParser& parser, const QString& host) const;
+    std::vector<std::string> Groups(const QCommandLineParser& parser) const;
+    QString ListDir() const;
+
+    // Runs the operation started by `start` until it ends; returns the exit status.
+    int RunOperation(TNewsOperation& operation, const std::function<void()>& start);
+    void ShowProgress(const std::string& text);
+    void Error(const QString& text) const;
+
+    QStringList FArguments;
+    QString FSettingsPath;
+    std::map<QString, QString> FSettings;
+    std::map<QString, QString> FTrusted;
+    bool FJson = false;
+    bool FQuiet = false;
+    bool FProgress = false;
+    bool FProgressShown = false;
+    int FExit = exOk;
+};

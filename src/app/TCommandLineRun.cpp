@@ -1,0 +1,113 @@
+// Running: the engine on a Qt Core event loop, its events printed. Results go to standard
+// output, errors and progress to standard error (progress only while that is a terminal).
+
+#include "app/TCommandLine.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <unistd.h>
+
+std::string TCommandLine::OutcomeLine(const TGroupOutcome& outcome, bool json) {
+    if (json) {
+        const QJsonObject object{
+            {QStringLiteral("group"), QString::fromStdString(outcome.Group)},
+            {QStringLiteral("accepted"), outcome.Accepted},
+            {QStringLiteral("code"), outcome.Code},
+            {QStringLiteral("reply"), QString::fromStdString(outcome.Reply)},
+            {QStringLiteral("message_id"), QString::fromStdString(outcome.MessageID)},
+        };
+        return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+    }
+    if (outcome.Accepted)
+        return "accepted  " + outcome.Group + "  " + outcome.MessageID;
+    return "refused  " + outcome.Group + "  " + outcome.Reply;
+}
+
+void TCommandLine::ShowProgress(const std::string& text) {
+    if (!FProgress || (text.empty() && !FProgressShown))
+        return;
+    // Back to the line's start, the text, and the rest of the line cleared.
+    std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
+    std::fflush(stderr);
+    FProgressShown = !text.empty();
+}
+
+void TCommandLine::Error(const QString& text) const {
+    if (FProgressShown)
+        std::fputs("\r\x1b[K", stderr);
+    std::fprintf(stderr, "heraldix: %s\n", qPrintable(text));
+}
+
+int TCommandLine::RunOperation(TNewsOperation& operation, const std::function<void()>& start) {
+    FProgress = !FQuiet && isatty(STDERR_FILENO) == 1;
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    QEventLoop loop;
+    bool completed = false;
+    TNewsOperationEvents& events = operation.Events();
+    const auto finished = events.Finished;
+    events.Finished = [&completed, finished](const TRunSummary& summary) {
+        completed = true;
+        if (finished)
+            finished(summary);
+    };
+    const auto multiLine = events.MultiLine;
+    events.MultiLine = [&completed, multiLine](std::vector<std::string>& lines, bool groupList) {
+        completed = completed || groupList;
+        multiLine(lines, groupList);
+    };
+    events.Notice = [this](const std::string& text) { Error(QString::fromStdString(text)); };
+    events.Failed = [this](const std::string& message) {
+        ShowProgress({});
+        Error(QString::fromStdString(message));
+        FExit = exConnection;
+    };
+    events.CertificateRefused = [this](const TIpTlsPeer& peer, bool) {
+        ShowProgress({});
+        Error(QStringLiteral("The certificate of the news server %1:%2 was not accepted: %3\n"
+                             "SHA-256 fingerprint: %4\n"
+                             "Trust it in the window first if you know it is the server's own.")
+                  .arg(QString::fromStdString(peer.Host))
+                  .arg(peer.Port)
+                  .arg(QString::fromStdString(peer.ProblemText),
+                       QString::fromStdString(peer.Fingerprint)));
+        FExit = exConnection;
+    };
+    // Once the operation has ended, the connection is closed with QUIT before the program ends.
+    QTimer closing;
+    closing.setInterval(5);
+    QObject::connect(&closing, &QTimer::timeout, &loop, [&] {
+        if (operation.State() != TNewsOperation::TState::Closing)
+            loop.quit();
+    });
+    events.BusyChanged = [&](bool busy) {
+        if (busy)
+            return;
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                if (operation.State() == TNewsOperation::TState::Idle &&
+                    operation.Client().Connected())
+                    operation.Abort();
+                closing.start();
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        start();
+    } catch (const std::exception& error) {
+        Error(QString::fromUtf8(error.what()));
+        return exConnection;
+    }
+    if (operation.Busy())
+        loop.exec();
+    ShowProgress({});
+    std::fflush(stdout);
+    // An operation that ended without its result (a server that allows no posting) failed.
+    if (!completed && FExit == exOk)
+        FExit = exConnection;
+    return FExit;
+}
