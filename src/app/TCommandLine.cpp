@@ -153,11 +153,8 @@ void TCommandLine::OpenSettings(const QCommandLineParser& parser) {
         FSettings[key] = store.ReadString(kSection, key, {});
     for (const QString& key : store.ReadSection(TTrustedCertificates::Section))
         FTrusted[key] = store.ReadString(TTrustedCertificates::Section, key, {});
-    const int count = store.ReadInteger(kBodySection, QStringLiteral("Count"), 0);
-    QStringList body;
-    for (int i = 0; i < count; ++i)
-        body.append(store.ReadString(kBodySection, QStringLiteral("Item%1").arg(i), {}));
-    FSettings[kBodySection] = body.join(u'\n');
+    for (const QString& line : TComponentState::ReadLines(store, kBodySection))
+        FBodyLines.push_back(line.toStdString());
     if (withoutSecurity)
         FSettings[QStringLiteral("cbSecurity.CurrentIndex")] = QStringLiteral("0");
 }
@@ -290,7 +287,7 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
             throw EUsage{QStringLiteral("Cannot read the body file %1").arg(path)};
         request.BodyLines = TextLines(text);
     } else {
-        request.BodyLines = TextLines(Setting(kBodySection).toStdString());
+        request.BodyLines = FBodyLines;
     }
     if (parser.isSet(QStringLiteral("attach"))) {
         const QString path = parser.value(QStringLiteral("attach"));

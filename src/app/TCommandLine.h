@@ -68,6 +68,8 @@ private:
     QString FSettingsPath;
     std::map<QString, QString> FSettings;
     std::map<QString, QString> FTrusted;
+    // The message body the window saved.
+    std::vector<std::string> FBodyLines;
     bool FJson = false;
     bool FQuiet = false;
     bool FProgress = false;

@@ -115,6 +115,25 @@ QStringList TComponentState::MainFormProperties() {
             QStringLiteral("cbSecurity.CurrentIndex")};
 }
 
+// A hand-edited Count cannot make up more lines than the section has item keys for (a missing
+// item in between still reads as an empty line).
+QStringList TComponentState::ReadLines(const TIniFileStore& store, const QString& section) {
+    const int count = store.ReadInteger(section, QStringLiteral("Count"), 0);
+    int highest = -1;
+    for (const QString& key : store.ReadSection(section)) {
+        bool ok = false;
+        const int index = key.startsWith(QLatin1String("Item"), Qt::CaseInsensitive)
+                              ? key.mid(4).toInt(&ok, 10)
+                              : -1;
+        if (ok && index >= 0 && index < count)
+            highest = std::max(highest, index);
+    }
+    QStringList lines;
+    for (int i = 0; i <= highest; ++i)
+        lines.append(store.ReadString(section, QStringLiteral("Item%1").arg(i), {}));
+    return lines;
+}
+
 QString TComponentState::TrimText(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -202,24 +221,10 @@ void TComponentState::Restore() const {
             break;
         }
         case TStoredKind::skLines: {
-            const QString section = QStringLiteral("%1.%2").arg(Section, entry);
-            const int count = IniStore->ReadInteger(section, QStringLiteral("Count"), 0);
-            if (count <= 0)
+            const QStringList lines =
+                ReadLines(*IniStore, QStringLiteral("%1.%2").arg(Section, entry));
+            if (lines.isEmpty())
                 break;
-            // A hand-edited Count cannot make up more lines than the section has item keys for
-            // (a missing item in between still reads as an empty line).
-            int highest = -1;
-            for (const QString& key : IniStore->ReadSection(section)) {
-                bool ok = false;
-                const int index = key.startsWith(QLatin1String("Item"), Qt::CaseInsensitive)
-                                      ? key.mid(4).toInt(&ok, 10)
-                                      : -1;
-                if (ok && index >= 0 && index < count)
-                    highest = std::max(highest, index);
-            }
-            QStringList lines;
-            for (int i = 0; i <= highest; ++i)
-                lines.append(IniStore->ReadString(section, QStringLiteral("Item%1").arg(i), {}));
             stored->SetLines(lines);
             break;
         }

@@ -37,6 +37,8 @@ public:
 
     // Removes blanks and control characters (everything up to U+0020) from both ends.
     static QString TrimText(const QString& text);
+    // The lines a "Lines" property stored in `section` (Count, then Item0, Item1, ...).
+    static QStringList ReadLines(const TIniFileStore& store, const QString& section);
     // Control characters and line or paragraph separators as blanks.
     static QString SingleLineText(const QString& text);
 };
