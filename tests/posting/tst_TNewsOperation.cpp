@@ -2,6 +2,7 @@
 // answering, a connection kept or replaced between operations, a greeting that forbids posting.
 
 #include "posting/TNewsOperation.h"
+#include "support/PostedArticles.h"
 #include "support/ScriptedPeer.h"
 
 #include <QTest>
@@ -59,6 +60,50 @@ class tst_TNewsOperation : public QObject {
     Q_OBJECT
 
 private slots:
+    // POST must not be pipelined: each group's POST waits for the verdict on the article before
+    // it, and a refused POST is answered by the next group's POST, not by an article.
+    void runWaitsForEveryVerdict() {
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n")
+            .WaitFor("POST\r\n")
+            .Send("340 go\r\n")
+            .WaitFor("\r\n.\r\n")
+            .Pause(200)
+            .Send("240 ok\r\n")
+            .WaitFor("POST\r\n")
+            .Send("340 go\r\n")
+            .WaitFor("\r\n.\r\n")
+            .Send("441 refused\r\n")
+            .WaitFor("POST\r\n")
+            .Send("440 no\r\n");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsRequest request = Request(peer);
+        request.Groups = {"a.one", "b.two", "c.three"};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
+        QTest::qWait(100);
+        // The first verdict is held back: no second POST yet.
+        QCOMPARE(ArticlesIn(peer.Received()).size(), size_t(1));
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+        QVERIFY(peer.Ok());
+        const std::vector<std::string> articles = ArticlesIn(peer.Received());
+        QCOMPARE(articles.size(), size_t(2));
+        QCOMPARE(NewsgroupsOf(articles[0]), std::string("a.one"));
+        QCOMPARE(NewsgroupsOf(articles[1]), std::string("b.two"));
+        // c.three's POST was refused, so no article followed it.
+        QVERIFY(peer.Received().size() >= 6);
+        QCOMPARE(peer.Received().substr(peer.Received().size() - 6), std::string("POST\r\n"));
+        QCOMPARE(recorded.Outcomes.size(), size_t(3));
+        const std::vector<bool> sent{recorded.Outcomes[0].ArticleSent,
+                                     recorded.Outcomes[1].ArticleSent,
+                                     recorded.Outcomes[2].ArticleSent};
+        QCOMPARE(sent, (std::vector<bool>{true, true, false}));
+        QCOMPARE(recorded.Summaries[0].Accepted, 1);
+        QCOMPARE(recorded.Summaries[0].Refused, 2);
+        QCOMPARE(recorded.Summaries[0].FirstRefusal, std::string("441 refused"));
+    }
+
     // The timeout bounds every wait; the box names the step, and the connection is closed.
     void silentServer_data() {
         QTest::addColumn<QString>("silentAt");
