@@ -135,18 +135,7 @@ private slots:
     // the log and the box at the end, the status back to rest.
     void runShowsItsProgressAndOutcome() {
         ScriptedPeer peer;
-        peer.Send("200 ready\r\n")
-            .WaitFor("POST\r\n")
-            .Send("340 go\r\n")
-            .WaitFor("\r\n.\r\n")
-            .Pause(200)
-            .Send("240 ok\r\n")
-            .WaitFor("POST\r\n")
-            .Send("340 go\r\n")
-            .WaitFor("\r\n.\r\n")
-            .Send("441 refused\r\n")
-            .WaitFor("POST\r\n")
-            .Send("440 no\r\n");
+        ScriptThreeGroupRun(peer);
         peer.Start();
         E2eWindow e2e(QString::fromStdString(peer.Address()));
         e2e.Window->cbLogon->setChecked(true);

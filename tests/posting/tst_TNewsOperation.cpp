@@ -64,18 +64,7 @@ private slots:
     // it, and a refused POST is answered by the next group's POST, not by an article.
     void runWaitsForEveryVerdict() {
         ScriptedPeer peer;
-        peer.Send("200 ready\r\n")
-            .WaitFor("POST\r\n")
-            .Send("340 go\r\n")
-            .WaitFor("\r\n.\r\n")
-            .Pause(200)
-            .Send("240 ok\r\n")
-            .WaitFor("POST\r\n")
-            .Send("340 go\r\n")
-            .WaitFor("\r\n.\r\n")
-            .Send("441 refused\r\n")
-            .WaitFor("POST\r\n")
-            .Send("440 no\r\n");
+        ScriptThreeGroupRun(peer);
         peer.Start();
         RecordedOperation recorded;
         TNewsRequest request = Request(peer);
