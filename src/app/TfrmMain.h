@@ -93,9 +93,6 @@ public:
 
     // What a run posts, from the window's fields as they stand.
     TArticleRequest ArticleRequest() const;
-    // Composes the message for `group` into `article`.
-    void FillArticle(const std::string& group, TIpNewsArticle& article);
-    void AddAttachmentPart(TIpNewsArticle& article);
 
     // Encrypted connections (TfrmMainSecurity.cpp): the security chosen in cbSecurity and the
     // certificates the user trusts go into every request.

@@ -240,14 +240,6 @@ TArticleRequest TfrmMain::ArticleRequest() const {
     return request;
 }
 
-void TfrmMain::FillArticle(const std::string& group, TIpNewsArticle& article) {
-    TArticleComposer().Compose(ArticleRequest(), group, article);
-}
-
-void TfrmMain::AddAttachmentPart(TIpNewsArticle& article) {
-    TArticleComposer::AddAttachment(article, QFile::encodeName(FAttachmentPath).toStdString());
-}
-
 void TfrmMain::ShowFinished(const TRunSummary& summary) {
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)

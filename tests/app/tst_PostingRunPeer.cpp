@@ -4,6 +4,7 @@
 
 #include "e2e/E2eWindow.h"
 #include "nntp/TIpReplyLineJoiner.h"
+#include "posting/TArticleComposer.h"
 #include "support/PostedArticles.h"
 #include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
@@ -402,7 +403,9 @@ private slots:
         }
         e2e.SetGroups({"a.one"});
         e2e.Window->dcMsgBody->SetLines({line});
-        e2e.Window->FillArticle("a.one", e2e.Window->IpNntpClient1().Article());
+        // The article the run would send: the window's fields as the engine composes them.
+        TArticleComposer().Compose(e2e.Window->ArticleRequest(), "a.one",
+                                   e2e.Window->IpNntpClient1().Article());
         const QString text = QString::fromStdString(ComposedText(*e2e.Window));
         const int part = text.indexOf("Content-Type: text/plain");
         QVERIFY2(part > 0, qPrintable(text));
