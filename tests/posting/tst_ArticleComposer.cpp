@@ -27,6 +27,20 @@ TArticleComposer FixedComposer() {
         });
 }
 
+// The MIME lines of an article with an attachment, down to the blank line that opens the text
+// part's body.
+QStringList MultipartHead() {
+    const QString b = Boundary;
+    return {"MIME-Version: 1.0",
+            "Content-Type: multipart/mixed; ",
+            "\tboundary=\"" + b + "\"",
+            "",
+            "--" + b,
+            "Content-Type: text/plain",
+            "Content-Transfer-Encoding: 7bit",
+            ""};
+}
+
 TArticleRequest Request(const QString& name, const QString& subject, const QStringList& body) {
     TArticleRequest request;
     request.Name = name.toStdString();
@@ -242,43 +256,31 @@ private slots:
                    QStringList(13, QString(74, 'a') + "=") + QStringList{QString(37, 'a'), "."};
         QTest::newRow("attachment with a blank and parentheses")
             << QStringList{"See it."} << "My photo(1).jpg"
-            << QStringList{"MIME-Version: 1.0",
-                           "Content-Type: multipart/mixed; ",
-                           "\tboundary=\"" + b + "\"",
-                           "",
-                           "--" + b,
-                           "Content-Type: text/plain",
-                           "Content-Transfer-Encoding: 7bit",
-                           "",
-                           "See it.",
-                           "--" + b,
-                           "Content-Type: image/jpeg; name=\"My photo(1).jpg\"",
-                           "Content-Transfer-Encoding: base64",
-                           "Content-Disposition: Attachment; filename=\"My photo(1).jpg\"; size=3",
-                           "",
-                           "YWJj",
-                           "--" + b + "--",
-                           "."};
+            << MultipartHead() +
+                   QStringList{
+                       "See it.",
+                       "--" + b,
+                       "Content-Type: image/jpeg; name=\"My photo(1).jpg\"",
+                       "Content-Transfer-Encoding: base64",
+                       "Content-Disposition: Attachment; filename=\"My photo(1).jpg\"; size=3",
+                       "",
+                       "YWJj",
+                       "--" + b + "--",
+                       "."};
         QTest::newRow("attachment named outside ascii, with quotes and a comma")
             << QStringList{} << QStringLiteral("Résumé \"final\", v2.pdf")
-            << QStringList{"MIME-Version: 1.0",
-                           "Content-Type: multipart/mixed; ",
-                           "\tboundary=\"" + b + "\"",
-                           "",
-                           "--" + b,
-                           "Content-Type: text/plain",
-                           "Content-Transfer-Encoding: 7bit",
-                           "",
-                           "--" + b,
-                           "Content-Type: application/octet-stream; ",
-                           "\tname=\"=?UTF-8?Q?R=C3=A9sum=C3=A9_=22final=22=2C_v2=2Epdf?=\"",
-                           "Content-Transfer-Encoding: base64",
-                           "Content-Disposition: Attachment; ",
-                           "\tfilename*=utf-8''R%C3%A9sum%C3%A9%20%22final%22%2C%20v2.pdf; size=3",
-                           "",
-                           "YWJj",
-                           "--" + b + "--",
-                           "."};
+            << MultipartHead() +
+                   QStringList{
+                       "--" + b,
+                       "Content-Type: application/octet-stream; ",
+                       "\tname=\"=?UTF-8?Q?R=C3=A9sum=C3=A9_=22final=22=2C_v2=2Epdf?=\"",
+                       "Content-Transfer-Encoding: base64",
+                       "Content-Disposition: Attachment; ",
+                       "\tfilename*=utf-8''R%C3%A9sum%C3%A9%20%22final%22%2C%20v2.pdf; size=3",
+                       "",
+                       "YWJj",
+                       "--" + b + "--",
+                       "."};
     }
     void mimeLines() {
         QFETCH(QStringList, body);
