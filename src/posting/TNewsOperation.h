@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,15 @@ struct TNewsRequest {
     // Bounds the connect and every wait for a reply; 0 or less sets no bound.
     int TimeoutSeconds = 60;
     std::vector<std::string> Groups;
+    // Connections a run posts over at once (1 to MaxConnections); a retrieval uses one.
+    int Connections = 1;
+    // After the last group the run asks the server (STAT) for every accepted article by its
+    // Message-ID and reports each as verified or missing.
+    bool Verify = false;
+    // Groups whose article may already be on the server, by group name, with its Message-ID:
+    // an interrupted run sent it and never heard the verdict. The run asks STAT first; 223
+    // counts as accepted, 430 posts the article again under that same Message-ID.
+    std::map<std::string, std::string> SentBefore;
     // What a run posts: the operation composes each group's article from it, so every front end
     // sends the same bytes for the same input.
     TArticleRequest Article;
@@ -48,6 +58,9 @@ struct TGroupOutcome {
     // False when the server refused POST, so the article never went out.
     bool ArticleSent = false;
     bool Accepted = false;
+    enum class TVerification : uint8_t { NotChecked, Verified, Missing };
+    // What STAT said of an accepted article after the run, when the run was asked to verify.
+    TVerification Verification = TVerification::NotChecked;
 };
 
 struct TRunSummary {
@@ -55,6 +68,26 @@ struct TRunSummary {
     int Refused = 0;
     // The reply line of the first group refused; empty when none was.
     std::string FirstRefusal;
+    // Of the accepted articles, those STAT found and those it did not (a verifying run).
+    int Verified = 0;
+    int Missing = 0;
+    // Every group answered, in the order of the request's groups.
+    std::vector<TGroupOutcome> Outcomes;
+};
+
+// Hears a posting run as it goes, so that a run cut short (the program killed, the machine
+// down) can be resumed without posting any group twice. Each call must be on disk when it
+// returns.
+class TRunRecorder {
+public:
+    virtual ~TRunRecorder() = default;
+    // A run starts (or resumes) with this request; the password is not for keeping.
+    virtual void RunStarted(const TNewsRequest& request) = 0;
+    // The article for group is about to go out under messageId; its verdict may never arrive.
+    virtual void ArticleGoing(const std::string& group, const std::string& messageId) = 0;
+    virtual void GroupAnswered(const TGroupOutcome& outcome) = 0;
+    // The run has ended: finished, failed or aborted. Nothing is left to resume.
+    virtual void RunEnded() = 0;
 };
 
 // What the operation reports; every handler is optional.
@@ -72,7 +105,11 @@ struct TNewsOperationEvents {
     std::function<void(size_t index, size_t count)> GroupStarted;
     // Bytes of the current group's article sent so far, of `total` (its size as composed).
     std::function<void(uint64_t sent, uint64_t total)> ArticleProgress;
+    // Each group's answer, in the order of the request's groups.
     std::function<void(const TGroupOutcome& outcome)> GroupDone;
+    // What STAT said of one accepted article after the run (a verifying run), in the order of
+    // the request's groups, before Finished.
+    std::function<void(const TGroupOutcome& outcome)> GroupVerified;
     std::function<void(const TRunSummary& summary)> Finished;
     // The operation ended early; `message` says why.
     std::function<void(const std::string& message)> Failed;
@@ -127,6 +164,7 @@ public:
     };
     enum class TKind : uint8_t { Run, Retrieval };
 
+    static constexpr int MaxConnections = 8;
     // How long Abort waits for the server to close the connection after QUIT.
     static constexpr int CloseGraceMs = 3000;
 
@@ -140,6 +178,8 @@ public:
     // randomness).
     void SetComposer(TArticleComposer composer) { FComposer = std::move(composer); }
     TNewsOperationEvents& Events() { return FEvents; }
+    // Told of every posting run from now on; not owned; null for none.
+    void SetRecorder(TRunRecorder* recorder) { FRecorder = recorder; }
 
     // Both raise what the client raises on the way (an unknown host); nothing has started then.
     // Both are ignored while another operation is under way.
@@ -180,6 +220,7 @@ private:
 
     std::unique_ptr<TIpNntpClient> FClient;
     TNewsOperationEvents FEvents;
+    TRunRecorder* FRecorder = nullptr;
     TState FState = TState::Idle;
     TKind FKind = TKind::Run;
     TNewsRequest FRequest;
