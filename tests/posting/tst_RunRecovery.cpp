@@ -174,12 +174,13 @@ private slots:
         QVERIFY(!recorded.Operation.Busy());
     }
 
-    // A server that will not have a second connection (a 400 or 502 greeting, or closed before
-    // it): the run goes on over the one it has, and says so.
+    // A server that will not have a second connection (a 400 or 502 greeting, no posting on it,
+    // or closed before the greeting): the run goes on over the one it has, and says so.
     void extraConnectionRefused_data() {
         QTest::addColumn<QString>("greeting");
         QTest::newRow("400 greeting") << "400 too many connections";
         QTest::newRow("502 greeting") << "502 not for you";
+        QTest::newRow("201 greeting") << "201 no posting";
         QTest::newRow("closed before the greeting") << "";
     }
     void extraConnectionRefused() {
