@@ -162,8 +162,12 @@ private slots:
             .Send("340 go\r\n")
             .WaitFor("\r\n.\r\n")
             .Close();
+        // Every try to open the connection again is closed before the greeting.
+        for (size_t retry = 1; retry <= TNewsOperation::ReconnectDelaysMs.size(); ++retry)
+            peer.OnConnection(retry).Close();
         peer.Start();
         E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.Window->Operation().SetReconnectDelays({20, 20, 20});
         e2e.SetGroups({"a.one", "b.two"});
         e2e.PressPost();
         QTRY_COMPARE(e2e.Prompts->Messages(), QStringList{"Connection closed by the news server"});
