@@ -6,10 +6,12 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QSpinBox>
 
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
 const QString kSecurityKey = QStringLiteral("cbSecurity.CurrentIndex");
+const QString kConnectionsKey = QStringLiteral("seConnections.Value");
 } // namespace
 
 bool TMainSettings::NamesThisProgram(const QString& newsreader) {
@@ -40,14 +42,17 @@ void TMainSettings::Restore() {
     if (FRestored)
         return;
     FIniStore.Open();
-    // A settings file written before the choice of connection security existed keeps the clear
-    // connection it worked with; a new file starts with the control's choice (TLS).
-    const bool withoutSecurity =
-        FIniStore.SectionExists(kSection) && !FIniStore.ValueExists(kSection, kSecurityKey);
+    // A settings file written before a choice existed keeps what it worked with: the clear
+    // connection and one connection per run; a new file starts with the controls' choices (TLS,
+    // two connections).
+    const bool existing = FIniStore.SectionExists(kSection);
+    const bool withoutSecurity = existing && !FIniStore.ValueExists(kSection, kSecurityKey);
+    const bool withoutConnections = existing && !FIniStore.ValueExists(kSection, kConnectionsKey);
     FComponentState.Restore();
     if (withoutSecurity)
-        if (auto* const security = FComponentState.Form->findChild<QComboBox*>("cbSecurity"))
-            security->setCurrentIndex(0);
+        FForm.cbSecurity->setCurrentIndex(0);
+    if (withoutConnections)
+        FForm.seConnections->setValue(1);
     FFormState.Restore();
     QLineEdit* newsreader = FForm.eNewsreader;
     if (NamesThisProgram(newsreader->text()))

@@ -8,6 +8,7 @@
 // the client is still inside its line handling.
 
 #include "app/TfrmMain.h"
+#include "app/TfrmRunReport.h"
 
 #include "nntp/TIpGroupName.h"
 #include "posting/TArticleComposer.h"
@@ -114,6 +115,7 @@ void TfrmMain::CreateClient() {
         if (outcome.ArticleSent && !outcome.MessageID.empty())
             AppendToLog(QStringLiteral("Message-ID: ") + QString::fromStdString(outcome.MessageID));
     };
+    events.GroupVerified = [this](const TGroupOutcome& outcome) { FVerified.push_back(outcome); };
     events.Finished = [this](const TRunSummary& summary) { ShowFinished(summary); };
     events.Failed = [this](const std::string& message) {
         ShowLater(QString::fromStdString(message));
@@ -165,6 +167,8 @@ void TfrmMain::ShowBusy(bool busy) {
     spbAbort->setEnabled(busy);
     if (QAction* const getGroupList = findChild<QAction*>(QStringLiteral("Getgrouplist1")))
         getGroupList->setEnabled(!busy);
+    if (FRunReport)
+        FRunReport->SetBusy(busy);
     emit BusyChanged(busy);
 }
 
@@ -189,13 +193,31 @@ void TfrmMain::spdPostClick() {
     }
     if (!LogonPasswordReady())
         return;
-    FPendingOperation = TPendingOperation::PostArticles;
-    FAborted = false;
     TNewsRequest request = MakeRequest();
     // The run posts to a copy: the list stays free to edit, and the edits count for the next run.
     request.Groups = trcvToPost->Items().Entries();
     request.Article = ArticleRequest();
+    request.Connections = seConnections->value();
+    request.Verify = cbVerify->isChecked();
+    StartRun(std::move(request));
+}
+
+void TfrmMain::PostAgain(const std::vector<std::string>& groups) {
+    if (Busy() || groups.empty())
+        return;
+    TNewsRequest request = FLastRun;
+    request.Groups = groups;
+    // Nothing of this run has gone out yet: every article is composed anew.
+    request.SentBefore.clear();
+    StartRun(std::move(request));
+}
+
+void TfrmMain::StartRun(TNewsRequest request) {
+    FPendingOperation = TPendingOperation::PostArticles;
+    FAborted = false;
     FMessageIDs.clear();
+    FVerified.clear();
+    FLastRun = request;
     try {
         FOperation->StartPost(std::move(request));
     } catch (const std::exception& error) {
@@ -244,6 +266,7 @@ void TfrmMain::ShowFinished(const TRunSummary& summary) {
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)
                     .arg(summary.Refused));
+    ShowRunReport(summary);
     if (summary.Refused == 0) {
         ShowLater(QStringLiteral("Finished Posting"));
         return;
@@ -283,4 +306,26 @@ void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupL
         AppendToLog(QStringLiteral("Lines left out that hold no group name: %1").arg(leftOut));
     if (const uint32_t dropped = FOperation->Client().DroppedLines(); dropped > 0)
         AppendToLog(QStringLiteral("Reply lines longer than 1 MiB left out: %1").arg(dropped));
+}
+
+// The report comes up beside the window without blocking it, so it may be shown from inside the
+// operation's event. Each group's verification is taken from what the run reported of it, in
+// case the summary's outcomes do not carry it.
+void TfrmMain::ShowRunReport(const TRunSummary& summary) {
+    if (!FRunReport) {
+        FRunReport = new TfrmRunReport(this);
+        connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
+    }
+    std::vector<TGroupOutcome> outcomes = summary.Outcomes;
+    for (TGroupOutcome& outcome : outcomes) {
+        if (outcome.Verification != TGroupOutcome::TVerification::NotChecked)
+            continue;
+        for (const TGroupOutcome& verified : FVerified)
+            if (verified.Group == outcome.Group)
+                outcome.Verification = verified.Verification;
+    }
+    FRunReport->ShowRun(outcomes, FLastRun.Verify);
+    FRunReport->SetBusy(Busy());
+    FRunReport->show();
+    FRunReport->raise();
 }
