@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
@@ -83,4 +84,13 @@ void TMainSettings::FinishSecretStoreRequests() {
     QEventLoop loop;
     connect(&FPasswords, &TPasswordKeeper::Settled, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void TMainSettings::AfterSecretStore(std::function<void()> then) {
+    if (!FPasswords.Busy()) {
+        QTimer::singleShot(0, this, std::move(then));
+        return;
+    }
+    connect(&FPasswords, &TPasswordKeeper::Settled, this, std::move(then),
+            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
 }

@@ -27,6 +27,7 @@ class QToolButton;
 class QPushButton;
 class QVBoxLayout;
 class TBodyEditor;
+class TRunJournal;
 class TfrmRunReport;
 class trcvListbox;
 
@@ -116,6 +117,12 @@ public:
     int PostsRefused() const { return FOperation->Summary().Refused; }
     // The Message-ID of the article of each group of the run so far, in group order.
     const std::vector<std::string>& MessageIDs() const { return FMessageIDs; }
+    // Where the window's runs keep their journal, so that a run cut short can be resumed.
+    QString JournalPath() const;
+    // Looks for a run that was cut short and asks whether to resume it: yes starts it, no
+    // forgets it. For once the window is shown; while the start wizard is open the question
+    // waits for it to close, and a run under way by then leaves the journal alone.
+    void OfferInterruptedRun();
     // The report of the last run that finished; null until one has.
     TfrmRunReport* RunReport() const { return FRunReport; }
     // Starts a run to `groups` with the message and options of the last run that started
@@ -224,6 +231,8 @@ private:
     void ShowRunReport(const TRunSummary& summary);
     // Every posting run starts here; `request` is kept for a run to the groups it refuses.
     void StartRun(TNewsRequest request);
+    // Starts the run a journal left unfinished, logged on and encrypted as a new run would be.
+    void ResumeRun(TNewsRequest request);
     void AppendToLog(const QString& line);
     void ShowLater(const QString& message, TPromptIcon icon = TPromptIcon::Information);
     void ReportFailure(const std::exception& error);
@@ -245,6 +254,7 @@ private:
     std::vector<TGroupOutcome> FVerified;
     TfrmRunReport* FRunReport = nullptr;
     QString FTrustedAuthorities;
+    std::unique_ptr<TRunJournal> FJournal;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;
