@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -31,8 +32,10 @@ public:
         Window = std::make_unique<TfrmMain>(FProgramDir);
         Window->eHost->setText(host);
         Window->eAddress->setText(QStringLiteral("poster@example.com"));
-        // The tests speak to the server's plain port unless they choose encryption.
+        // The tests speak to the server's plain port unless they choose encryption, over one
+        // connection unless they choose more.
         Window->cbSecurity->setCurrentIndex(0);
+        Window->seConnections->setValue(1);
     }
     ~E2eWindow() {
         Window.reset();

@@ -28,6 +28,7 @@ class tst_RunReport : public QObject {
 
     // Posts to `groups` and waits for the run's closing box.
     static void Post(E2eWindow& e2e, const std::vector<std::string>& groups) {
+        e2e.Window->dcMsgBody->SetLines({"Reported."});
         e2e.SetGroups(groups);
         e2e.PressPost();
         QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages().size(), 1, RunTimeout);
