@@ -433,7 +433,8 @@ int TCommandLine::Post() {
         const std::optional<TRunJournal::TInterrupted> interrupted =
             TRunJournal::FindInterrupted(journalPath);
         if (interrupted && !FQuiet)
-            Error(QStringLiteral("The interrupted run to %1 of %2 groups is given up for this one")
+            Error(QStringLiteral("This run replaces the interrupted run to %1 of %2 groups, "
+                                 "which heraldix post --resume would have finished")
                       .arg(interrupted->Request.Groups.size())
                       .arg(interrupted->Total));
     }

@@ -20,6 +20,9 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <utility>
@@ -179,7 +182,11 @@ void TRunJournal::RunStarted(const TNewsRequest& request) {
     if (FFile != nullptr)
         std::fclose(FFile);
     // A journal that cannot be written costs the run its resume, not the run itself.
-    FFile = std::fopen(FPath.c_str(), "wb");
+    // Readable by the user alone, as the settings are: it holds the user name and the message.
+    const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    FFile = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (fd >= 0 && FFile == nullptr)
+        ::close(fd);
     WriteLine(FFile, QJsonObject{{kEvent, kRunStarted}, {kRequest, RequestObject(request)}});
 }
 

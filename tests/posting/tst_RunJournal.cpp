@@ -4,6 +4,7 @@
 #include "posting/TRunJournal.h"
 #include "support/TestFiles.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -170,6 +171,9 @@ private slots:
         QVERIFY(text.endsWith('\n'));
         for (const char* secret : {"secret", "ca-file"})
             QVERIFY2(!text.contains(secret), text.constData());
+        QCOMPARE(QFileInfo(QString::fromStdString(JournalPath())).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
 
         const std::optional<TRunJournal::TInterrupted> found =
             TRunJournal::FindInterrupted(JournalPath());
