@@ -15,6 +15,11 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 static constexpr int RunTimeout = 30000;
 // Groups the server has beyond its usual ones, test.bulk.000001 on.
 static constexpr int BulkGroups = 50;
@@ -24,6 +29,56 @@ static QStringList BulkGroupNames(int count) {
     for (int i = 1; i <= count; ++i)
         names << QStringLiteral("test.bulk.%1").arg(i, 6, 10, QLatin1Char('0'));
     return names;
+}
+
+// How many articles each group holds with `subject`, read over one NNTP session (XOVER) rather
+// than one tool run per group; -1 for a group the server would not read out.
+static QList<int> SubjectCounts(uint16_t port, const QStringList& groups, const QString& subject) {
+    QList<int> counts;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval timeout{RunTimeout / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return counts;
+    }
+    QByteArray received;
+    const auto line = [&]() {
+        qsizetype end = -1;
+        char buffer[8192] = {};
+        ssize_t got = 1;
+        while ((end = received.indexOf("\r\n")) < 0 &&
+               (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            received.append(buffer, got);
+        const QByteArray text = received.left(end < 0 ? 0 : end);
+        received.remove(0, end < 0 ? received.size() : end + 2);
+        return text;
+    };
+    const auto command = [&](const QByteArray& text) {
+        ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
+        return line();
+    };
+    line();
+    for (const QString& group : groups) {
+        const QList<QByteArray> reply = command("GROUP " + group.toLatin1() + "\r\n").split(' ');
+        int count = -1;
+        if (reply.size() >= 4 && reply[0] == "211")
+            count = reply[1] == "0" ? 0 : -1;
+        if (count < 0 && reply.size() >= 4 && reply[0] == "211" &&
+            command("XOVER " + reply[2] + "-" + reply[3] + "\r\n").startsWith("224")) {
+            count = 0;
+            for (QByteArray over = line(); over != "." && !over.isEmpty(); over = line())
+                count += over.split('\t').value(1) == subject.toUtf8() ? 1 : 0;
+        }
+        counts << count;
+    }
+    command("QUIT\r\n");
+    ::close(fd);
+    return counts;
 }
 
 static QStringList OutputLines(const QByteArray& out) {
@@ -102,8 +157,7 @@ class tst_CommandLine : public QObject {
 
     // Every group holds exactly one article with `subject`.
     void OneArticleEach(const QStringList& groups, const QString& subject) {
-        for (const QString& group : groups)
-            QVERIFY2(FServer->ArticlesWithSubject(group, subject).size() == 1, qPrintable(group));
+        QCOMPARE(SubjectCounts(FServer->Port(), groups, subject), QList<int>(groups.size(), 1));
     }
 
     QStringList ServerOptions() const {
@@ -473,19 +527,27 @@ private slots:
         OneArticleEach(groups, subject);
     }
 
-    // The program killed while the server has stored an article whose verdict it never heard:
-    // the journal beside the settings resumes the rest, asking first for that article, and no
-    // group gets a second one.
+    // The program killed while the server holds articles whose verdicts it never heard: the
+    // journal beside the settings resumes the groups not answered, asking first for those
+    // articles, and no group gets a second one. Over one connection the point of the kill is
+    // exact (20 answered, the 21st stored); over three, answers still in flight make it vary.
+    void killedRunResumes_data() {
+        QTest::addColumn<int>("connections");
+        QTest::newRow("one connection") << 1;
+        QTest::newRow("three connections") << 3;
+    }
     void killedRunResumes() {
+        QFETCH(int, connections);
         constexpr int answered = 20;
         GatedRelay relay(FServer->Port());
-        // The verdict on the article after the 20th accepted one is held back.
+        // The verdicts from the 21st accepted article on are held back.
         relay.HoldFrom("240 ", answered + 1);
         QVERIFY(relay.Start());
         const QString subject = UniqueSubject("killed");
         const QStringList groups = BulkGroupNames(BulkGroups);
-        const QString settings = Settings("killed", QString::fromStdString(relay.Address()),
-                                          subject, "seConnections.Value=1\r\n");
+        const QString settings =
+            Settings("killed", QString::fromStdString(relay.Address()), subject,
+                     "seConnections.Value=" + QByteArray::number(connections) + "\r\n");
         QVERIFY(WriteTestFile(Path("killed/groups.txt"), groups.join('\n').toLatin1()));
         QProcess process;
         Start(process,
@@ -495,26 +557,39 @@ private slots:
         QVERIFY(process.waitForFinished(RunTimeout));
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         const QStringList before = OutputLines(process.readAllStandardOutput());
-        QCOMPARE(before.size(), answered);
-        QVERIFY(before.last().startsWith("accepted  " + groups[answered - 1] + "  <"));
 
         relay.Release();
         const CliResult resumed = Run({"post", "--resume", "--settings", settings});
         QCOMPARE(resumed.Exit, 0);
-        QVERIFY2(resumed.Err.contains("Resuming the interrupted run to 30 of 50 groups"),
-                 resumed.Err.constData());
+        const QRegularExpressionMatch counted =
+            QRegularExpression("Resuming the interrupted run to (\\d+) of 50 groups\n")
+                .match(QString::fromUtf8(resumed.Err));
+        QVERIFY2(counted.hasMatch(), resumed.Err.constData());
+        const int left = counted.captured(1).toInt();
         const QStringList lines = OutputLines(resumed.Out);
-        QCOMPARE(lines.size(), BulkGroups - answered + 1);
-        for (int i = answered; i < BulkGroups; ++i)
-            QVERIFY2(lines[i - answered].startsWith("accepted  " + groups[i] + "  <"),
-                     qPrintable(lines[i - answered]));
-        QCOMPARE(lines.last(), QStringLiteral("Finished Posting: 30 accepted, 0 refused"));
+        QCOMPARE(lines.size(), left + 1);
+        QCOMPARE(lines.last(),
+                 QStringLiteral("Finished Posting: %1 accepted, 0 refused").arg(left));
+        if (connections == 1) {
+            QCOMPARE(before.size(), answered);
+            QCOMPARE(left, BulkGroups - answered);
+            // The stored article counts, under the Message-ID it was stored with.
+            QCOMPARE(FServer->ArticlesWithSubject(groups[answered], subject)[0]
+                         .toObject()
+                         .value("message_id")
+                         .toString(),
+                     lines[0].section("  ", 2));
+        }
+        QVERIFY(left >= BulkGroups - answered && left <= BulkGroups - before.size());
+        // Accepted before the kill or after the resume, never both, each in the groups' order.
+        QStringList posted;
+        for (const QString& line : before + lines.mid(0, left))
+            posted << line.section("  ", 1, 1);
+        QVERIFY2(std::is_sorted(posted.begin(), posted.begin() + before.size()) &&
+                     std::is_sorted(posted.begin() + before.size(), posted.end()) &&
+                     QSet<QString>(posted.begin(), posted.end()).size() == posted.size(),
+                 qPrintable(posted.join(' ')));
         OneArticleEach(groups, subject);
-        QCOMPARE(FServer->ArticlesWithSubject(groups[answered], subject)[0]
-                     .toObject()
-                     .value("message_id")
-                     .toString(),
-                 lines[0].section("  ", 2));
         // The run has ended: nothing is left to resume.
         QCOMPARE(Run({"post", "--resume", "--settings", settings}).Exit, 2);
     }
