@@ -433,8 +433,8 @@ int TCommandLine::Post() {
         const std::optional<TRunJournal::TInterrupted> interrupted =
             TRunJournal::FindInterrupted(journalPath);
         if (interrupted && !FQuiet)
-            Error(QStringLiteral("This run replaces the interrupted run to %1 of %2 groups, "
-                                 "which heraldix post --resume would have finished")
+            Error(QStringLiteral("Once it posts, this run replaces the interrupted run to %1 "
+                                 "of %2 groups, which heraldix post --resume would finish")
                       .arg(interrupted->Request.Groups.size())
                       .arg(interrupted->Total));
     }
@@ -488,7 +488,13 @@ int TCommandLine::Post() {
             std::printf("Finished Posting: %d accepted, %d refused\n", summary.Accepted,
                         summary.Refused);
     };
-    return RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
+    const int exit = RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
+    // A run that ended early after articles went out stays in the journal.
+    if (const auto left = TRunJournal::FindInterrupted(journalPath); left && exit == exConnection)
+        Error(QStringLiteral("%1 of %2 groups are left: heraldix post --resume finishes the run")
+                  .arg(left->Request.Groups.size())
+                  .arg(left->Total));
+    return exit;
 }
 
 int TCommandLine::List() {

@@ -558,6 +558,14 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         const QStringList before = OutputLines(process.readAllStandardOutput());
 
+        // A resume that finds the server away posts nothing and leaves the run resumable.
+        relay.SetRefusing(true);
+        const CliResult away = Run({"post", "--resume", "--settings", settings});
+        QCOMPARE(away.Exit, 3);
+        QVERIFY2(
+            away.Err.contains(" of 50 groups are left: heraldix post --resume finishes the run"),
+            away.Err.constData());
+        relay.SetRefusing(false);
         relay.Release();
         const CliResult resumed = Run({"post", "--resume", "--settings", settings});
         QCOMPARE(resumed.Exit, 0);

@@ -129,7 +129,7 @@ void GatedRelay::Run() {
             pair->Client = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
             pair->Server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const sockaddr_in target = Loopback(FTargetPort);
-            if (pair->Client >= 0 && pair->Server >= 0 &&
+            if (!FRefusing && pair->Client >= 0 && pair->Server >= 0 &&
                 ::connect(pair->Server, reinterpret_cast<const sockaddr*>(&target),
                           sizeof target) == 0) {
                 const std::lock_guard lock(FMutex);

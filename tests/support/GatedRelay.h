@@ -30,6 +30,8 @@ public:
     // True once a line is held back.
     bool Holding() const { return FHolding; }
     void Release();
+    // While set, every connection is closed as soon as it is accepted (a server that is away).
+    void SetRefusing(bool refusing) { FRefusing = refusing; }
     // Connections accepted so far.
     int Accepted() const;
     bool Start();
@@ -45,6 +47,7 @@ private:
     std::thread FThread;
     std::atomic<bool> FStop{false};
     std::atomic<bool> FHolding{false};
+    std::atomic<bool> FRefusing{false};
     mutable std::mutex FMutex;
     std::string FPrefix;
     int FCount = 0;
