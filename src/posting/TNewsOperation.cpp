@@ -24,6 +24,13 @@ static bool RefusedAsDuplicate(int32_t code, const std::string& line) {
     return lower.find("duplicate") != std::string::npos;
 }
 
+// Failures the client found in what the server said or asked: a server that breaks the protocol
+// or will not serve the run as asked does not get better when the run connects again.
+static bool EndsTheRun(int32_t code) {
+    return code == TIpCustomNntpClient::ReplyTooLongCode || code == TIpNntpErrorCode::NoStartTls ||
+           code == TIpNntpErrorCode::EncryptionRequired || code == TIpNntpErrorCode::LogOnRefused;
+}
+
 TNewsOperation::TNewsOperation() {
     FConnections.push_back(std::make_unique<TNewsConnection>(AsOwner(), 1));
     FWork.resize(1);
@@ -132,6 +139,7 @@ void TNewsOperation::Abort() {
             QuitAll();
         return;
     }
+    FLedger.Flush([this](const std::string& line) { Emit(FEvents.Log, line); });
     Emit(FEvents.Log, "Aborted");
     const bool run = FKind == TKind::Run;
     QuitAll();
@@ -322,6 +330,7 @@ void TNewsOperation::Finish() {
 
 void TNewsOperation::Fail(const std::string& message) {
     const bool resumable = FKind == TKind::Run && FArticleWent;
+    FLedger.Flush([this](const std::string& line) { Emit(FEvents.Log, line); });
     CloseAll(true);
     SetState(TState::Idle);
     if (!resumable)
@@ -458,7 +467,7 @@ void TNewsOperation::ConnectionUp(TNewsConnection& connection) {
     if (index >= FInUse)
         return;
     TWork& work = FWork[index];
-    work.Tries = 0;
+    work.Served = false;
     switch (FState) {
     case TState::Idle:
     case TState::Closing:
@@ -502,6 +511,8 @@ void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStat
     if (FState != TState::Posting && FState != TState::Verifying)
         return;
     TWork& work = FWork[IndexOf(connection)];
+    work.Served = true;
+    work.Tries = 0;
     const size_t group = work.Group;
     TGroupOutcome outcome;
     outcome.Code = code;
@@ -572,8 +583,15 @@ void TNewsOperation::ConnectionLost(TNewsConnection& connection, const std::stri
         return;
     }
     TWork& work = FWork[index];
-    const bool owedNothing = work.What == TWork::TKind::None && connection.WasUp();
-    const bool wasUp = connection.WasUp();
+    if (!work.Opening && EndsTheRun(code)) {
+        Fail(message);
+        return;
+    }
+    // A connection that has served since it came up starts its tries afresh; one lost again
+    // before serving anything counts as a failed try, so a server that drops every connection
+    // ends the run.
+    const bool served = connection.WasUp() && work.Served;
+    const bool owedNothing = served && work.What == TWork::TKind::None;
     GiveBack(connection);
     if (work.Opening) {
         // An extra connection the server would not have: the run goes on without it.
@@ -581,13 +599,10 @@ void TNewsOperation::ConnectionLost(TNewsConnection& connection, const std::stri
         work.Refused = true;
         --FOthersPending;
         ReportConnectionCount();
-    } else if (wasUp && owedNothing) {
+    } else if (owedNothing) {
         // Closed between two commands: opened again at once.
-        work.Tries = 0;
         connection.Reopen(FRequest, 0);
     } else {
-        if (wasUp)
-            work.Tries = 0;
         if (static_cast<size_t>(work.Tries) < FReconnectDelays.size()) {
             const int delay = FReconnectDelays[static_cast<size_t>(work.Tries)];
             ++work.Tries;

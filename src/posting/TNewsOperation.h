@@ -152,7 +152,8 @@ struct TNewsOperationEvents {
 //   Connecting --first connection lost or refused--> Idle (Failed)
 //   Posting --every group answered--> Verifying (Verify, some accepted) or Idle (Finished)
 //   Posting, Verifying --a connection lost--> the same (that connection reopened, its group back)
-//   Posting, Verifying --a connection lost for good, none left--> Idle (Failed)
+//   Posting, Verifying --a connection lost for good and none left, or one the server broke or
+//                        refused (a reply line over 1 MiB, log-on, encryption)--> Idle (Failed)
 //   Verifying --every accepted article asked for--> Idle (Finished)
 //   Listing --whole LIST reply (or its refusal)--> Idle
 //   any busy state --Abort--> Closing (QUIT on every connection)
@@ -217,6 +218,8 @@ private:
         int Tries = 0;
         // Posted again under the Message-ID it may already be on the server with.
         bool Repost = false;
+        // The connection has answered a command since it came up.
+        bool Served = false;
         // An extra connection opened at the start and not yet up.
         bool Opening = false;
         uint64_t SentAtPost = 0;

@@ -5,8 +5,11 @@
 //   {"event":"run-ended"}
 // A line is written whole with its line end and flushed before the run goes on, so a program
 // killed at any moment leaves at most its last line torn; the reader skips a line it cannot read
-// (torn, or written by a later version) instead of giving up on the run. The journal of a run
-// that ended keeps its end line until the next run truncates it: it tells what the last run did.
+// (torn, or written by a later version) instead of giving up on the run. A run begins the file
+// afresh with its first article or answer, not before: one that never got that far (no
+// connection) changes nothing, and an interrupted run it was to resume stays resumable. The
+// journal of a run that ended keeps its end line until the next run replaces it: it tells what
+// the last run did.
 //
 // Text is UTF-8 in a JSON string; text that is not valid UTF-8 (a file name in another
 // encoding, a body file in Latin-1) is kept byte for byte as {"bytes": base64}, because a JSON
@@ -19,6 +22,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -144,13 +150,8 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     return request;
 }
 
-void WriteLine(std::FILE* file, const QJsonObject& line) {
-    if (file == nullptr)
-        return;
-    QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact);
-    bytes += '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
-    std::fflush(file);
+std::string LineOf(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + '\n';
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
@@ -178,32 +179,51 @@ TRunJournal::~TRunJournal() {
 void TRunJournal::RunStarted(const TNewsRequest& request) {
     if (FFile != nullptr)
         std::fclose(FFile);
-    // A journal that cannot be written costs the run its resume, not the run itself.
-    FFile = std::fopen(FPath.c_str(), "wb");
-    WriteLine(FFile, QJsonObject{{kEvent, kRunStarted}, {kRequest, RequestObject(request)}});
+    FFile = nullptr;
+    FStartLine = LineOf(QJsonObject{{kEvent, kRunStarted}, {kRequest, RequestObject(request)}});
 }
 
 void TRunJournal::ArticleGoing(const std::string& group, const std::string& messageId) {
-    WriteLine(FFile, QJsonObject{{kEvent, kArticleGoing},
-                                 {kGroup, TextValue(group)},
-                                 {kMessageId, TextValue(messageId)}});
+    Write(LineOf(QJsonObject{
+        {kEvent, kArticleGoing}, {kGroup, TextValue(group)}, {kMessageId, TextValue(messageId)}}));
 }
 
 void TRunJournal::GroupAnswered(const TGroupOutcome& outcome) {
-    WriteLine(FFile, QJsonObject{{kEvent, kGroupAnswered},
-                                 {kGroup, TextValue(outcome.Group)},
-                                 {QStringLiteral("code"), outcome.Code},
-                                 {QStringLiteral("reply"), TextValue(outcome.Reply)},
-                                 {kMessageId, TextValue(outcome.MessageID)},
-                                 {QStringLiteral("sent"), outcome.ArticleSent},
-                                 {QStringLiteral("accepted"), outcome.Accepted}});
+    Write(LineOf(QJsonObject{{kEvent, kGroupAnswered},
+                             {kGroup, TextValue(outcome.Group)},
+                             {QStringLiteral("code"), outcome.Code},
+                             {QStringLiteral("reply"), TextValue(outcome.Reply)},
+                             {kMessageId, TextValue(outcome.MessageID)},
+                             {QStringLiteral("sent"), outcome.ArticleSent},
+                             {QStringLiteral("accepted"), outcome.Accepted}}));
 }
 
 void TRunJournal::RunEnded() {
-    WriteLine(FFile, QJsonObject{{kEvent, kRunEnded}});
-    if (FFile != nullptr)
-        std::fclose(FFile);
+    FStartLine.clear();
+    if (FFile == nullptr)
+        return;
+    Write(LineOf(QJsonObject{{kEvent, kRunEnded}}));
+    std::fclose(FFile);
     FFile = nullptr;
+}
+
+void TRunJournal::Write(const std::string& line) {
+    if (!FStartLine.empty()) {
+        // A journal that cannot be written costs the run its resume, not the run itself.
+        // Readable by the user alone, as the settings are: it holds the user name and the
+        // message.
+        const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        FFile = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+        if (fd >= 0 && FFile == nullptr)
+            ::close(fd);
+        const std::string start = std::move(FStartLine);
+        FStartLine.clear();
+        Write(start);
+    }
+    if (FFile == nullptr)
+        return;
+    std::fwrite(line.data(), 1, line.size(), FFile);
+    std::fflush(FFile);
 }
 
 std::optional<TRunJournal::TInterrupted> TRunJournal::FindInterrupted(const std::string& path) {

@@ -61,3 +61,11 @@ void TRunLedger::Release(const TLineSink& lines, const TItemSink& done) {
         done(item);
     }
 }
+
+void TRunLedger::Flush(const TLineSink& lines) {
+    for (std::vector<std::string>& held : FHeld) {
+        for (const std::string& line : held)
+            lines(line);
+        held.clear();
+    }
+}

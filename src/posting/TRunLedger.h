@@ -41,6 +41,8 @@ public:
     // Releases, from the front on, the held lines of each item and every item done; stops at the
     // first item not done (after sending out the lines held for it).
     void Release(const TLineSink& lines, const TItemSink& done);
+    // Sends out every line still held, in the items' order (a run that ends early).
+    void Flush(const TLineSink& lines);
 
 private:
     enum class TItem : uint8_t { Waiting, Taken, Done };

@@ -4,6 +4,7 @@
 #include "posting/TRunJournal.h"
 #include "support/TestFiles.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -170,6 +171,9 @@ private slots:
         QVERIFY(text.endsWith('\n'));
         for (const char* secret : {"secret", "ca-file"})
             QVERIFY2(!text.contains(secret), text.constData());
+        QCOMPARE(QFileInfo(QString::fromStdString(JournalPath())).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
 
         const std::optional<TRunJournal::TInterrupted> found =
             TRunJournal::FindInterrupted(JournalPath());
@@ -196,17 +200,25 @@ private slots:
         QCOMPARE(back.Article.AttachmentPath, article.AttachmentPath);
         QCOMPARE(back.Article.PostingHost, article.PostingHost);
 
-        // The end line closes the run; the next run starts the file afresh.
-        journal.RunEnded();
-        QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+        // A run that ends before it posts anything (no connection) leaves the journal alone; the
+        // end line closes the run; the next run starts the file afresh with its first event.
         TNewsRequest next;
         next.Host = "other.example";
         next.Groups = {"comp.lang.c"};
-        TRunJournal(JournalPath()).RunStarted(next);
-        const QByteArray restarted = ReadTestFile(QString::fromStdString(JournalPath()));
-        QCOMPARE(restarted.count('\n'), 1);
-        QCOMPARE(GroupsOf(TRunJournal::FindInterrupted(JournalPath())->Request.Groups),
-                 QStringList{"comp.lang.c"});
+        {
+            TRunJournal idle(JournalPath());
+            idle.RunStarted(next);
+            idle.RunEnded();
+        }
+        QCOMPARE(ReadTestFile(QString::fromStdString(JournalPath())), text);
+        journal.RunEnded();
+        QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+        TRunJournal fresh(JournalPath());
+        fresh.RunStarted(next);
+        fresh.ArticleGoing("comp.lang.c", "<3@example.com>");
+        QCOMPARE(ReadTestFile(QString::fromStdString(JournalPath())).count('\n'), 2);
+        QCOMPARE(SentBeforeText(TRunJournal::FindInterrupted(JournalPath())->Request.SentBefore),
+                 QStringLiteral("comp.lang.c=<3@example.com>"));
         TRunJournal::Discard(JournalPath());
         QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
     }
