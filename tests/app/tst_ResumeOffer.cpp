@@ -56,8 +56,8 @@ private slots:
         QTest::addColumn<QString>("question");
         QTest::addColumn<bool>("kept");
         const QString threeOfFive = QStringLiteral("Resume the interrupted run to 3 of 5 groups?");
-        QTest::newRow("nothing answered, declined")
-            << 3 << 0 << false << false << false << "Resume the interrupted run to 3 of 3 groups?"
+        QTest::newRow("first article going, declined")
+            << 3 << 0 << true << false << false << "Resume the interrupted run to 3 of 3 groups?"
             << false;
         QTest::newRow("two of five answered, declined")
             << 5 << 2 << false << false << false << threeOfFive << false;
