@@ -250,8 +250,6 @@ private:
     std::vector<std::string> FMessageIDs;
     // The request of the run that started last.
     TNewsRequest FLastRun;
-    // What verification said of each accepted group of the run so far, in group order.
-    std::vector<TGroupOutcome> FVerified;
     TfrmRunReport* FRunReport = nullptr;
     QString FTrustedAuthorities;
     std::unique_ptr<TRunJournal> FJournal;

@@ -115,7 +115,6 @@ void TfrmMain::CreateClient() {
         if (outcome.ArticleSent && !outcome.MessageID.empty())
             AppendToLog(QStringLiteral("Message-ID: ") + QString::fromStdString(outcome.MessageID));
     };
-    events.GroupVerified = [this](const TGroupOutcome& outcome) { FVerified.push_back(outcome); };
     events.Finished = [this](const TRunSummary& summary) { ShowFinished(summary); };
     events.Failed = [this](const std::string& message) {
         ShowLater(QString::fromStdString(message));
@@ -216,7 +215,6 @@ void TfrmMain::StartRun(TNewsRequest request) {
     FPendingOperation = TPendingOperation::PostArticles;
     FAborted = false;
     FMessageIDs.clear();
-    FVerified.clear();
     FLastRun = request;
     try {
         FOperation->StartPost(std::move(request));
@@ -309,22 +307,13 @@ void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupL
 }
 
 // The report comes up beside the window without blocking it, so it may be shown from inside the
-// operation's event. Each group's verification is taken from what the run reported of it, in
-// case the summary's outcomes do not carry it.
+// operation's event. The summary's outcomes carry what verification said of each group.
 void TfrmMain::ShowRunReport(const TRunSummary& summary) {
     if (!FRunReport) {
         FRunReport = new TfrmRunReport(this);
         connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
     }
-    std::vector<TGroupOutcome> outcomes = summary.Outcomes;
-    for (TGroupOutcome& outcome : outcomes) {
-        if (outcome.Verification != TGroupOutcome::TVerification::NotChecked)
-            continue;
-        for (const TGroupOutcome& verified : FVerified)
-            if (verified.Group == outcome.Group)
-                outcome.Verification = verified.Verification;
-    }
-    FRunReport->ShowRun(outcomes, FLastRun.Verify);
+    FRunReport->ShowRun(summary.Outcomes, FLastRun.Verify);
     FRunReport->SetBusy(Busy());
     FRunReport->show();
     FRunReport->raise();
