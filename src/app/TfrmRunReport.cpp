@@ -10,7 +10,13 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
+
+constexpr int kReplyColumn = 2;
+constexpr int kMessageIdColumn = 3;
+constexpr int kWidestColumn = 220;
 
 QString VerificationText(TGroupOutcome::TVerification verification) {
     switch (verification) {
@@ -51,6 +57,7 @@ TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
     tblGroups->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblGroups->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblGroups->verticalHeader()->hide();
+    tblGroups->setWordWrap(false);
     tblGroups->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(tblGroups, 1);
 
@@ -89,10 +96,16 @@ void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool ver
     tblGroups->setHorizontalHeaderLabels(headers);
     tblGroups->setRowCount(static_cast<int>(FRows.size()));
     for (size_t row = 0; row < FRows.size(); ++row)
-        for (qsizetype column = 0; column < FRows[row].size(); ++column)
-            tblGroups->setItem(static_cast<int>(row), static_cast<int>(column),
-                               new QTableWidgetItem(FRows[row][column]));
+        for (qsizetype column = 0; column < FRows[row].size(); ++column) {
+            auto* const item = new QTableWidgetItem(FRows[row][column]);
+            item->setToolTip(FRows[row][column]);
+            tblGroups->setItem(static_cast<int>(row), static_cast<int>(column), item);
+        }
     tblGroups->resizeColumnsToContents();
+    // A long reply or Message-ID is cut short (its tooltip has it whole), so that the
+    // verification column stays in sight.
+    for (const int column : {kReplyColumn, kMessageIdColumn})
+        tblGroups->setColumnWidth(column, std::min(tblGroups->columnWidth(column), kWidestColumn));
     UpdatePostAgain();
 }
 
