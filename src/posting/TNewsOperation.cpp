@@ -431,7 +431,14 @@ void TNewsOperation::ConnectionStatus(TNewsConnection&, const std::string& text)
 }
 
 void TNewsOperation::ConnectionGreeted(TNewsConnection& connection, int32_t code) {
-    if (code != 201 || FState != TState::Connecting || IndexOf(connection) != 0)
+    const size_t index = IndexOf(connection);
+    // An extra connection on which posting is not allowed would only have its groups refused.
+    if (code == 201 && index > 0 && index < FInUse && FWork[index].Opening && !FGreeted201) {
+        connection.Close();
+        ConnectionLost(connection, "This news server does NOT allow posting!!", 0);
+        return;
+    }
+    if (code != 201 || FState != TState::Connecting || index != 0)
         return;
     FGreeted201 = true;
     Emit(FEvents.Notice, "This news server does NOT allow posting!!");

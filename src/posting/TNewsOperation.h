@@ -138,8 +138,13 @@ struct TNewsOperationEvents {
 // out without a verdict, or one of SentBefore, is first asked for with STAT: 223 counts as
 // accepted, 430 posts it again under the same Message-ID, and a refusal of that as a duplicate
 // also counts as accepted. A group whose POST was not yet answered with 340 is simply posted
-// again. An extra connection the server refuses at the start (a 400 or 502 greeting, closed
-// before the greeting) is not tried again; the run goes on over those it has.
+// again. An extra connection the server refuses at the start (a 400 or 502 greeting, a 201 where
+// the first had 200, closed before the greeting) is not tried again; the run goes on over those
+// it has.
+//
+// The recorder hears RunStarted at the start, ArticleGoing before each POST, GroupAnswered as
+// each answer comes, and RunEnded when the run finished, was aborted, or failed before any
+// article went out: a run that fails later can be resumed.
 //
 // States and transitions (Busy() is true in Connecting, Posting, Verifying and Listing):
 //   Idle, Closing --StartPost/StartList, first connection reusable--> Posting / Listing
@@ -155,7 +160,7 @@ struct TNewsOperationEvents {
 //   Posting, Verifying --a connection lost for good and none left, or one the server broke or
 //                        refused (a reply line over 1 MiB, log-on, encryption)--> Idle (Failed)
 //   Verifying --every accepted article asked for--> Idle (Finished)
-//   Listing --whole LIST reply (or its refusal)--> Idle
+//   Listing --whole LIST reply (or its refusal)--> Idle;  --connection lost--> Idle (Failed)
 //   any busy state --Abort--> Closing (QUIT on every connection)
 //                  --article that cannot be composed--> Idle (Failed)
 //                  --certificate refused--> Idle (CertificateRefused instead of Failed)

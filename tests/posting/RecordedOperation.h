@@ -48,6 +48,14 @@ struct RecordedOperation {
         Operation.SetRecorder(&Recorder);
     }
 
+    // The log, a line feed after each line.
+    std::string LogText() const {
+        std::string text;
+        for (const std::string& line : Log)
+            text += line + "\n";
+        return text;
+    }
+
     Lines Groups() const {
         Lines groups;
         for (const TGroupOutcome& outcome : Outcomes)

@@ -72,12 +72,7 @@ private slots:
         QCOMPARE(recorded.Failures, Lines{});
         QCOMPARE(recorded.Summaries[0].Accepted, BulkGroups);
         QCOMPARE(recorded.Groups(), request.Groups);
-        const std::string log = [&] {
-            std::string text;
-            for (const std::string& line : recorded.Log)
-                text += line + "\n";
-            return text;
-        }();
+        const std::string log = recorded.LogText();
         QVERIFY2(log.find("Reconnecting in 1 s (try 1 of 3)") != std::string::npos, log.c_str());
         CheckOneArticleEach(request, subject);
     }

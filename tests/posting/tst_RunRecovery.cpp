@@ -18,13 +18,6 @@ static void Willing(ScriptedPeer& peer, const std::string& statReply = "430 no s
     peer.Send("200 ready\r\n");
 }
 
-static std::string Joined(const Lines& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
 class tst_RunRecovery : public QObject {
     Q_OBJECT
 
@@ -181,12 +174,13 @@ private slots:
         QVERIFY(!recorded.Operation.Busy());
     }
 
-    // A server that will not have a second connection (a 400 or 502 greeting, or closed before
-    // it): the run goes on over the one it has, and says so.
+    // A server that will not have a second connection (a 400 or 502 greeting, no posting on it,
+    // or closed before the greeting): the run goes on over the one it has, and says so.
     void extraConnectionRefused_data() {
         QTest::addColumn<QString>("greeting");
         QTest::newRow("400 greeting") << "400 too many connections";
         QTest::newRow("502 greeting") << "502 not for you";
+        QTest::newRow("201 greeting") << "201 no posting";
         QTest::newRow("closed before the greeting") << "";
     }
     void extraConnectionRefused() {
@@ -214,9 +208,8 @@ private slots:
         QCOMPARE(recorded.Summaries[0].Accepted, 3);
         QCOMPARE(peer.Connections(), size_t(2));
         QCOMPARE(ArticlesIn(peer.ReceivedOn(0)).size(), size_t(3));
-        QVERIFY2(Joined(recorded.Log).find("Posting over 1 of 2 connections\n") !=
-                     std::string::npos,
-                 Joined(recorded.Log).c_str());
+        QVERIFY2(recorded.LogText().find("Posting over 1 of 2 connections\n") != std::string::npos,
+                 recorded.LogText().c_str());
     }
 
     // Over two connections the second answers first; the groups, their answers and their log
@@ -239,7 +232,7 @@ private slots:
         QCOMPARE(recorded.Summaries[0].Outcomes.size(), size_t(3));
         QCOMPARE(recorded.Outcomes[0].Reply, std::string("240 slow"));
         QCOMPARE(recorded.Outcomes[1].Reply, std::string("240 fast"));
-        const std::string log = Joined(recorded.Log);
+        const std::string log = recorded.LogText();
         QVERIFY2(log.find("slow\n") < log.find("fast\n"), log.c_str());
         QVERIFY2(log.find("Connection 2: Connecting\n") != std::string::npos, log.c_str());
         QCOMPARE(Commands(peer.ReceivedOn(0)),
