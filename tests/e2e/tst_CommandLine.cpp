@@ -441,7 +441,8 @@ private slots:
             arguments << "--group" << group;
         const CliResult result = Run(arguments, "text\n");
         QCOMPARE(result.Exit, 0);
-        QCOMPARE(relay.Accepted(), connections);
+        // The relay may take the last connection in after the program has ended.
+        QTRY_COMPARE(relay.Accepted(), connections);
         QCOMPARE(OutputLines(result.Out).filter(QRegularExpression("^verified  ")).size(),
                  verify ? groups.size() : 0);
     }
