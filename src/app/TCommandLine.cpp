@@ -11,6 +11,7 @@
 #include "app/TfrmMain.h"
 #include "nntp/TIpGroupName.h"
 #include "posting/TKeychainStore.h"
+#include "posting/TRunJournal.h"
 #include "selection/TGroupList.h"
 
 #include <QCommandLineParser>
@@ -19,12 +20,19 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
 const QString kBodySection = QStringLiteral("TfrmMain.dcMsgBody.Lines");
 const char* const kPasswordVariable = "HERALDIX_PASSWORD";
+const QString kConnectionsKey = QStringLiteral("seConnections.Value");
+// Connections when the settings do not say: a settings file from before the choice posted over
+// one, so an upgrade changes nothing; without any settings a run starts as a new window does.
+const QString kConnectionsBefore = QStringLiteral("1");
+const QString kConnectionsNew = QStringLiteral("2");
 
 // The whole of a file, or of standard input for "-"; false when it cannot be read.
 bool ReadWhole(const QString& path, std::string& text) {
@@ -157,6 +165,8 @@ void TCommandLine::OpenSettings(const QCommandLineParser& parser) {
         FBodyLines.push_back(line.toStdString());
     if (withoutSecurity)
         FSettings[QStringLiteral("cbSecurity.CurrentIndex")] = QStringLiteral("0");
+    if (store.SectionExists(kSection) && !store.ValueExists(kSection, kConnectionsKey))
+        FSettings[kConnectionsKey] = kConnectionsBefore;
 }
 
 QString TCommandLine::Setting(const QString& key, const QString& def) const {
@@ -193,11 +203,7 @@ TNewsRequest TCommandLine::ConnectionRequest(const QCommandLineParser& parser) {
     else
         throw EUsage{
             QStringLiteral("--security takes none, tls or starttls, not \"%1\"").arg(security)};
-    request.Tls.IsTrusted = [trusted = FTrusted](const TIpTlsPeer& peer) {
-        const auto found = trusted.find(TTrustedCertificates::Key(peer));
-        return !peer.Fingerprint.empty() && found != trusted.end() &&
-               found->second == QString::fromStdString(peer.Fingerprint);
-    };
+    request.Tls.IsTrusted = TrustCheck();
 
     const QString user = parser.isSet(QStringLiteral("user"))
                              ? parser.value(QStringLiteral("user"))
@@ -212,6 +218,61 @@ TNewsRequest TCommandLine::ConnectionRequest(const QCommandLineParser& parser) {
     request.EndOnRefusedLogOn = true;
     request.TimeoutSeconds =
         Setting(QStringLiteral("seTimeout.Value"), QStringLiteral("60")).toInt();
+    return request;
+}
+
+std::function<bool(const TIpTlsPeer& peer)> TCommandLine::TrustCheck() const {
+    return [trusted = FTrusted](const TIpTlsPeer& peer) {
+        const auto found = trusted.find(TTrustedCertificates::Key(peer));
+        return !peer.Fingerprint.empty() && found != trusted.end() &&
+               found->second == QString::fromStdString(peer.Fingerprint);
+    };
+}
+
+int TCommandLine::Connections(const QCommandLineParser& parser) const {
+    const QString option = QStringLiteral("connections");
+    if (!parser.isSet(option)) {
+        // A value out of range in the file is taken as the window's spin box takes it.
+        const int fromSettings = Setting(kConnectionsKey, kConnectionsNew).toInt();
+        return std::clamp(fromSettings, 1, TNewsOperation::MaxConnections);
+    }
+    bool number = false;
+    const int connections = parser.value(option).toInt(&number);
+    if (!number || connections < 1 || connections > TNewsOperation::MaxConnections)
+        throw EUsage{QStringLiteral("--connections takes a number from 1 to %1, not \"%2\"")
+                         .arg(TNewsOperation::MaxConnections)
+                         .arg(parser.value(option))};
+    return connections;
+}
+
+std::string TCommandLine::JournalPath() const {
+    return QFile::encodeName(ListDir() + QString::fromLatin1(TRunJournal::FileName)).toStdString();
+}
+
+TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
+                                         const std::string& journal) {
+    // The journal holds the whole request; an option would change a run half posted.
+    static const QStringList allowed = {QStringLiteral("resume"), QStringLiteral("settings"),
+                                        QStringLiteral("password-file"), QStringLiteral("json"),
+                                        QStringLiteral("quiet")};
+    for (const QString& name : parser.optionNames())
+        if (!allowed.contains(name))
+            throw EUsage{QStringLiteral("--resume takes no --%1: the interrupted run's own "
+                                        "request is posted (only --settings, --password-file, "
+                                        "--json and --quiet go with it)")
+                             .arg(name)};
+    std::optional<TRunJournal::TInterrupted> interrupted = TRunJournal::FindInterrupted(journal);
+    if (!interrupted)
+        throw EUsage{QStringLiteral("No interrupted run to resume")};
+    TNewsRequest request = std::move(interrupted->Request);
+    request.Tls.IsTrusted = TrustCheck();
+    request.EndOnRefusedLogOn = true;
+    if (request.LogOn)
+        request.Password = Password(parser, QString::fromStdString(request.UserID),
+                                    QString::fromStdString(request.Host));
+    if (!FQuiet)
+        std::fprintf(stderr, "Resuming the interrupted run to %zu of %zu groups\n",
+                     request.Groups.size(), interrupted->Total);
     return request;
 }
 
@@ -343,19 +404,47 @@ int TCommandLine::Post() {
          QStringLiteral("NAME")},
         {QStringLiteral("groups-file"), QStringLiteral("The groups to post to, one a line."),
          QStringLiteral("FILE")},
+        {QStringLiteral("connections"),
+         QStringLiteral("Post over N connections at once, 1 to 8 (default: the window's "
+                        "choice)."),
+         QStringLiteral("N")},
+        {QStringLiteral("verify"),
+         QStringLiteral("After the last group, ask the server for every accepted article.")},
+        {QStringLiteral("resume"),
+         QStringLiteral("Finish the run that was cut short, without posting a group twice.")},
         {QStringLiteral("json"), QStringLiteral("One JSON object per line.")},
         {QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")},
     });
     Parse(parser);
     FJson = parser.isSet(QStringLiteral("json"));
     FQuiet = parser.isSet(QStringLiteral("quiet"));
-    TNewsRequest request = ConnectionRequest(parser);
-    request.Groups = Groups(parser);
-    request.Article = ArticleRequest(parser, QString::fromStdString(request.Host));
+    const std::string journalPath = JournalPath();
+    TNewsRequest request;
+    if (parser.isSet(QStringLiteral("resume"))) {
+        request = ResumeRequest(parser, journalPath);
+    } else {
+        const int connections = Connections(parser);
+        request = ConnectionRequest(parser);
+        request.Groups = Groups(parser);
+        request.Article = ArticleRequest(parser, QString::fromStdString(request.Host));
+        request.Connections = connections;
+        request.Verify = parser.isSet(QStringLiteral("verify")) ||
+                         Setting(QStringLiteral("cbVerify.Checked")) == QLatin1String("True");
+        const std::optional<TRunJournal::TInterrupted> interrupted =
+            TRunJournal::FindInterrupted(journalPath);
+        if (interrupted && !FQuiet)
+            Error(QStringLiteral("Once it posts, this run replaces the interrupted run to %1 "
+                                 "of %2 groups, which heraldix post --resume would finish")
+                      .arg(interrupted->Request.Groups.size())
+                      .arg(interrupted->Total));
+    }
 
+    TRunJournal journal(journalPath);
     TNewsOperation operation;
+    operation.SetRecorder(&journal);
     TNewsOperationEvents& events = operation.Events();
     const size_t count = request.Groups.size();
+    const bool verify = request.Verify;
     events.GroupStarted = [this](size_t index, size_t total) {
         ShowProgress("Posting " + std::to_string(index + 1) + " of " + std::to_string(total));
     };
@@ -373,17 +462,39 @@ int TCommandLine::Post() {
             std::fflush(stdout);
         }
     };
-    events.Finished = [this, count](const TRunSummary& summary) {
+    events.GroupVerified = [this](const TGroupOutcome& outcome) {
+        if (outcome.Verification == TGroupOutcome::TVerification::Missing)
+            FExit = exRefused;
+        if (!FQuiet) {
+            std::fputs((VerificationLine(outcome, FJson) + '\n').c_str(), stdout);
+            std::fflush(stdout);
+        }
+    };
+    events.Finished = [this, count, verify](const TRunSummary& summary) {
         if (FQuiet)
             return;
-        if (FJson)
+        if (FJson && verify)
+            std::printf("{\"summary\":true,\"groups\":%zu,\"accepted\":%d,\"refused\":%d,"
+                        "\"verified\":%d,\"missing\":%d}\n",
+                        count, summary.Accepted, summary.Refused, summary.Verified,
+                        summary.Missing);
+        else if (FJson)
             std::printf("{\"summary\":true,\"groups\":%zu,\"accepted\":%d,\"refused\":%d}\n", count,
                         summary.Accepted, summary.Refused);
+        else if (verify)
+            std::printf("Finished Posting: %d accepted, %d refused; %d verified, %d missing\n",
+                        summary.Accepted, summary.Refused, summary.Verified, summary.Missing);
         else
             std::printf("Finished Posting: %d accepted, %d refused\n", summary.Accepted,
                         summary.Refused);
     };
-    return RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
+    const int exit = RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
+    // A run that ended early after articles went out stays in the journal.
+    if (const auto left = TRunJournal::FindInterrupted(journalPath); left && exit == exConnection)
+        Error(QStringLiteral("%1 of %2 groups are left: heraldix post --resume finishes the run")
+                  .arg(left->Request.Groups.size())
+                  .arg(left->Total));
+    return exit;
 }
 
 int TCommandLine::List() {

@@ -17,9 +17,13 @@ class TIniFileStore;
 // request (what the options leave out comes from the settings the window saved), runs the
 // posting engine on a Qt Core event loop and prints what the engine reports.
 //
-// Exit status: 0 every group accepted (or the list read), 1 some group refused, 2 a usage error
-// (nothing was sent), 3 no connection, a refused log-on or certificate, or a run that ended
-// early.
+// Every post is recorded in the run journal beside the settings file, so that `heraldix post
+// --resume` can finish a run that was cut short (the program killed, the machine down) without
+// posting any group twice.
+//
+// Exit status: 0 every group accepted (or the list read), 1 some group refused or an article
+// found missing by verification, 2 a usage error (nothing was sent), 3 no connection, a refused
+// log-on or certificate, or a run that ended early.
 class TCommandLine {
 public:
     enum TExit : int { exOk = 0, exRefused = 1, exUsage = 2, exConnection = 3 };
@@ -36,6 +40,9 @@ public:
     // One outcome as printed: "accepted  alt.test  <id>" or "refused  mod.test  441 ...", or
     // one JSON object.
     static std::string OutcomeLine(const TGroupOutcome& outcome, bool json);
+    // What verification found of one accepted article: "verified  alt.test  <id>" or
+    // "missing  alt.test  <id>", or one JSON object.
+    static std::string VerificationLine(const TGroupOutcome& outcome, bool json);
 
 private:
     // A usage error: its text goes to standard error and the program ends with exUsage.
@@ -53,6 +60,11 @@ private:
     void OpenSettings(const QCommandLineParser& parser);
     QString Setting(const QString& key, const QString& def = {}) const;
     TNewsRequest ConnectionRequest(const QCommandLineParser& parser);
+    std::function<bool(const TIpTlsPeer& peer)> TrustCheck() const;
+    int Connections(const QCommandLineParser& parser) const;
+    // The interrupted run of the journal, with the password a new run would take.
+    TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal);
+    std::string JournalPath() const;
     std::string Password(const QCommandLineParser& parser, const QString& user,
                          const QString& host) const;
     TArticleRequest ArticleRequest(const QCommandLineParser& parser, const QString& host) const;

@@ -27,6 +27,20 @@ std::string TCommandLine::OutcomeLine(const TGroupOutcome& outcome, bool json) {
     return "refused  " + outcome.Group + "  " + outcome.Reply;
 }
 
+std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool json) {
+    const bool found = outcome.Verification == TGroupOutcome::TVerification::Verified;
+    if (json) {
+        const QJsonObject object{
+            {QStringLiteral("group"), QString::fromStdString(outcome.Group)},
+            {QStringLiteral("verification"),
+             found ? QStringLiteral("verified") : QStringLiteral("missing")},
+            {QStringLiteral("message_id"), QString::fromStdString(outcome.MessageID)},
+        };
+        return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+    }
+    return (found ? "verified  " : "missing  ") + outcome.Group + "  " + outcome.MessageID;
+}
+
 void TCommandLine::ShowProgress(const std::string& text) {
     if (!FProgress || (text.empty() && !FProgressShown))
         return;

@@ -112,7 +112,9 @@ QStringList TComponentState::MainFormProperties() {
             QStringLiteral("eSubject.Text"),
             QStringLiteral("dcMsgBody.Lines"),
             QStringLiteral("cbLogon.Checked"),
-            QStringLiteral("cbSecurity.CurrentIndex")};
+            QStringLiteral("cbSecurity.CurrentIndex"),
+            QStringLiteral("seConnections.Value"),
+            QStringLiteral("cbVerify.Checked")};
 }
 
 // A hand-edited Count cannot make up more lines than the section has item keys for (a missing

@@ -6,10 +6,13 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
 
 namespace {
 const QString kSection = QStringLiteral("TfrmMain");
 const QString kSecurityKey = QStringLiteral("cbSecurity.CurrentIndex");
+const QString kConnectionsKey = QStringLiteral("seConnections.Value");
 } // namespace
 
 bool TMainSettings::NamesThisProgram(const QString& newsreader) {
@@ -40,14 +43,17 @@ void TMainSettings::Restore() {
     if (FRestored)
         return;
     FIniStore.Open();
-    // A settings file written before the choice of connection security existed keeps the clear
-    // connection it worked with; a new file starts with the control's choice (TLS).
-    const bool withoutSecurity =
-        FIniStore.SectionExists(kSection) && !FIniStore.ValueExists(kSection, kSecurityKey);
+    // A settings file written before a choice existed keeps what it worked with: the clear
+    // connection and one connection per run; a new file starts with the controls' choices (TLS,
+    // two connections).
+    const bool existing = FIniStore.SectionExists(kSection);
+    const bool withoutSecurity = existing && !FIniStore.ValueExists(kSection, kSecurityKey);
+    const bool withoutConnections = existing && !FIniStore.ValueExists(kSection, kConnectionsKey);
     FComponentState.Restore();
     if (withoutSecurity)
-        if (auto* const security = FComponentState.Form->findChild<QComboBox*>("cbSecurity"))
-            security->setCurrentIndex(0);
+        FForm.cbSecurity->setCurrentIndex(0);
+    if (withoutConnections)
+        FForm.seConnections->setValue(1);
     FFormState.Restore();
     QLineEdit* newsreader = FForm.eNewsreader;
     if (NamesThisProgram(newsreader->text()))
@@ -78,4 +84,13 @@ void TMainSettings::FinishSecretStoreRequests() {
     QEventLoop loop;
     connect(&FPasswords, &TPasswordKeeper::Settled, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void TMainSettings::AfterSecretStore(std::function<void()> then) {
+    if (!FPasswords.Busy()) {
+        QTimer::singleShot(0, this, std::move(then));
+        return;
+    }
+    connect(&FPasswords, &TPasswordKeeper::Settled, this, std::move(then),
+            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
 }

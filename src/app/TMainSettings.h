@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class TfrmMain;
@@ -37,6 +38,10 @@ public:
     // has a time-out of its own), so that a password saved on closing reaches the store before
     // the program ends. For after the window has closed.
     void FinishSecretStoreRequests();
+    // Calls `then` from the event loop once the secret store has answered every request made
+    // so far (on the next turn of the loop when none is awaited): the stored password has then
+    // reached the window, or will not.
+    void AfterSecretStore(std::function<void()> then);
 
     const TIniFileStore& Store() const { return FIniStore; }
 

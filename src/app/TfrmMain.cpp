@@ -1,5 +1,7 @@
 #include "app/TfrmMain.h"
 
+#include "posting/TRunJournal.h"
+
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
@@ -7,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFile>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QLabel>
@@ -47,6 +50,8 @@ void TfrmMain::FormCreate() {
     LoadListFile(trcvNewsgroups, kNewsgroupsFile);
     LoadListFile(trcvToPost, kToPostFile);
     FDialogDir = FProgramDir;
+    FJournal = std::make_unique<TRunJournal>(QFile::encodeName(JournalPath()).toStdString());
+    FOperation->SetRecorder(FJournal.get());
     ShowPage(TMainPage::pgMessage);
     RefreshStatusBar();
 }

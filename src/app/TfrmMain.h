@@ -27,6 +27,8 @@ class QToolButton;
 class QPushButton;
 class QVBoxLayout;
 class TBodyEditor;
+class TRunJournal;
+class TfrmRunReport;
 class trcvListbox;
 
 // The operation the user started last: the group list or the posting run.
@@ -115,6 +117,17 @@ public:
     int PostsRefused() const { return FOperation->Summary().Refused; }
     // The Message-ID of the article of each group of the run so far, in group order.
     const std::vector<std::string>& MessageIDs() const { return FMessageIDs; }
+    // Where the window's runs keep their journal, so that a run cut short can be resumed.
+    QString JournalPath() const;
+    // Looks for a run that was cut short and asks whether to resume it: yes starts it, no
+    // forgets it. For once the window is shown; while the start wizard is open the question
+    // waits for it to close, and a run under way by then leaves the journal alone.
+    void OfferInterruptedRun();
+    // The report of the last run that finished; null until one has.
+    TfrmRunReport* RunReport() const { return FRunReport; }
+    // Starts a run to `groups` with the message and options of the last run that started
+    // (the report's "Post again to the refused groups"); the articles get new Message-IDs.
+    void PostAgain(const std::vector<std::string>& groups);
     // What the Newsreader field holds until the user changes it: the program and its version.
     static QString DefaultNewsreader();
 
@@ -155,6 +168,8 @@ public:
     QSpinBox* seTimeout = nullptr;
     QCheckBox* cbLogon = nullptr;
     QComboBox* cbSecurity = nullptr;
+    QSpinBox* seConnections = nullptr;
+    QCheckBox* cbVerify = nullptr;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QLineEdit* eProxy = nullptr;
@@ -213,6 +228,11 @@ private:
     void ShowBusy(bool busy);
     void ShowGroupList(std::vector<std::string>& lines, bool groupList);
     void ShowFinished(const TRunSummary& summary);
+    void ShowRunReport(const TRunSummary& summary);
+    // Every posting run starts here; `request` is kept for a run to the groups it refuses.
+    void StartRun(TNewsRequest request);
+    // Starts the run a journal left unfinished, logged on and encrypted as a new run would be.
+    void ResumeRun(TNewsRequest request);
     void AppendToLog(const QString& line);
     void ShowLater(const QString& message, TPromptIcon icon = TPromptIcon::Information);
     void ReportFailure(const std::exception& error);
@@ -228,7 +248,11 @@ private:
 
     std::unique_ptr<TNewsOperation> FOperation;
     std::vector<std::string> FMessageIDs;
+    // The request of the run that started last.
+    TNewsRequest FLastRun;
+    TfrmRunReport* FRunReport = nullptr;
     QString FTrustedAuthorities;
+    std::unique_ptr<TRunJournal> FJournal;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

@@ -8,6 +8,7 @@
 // the client is still inside its line handling.
 
 #include "app/TfrmMain.h"
+#include "app/TfrmRunReport.h"
 
 #include "nntp/TIpGroupName.h"
 #include "posting/TArticleComposer.h"
@@ -165,6 +166,8 @@ void TfrmMain::ShowBusy(bool busy) {
     spbAbort->setEnabled(busy);
     if (QAction* const getGroupList = findChild<QAction*>(QStringLiteral("Getgrouplist1")))
         getGroupList->setEnabled(!busy);
+    if (FRunReport)
+        FRunReport->SetBusy(busy);
     emit BusyChanged(busy);
 }
 
@@ -189,13 +192,30 @@ void TfrmMain::spdPostClick() {
     }
     if (!LogonPasswordReady())
         return;
-    FPendingOperation = TPendingOperation::PostArticles;
-    FAborted = false;
     TNewsRequest request = MakeRequest();
     // The run posts to a copy: the list stays free to edit, and the edits count for the next run.
     request.Groups = trcvToPost->Items().Entries();
     request.Article = ArticleRequest();
+    request.Connections = seConnections->value();
+    request.Verify = cbVerify->isChecked();
+    StartRun(std::move(request));
+}
+
+void TfrmMain::PostAgain(const std::vector<std::string>& groups) {
+    if (Busy() || groups.empty())
+        return;
+    TNewsRequest request = FLastRun;
+    request.Groups = groups;
+    // Nothing of this run has gone out yet: every article is composed anew.
+    request.SentBefore.clear();
+    StartRun(std::move(request));
+}
+
+void TfrmMain::StartRun(TNewsRequest request) {
+    FPendingOperation = TPendingOperation::PostArticles;
+    FAborted = false;
     FMessageIDs.clear();
+    FLastRun = request;
     try {
         FOperation->StartPost(std::move(request));
     } catch (const std::exception& error) {
@@ -244,6 +264,7 @@ void TfrmMain::ShowFinished(const TRunSummary& summary) {
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)
                     .arg(summary.Refused));
+    ShowRunReport(summary);
     if (summary.Refused == 0) {
         ShowLater(QStringLiteral("Finished Posting"));
         return;
@@ -283,4 +304,17 @@ void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupL
         AppendToLog(QStringLiteral("Lines left out that hold no group name: %1").arg(leftOut));
     if (const uint32_t dropped = FOperation->Client().DroppedLines(); dropped > 0)
         AppendToLog(QStringLiteral("Reply lines longer than 1 MiB left out: %1").arg(dropped));
+}
+
+// The report comes up beside the window without blocking it, so it may be shown from inside the
+// operation's event. The summary's outcomes carry what verification said of each group.
+void TfrmMain::ShowRunReport(const TRunSummary& summary) {
+    if (!FRunReport) {
+        FRunReport = new TfrmRunReport(this);
+        connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
+    }
+    FRunReport->ShowRun(summary.Outcomes, FLastRun.Verify);
+    FRunReport->SetBusy(Busy());
+    FRunReport->show();
+    FRunReport->raise();
 }

@@ -149,7 +149,20 @@ QWidget* TfrmMain::CreateOptionsPage() {
     eProxy->hide();
     static_cast<QLabel*>(grid->itemAtPosition(7, 0)->widget())->hide();
     cbSecurity = AddSecurityRow(grid, 8, page);
-    grid->setRowStretch(9, 1);
+
+    // A run posts over this many connections at once; a new settings file starts with two.
+    auto* const connectionsLabel = new QLabel(QStringLiteral("Connections:"), page);
+    seConnections = Named(new QSpinBox(page), "seConnections");
+    seConnections->setRange(1, TNewsOperation::MaxConnections);
+    seConnections->setValue(2);
+    seConnections->setFixedWidth(seTimeout->maximumWidth());
+    connectionsLabel->setBuddy(seConnections);
+    grid->addWidget(connectionsLabel, 9, 0);
+    grid->addWidget(seConnections, 9, 1, Qt::AlignLeft);
+
+    cbVerify = Named(new QCheckBox(QStringLiteral("Verify after posting"), page), "cbVerify");
+    grid->addWidget(cbVerify, 10, 1, Qt::AlignLeft);
+    grid->setRowStretch(11, 1);
 
     QWidget::setTabOrder(eHost, eOrganization);
     QWidget::setTabOrder(eOrganization, eNewsreader);
@@ -159,6 +172,8 @@ QWidget* TfrmMain::CreateOptionsPage() {
     QWidget::setTabOrder(eProxy, seTimeout);
     QWidget::setTabOrder(seTimeout, cbLogon);
     QWidget::setTabOrder(cbLogon, cbSecurity);
+    QWidget::setTabOrder(cbSecurity, seConnections);
+    QWidget::setTabOrder(seConnections, cbVerify);
     return page;
 }
 

@@ -75,9 +75,12 @@ void TfrmMain::AskTrustLater(const TIpTlsPeer& peer, bool restart) {
             }
             if (!restart)
                 return;
-            if (FPendingOperation == TPendingOperation::PostArticles)
-                spdPostClick();
-            else
+            // A run starts again as it was asked for: a run to the refused groups or a resumed
+            // run is not the window's list.
+            if (FPendingOperation == TPendingOperation::PostArticles) {
+                if (!Busy())
+                    StartRun(FLastRun);
+            } else
                 Getgrouplist1Click();
         },
         Qt::QueuedConnection);

@@ -32,6 +32,8 @@ int main(int argc, char* argv[]) {
     TMainSettings settings(frmMain, std::make_unique<TKeychainStore>());
     settings.Restore();
     frmMain.show();
+    // A resumed run logs on with the stored password, so the offer waits for the secret store.
+    settings.AfterSecretStore([&frmMain] { frmMain.OfferInterruptedRun(); });
     const int exitCode = app.exec();
     settings.FinishSecretStoreRequests();
     return exitCode;

@@ -42,6 +42,14 @@ public:
     static void Discard(const std::string& path);
 
 private:
+    // Writes line (with its line end) and flushes it; the run's start line goes first, and the
+    // file is begun afresh only then.
+    void Write(const std::string& line);
+
     std::string FPath;
     std::FILE* FFile = nullptr;
+    // The start line of a run that has not yet sent or heard anything: a run that ends before
+    // it does (no connection) leaves the journal as it was, so an interrupted run it was to
+    // resume stays resumable.
+    std::string FStartLine;
 };

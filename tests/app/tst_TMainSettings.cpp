@@ -178,6 +178,45 @@ private slots:
                     .contains("cbSecurity.CurrentIndex=" + QByteArray::number(restored)));
     }
 
+    // A new file posts over two connections; a file from before the choice keeps the one it
+    // worked with; stored choices come back (a hand-edited count within the range), and are
+    // written back.
+    void connectionsAndVerifyOnRestore_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<bool>("verify");
+        QTest::newRow("no settings file") << QByteArray() << 2 << false;
+        QTest::newRow("older file without the keys")
+            << QByteArray("[TfrmMain]\r\neHost.Text=news.example.org\r\n") << 1 << false;
+        QTest::newRow("stored choices")
+            << QByteArray("[TfrmMain]\r\nseConnections.Value=5\r\ncbVerify.Checked=True\r\n") << 5
+            << true;
+        QTest::newRow("count above the range")
+            << QByteArray("[TfrmMain]\r\nseConnections.Value=12\r\n") << 8 << false;
+        QTest::newRow("count below the range")
+            << QByteArray("[TfrmMain]\r\nseConnections.Value=0\r\n") << 1 << false;
+    }
+
+    void connectionsAndVerifyOnRestore() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, connections);
+        QFETCH(bool, verify);
+        if (!file.isEmpty())
+            Write(QStringLiteral("frmsv.INI"), file);
+        {
+            TfrmMain window(FDir->path());
+            TMainSettings settings(window);
+            settings.Restore();
+            QCOMPARE(window.seConnections->value(), connections);
+            QCOMPARE(window.cbVerify->isChecked(), verify);
+            window.close();
+        }
+        const QByteArray saved = Read(QStringLiteral("frmsv.INI"));
+        QVERIFY2(saved.contains("seConnections.Value=" + QByteArray::number(connections)),
+                 saved.constData());
+        QVERIFY(saved.contains(verify ? "cbVerify.Checked=True" : "cbVerify.Checked=False"));
+    }
+
     // A settings file that cannot be written (here a directory stands in its place, which stops
     // root as well) is reported; the window still closes and the list files are still written.
     void failedWriteIsShownAndTheListsAreStillWritten() {

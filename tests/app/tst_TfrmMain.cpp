@@ -293,12 +293,12 @@ private slots:
     // The settings file and screen readers find the controls by name and by label.
     void controlsAreNamedAndLabelled() {
         TfrmMain window(FDir->path());
-        const char* const names[] = {"eName",          "eAddress",   "eHost",     "eNewsreader",
-                                     "eOrganization",  "ePassword",  "eProxy",    "eUserName",
-                                     "seTimeout",      "eSubject",   "dcMsgBody", "cbLogon",
-                                     "trcvNewsgroups", "trcvToPost", "mDisplay",  "Image1",
-                                     "Label10",        "spdPost",    "sbClear",   "spbAbort",
-                                     "cbSecurity"};
+        const char* const names[] = {"eName",          "eAddress",      "eHost",     "eNewsreader",
+                                     "eOrganization",  "ePassword",     "eProxy",    "eUserName",
+                                     "seTimeout",      "eSubject",      "dcMsgBody", "cbLogon",
+                                     "trcvNewsgroups", "trcvToPost",    "mDisplay",  "Image1",
+                                     "Label10",        "spdPost",       "sbClear",   "spbAbort",
+                                     "cbSecurity",     "seConnections", "cbVerify"};
         for (const char* name : names)
             QVERIFY2(window.findChild<QWidget*>(QString::fromLatin1(name)), name);
 
@@ -312,7 +312,8 @@ private slots:
               static_cast<QWidget*>(window.eOrganization),
               static_cast<QWidget*>(window.eNewsreader), static_cast<QWidget*>(window.seTimeout),
               static_cast<QWidget*>(window.eUserName), static_cast<QWidget*>(window.ePassword),
-              static_cast<QWidget*>(window.cbSecurity)})
+              static_cast<QWidget*>(window.cbSecurity),
+              static_cast<QWidget*>(window.seConnections)})
             QVERIFY2(labelled.contains(input), qPrintable(input->objectName()));
         QCOMPARE(window.trcvToPost->accessibleName(), QStringLiteral("Newsgroups to Post"));
         QCOMPARE(window.dcMsgBody->accessibleName(), QStringLiteral("Message body"));

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -24,13 +25,17 @@
 
 class E2eWindow {
 public:
-    explicit E2eWindow(const QString& host) {
+    // `programDir` is where the window keeps its files; a directory of its own when empty.
+    explicit E2eWindow(const QString& host, const QString& programDir = {})
+        : FProgramDir(programDir.isEmpty() ? FDir.path() : programDir) {
         Prompts = TScriptedPrompts::InstallNew();
-        Window = std::make_unique<TfrmMain>(FDir.path());
+        Window = std::make_unique<TfrmMain>(FProgramDir);
         Window->eHost->setText(host);
         Window->eAddress->setText(QStringLiteral("poster@example.com"));
-        // The tests speak to the server's plain port unless they choose encryption.
+        // The tests speak to the server's plain port unless they choose encryption, over one
+        // connection unless they choose more.
         Window->cbSecurity->setCurrentIndex(0);
+        Window->seConnections->setValue(1);
     }
     ~E2eWindow() {
         Window.reset();
@@ -49,13 +54,14 @@ public:
     void PressAbort() { QTest::mouseClick(Window->spbAbort, Qt::LeftButton); }
     int MessageCount(const QString& text) const { return Prompts->Messages().count(text); }
     QString Log() const { return Window->mDisplay->toPlainText(); }
-    QString Dir() const { return FDir.path(); }
+    QString Dir() const { return FProgramDir; }
 
     std::unique_ptr<TfrmMain> Window;
     TScriptedPrompts* Prompts = nullptr;
 
 private:
     QTemporaryDir FDir;
+    QString FProgramDir;
 };
 
 // The leaf parts of a raw article as Python's email package decodes them: a list of objects with

@@ -2,16 +2,88 @@
 // news server.
 
 #include "E2eWindow.h"
+#include "support/GatedRelay.h"
 #include "support/NewsServer.h"
+#include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 static constexpr int RunTimeout = 30000;
+// Groups the server has beyond its usual ones, test.bulk.000001 on.
+static constexpr int BulkGroups = 50;
+
+static QStringList BulkGroupNames(int count) {
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names << QStringLiteral("test.bulk.%1").arg(i, 6, 10, QLatin1Char('0'));
+    return names;
+}
+
+// How many articles each group holds with `subject`, read over one NNTP session (XOVER) rather
+// than one tool run per group; -1 for a group the server would not read out.
+static QList<int> SubjectCounts(uint16_t port, const QStringList& groups, const QString& subject) {
+    QList<int> counts;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval timeout{RunTimeout / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return counts;
+    }
+    QByteArray received;
+    const auto line = [&]() {
+        qsizetype end = -1;
+        char buffer[8192] = {};
+        ssize_t got = 1;
+        while ((end = received.indexOf("\r\n")) < 0 &&
+               (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            received.append(buffer, got);
+        const QByteArray text = received.left(end < 0 ? 0 : end);
+        received.remove(0, end < 0 ? received.size() : end + 2);
+        return text;
+    };
+    const auto command = [&](const QByteArray& text) {
+        ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
+        return line();
+    };
+    line();
+    for (const QString& group : groups) {
+        const QList<QByteArray> reply = command("GROUP " + group.toLatin1() + "\r\n").split(' ');
+        int count = -1;
+        if (reply.size() >= 4 && reply[0] == "211")
+            count = reply[1] == "0" ? 0 : -1;
+        if (count < 0 && reply.size() >= 4 && reply[0] == "211" &&
+            command("XOVER " + reply[2] + "-" + reply[3] + "\r\n").startsWith("224")) {
+            count = 0;
+            for (QByteArray over = line(); over != "." && !over.isEmpty(); over = line())
+                count += over.split('\t').value(1) == subject.toUtf8() ? 1 : 0;
+        }
+        counts << count;
+    }
+    command("QUIT\r\n");
+    ::close(fd);
+    return counts;
+}
+
+static QStringList OutputLines(const QByteArray& out) {
+    return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+}
 
 struct CliResult {
     int Exit = -1;
@@ -31,17 +103,22 @@ class tst_CommandLine : public QObject {
     }
 
     // Runs `heraldix` with no display and no password in its environment unless given.
-    static CliResult Run(const QStringList& arguments, const QByteArray& input = {},
-                         const QString& password = {}) {
+    static void Start(QProcess& process, const QStringList& arguments,
+                      const QString& password = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name :
              {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "HERALDIX_PASSWORD"})
             environment.remove(QString::fromLatin1(name));
         if (!password.isEmpty())
             environment.insert(QStringLiteral("HERALDIX_PASSWORD"), password);
-        QProcess process;
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(HERALDIX_EXECUTABLE), arguments);
+    }
+
+    static CliResult Run(const QStringList& arguments, const QByteArray& input = {},
+                         const QString& password = {}) {
+        QProcess process;
+        Start(process, arguments, password);
         process.write(input);
         process.closeWriteChannel();
         CliResult result;
@@ -63,6 +140,26 @@ class tst_CommandLine : public QObject {
         return ReadArticleParts(found[0].toObject().value("raw").toString());
     }
 
+    // A settings file of its own directory (the run journal lives beside it) for a post of
+    // `subject` to `host` in clear; `extra` are more [TfrmMain] lines.
+    QString Settings(const QString& name, const QString& host, const QString& subject,
+                     const QByteArray& extra = {}) {
+        QDir(FDir.path()).mkpath(name);
+        const QString path = Path(name + "/frmsv.INI");
+        const bool written =
+            WriteTestFile(path, "[TfrmMain]\r\neHost.Text=" + host.toLatin1() +
+                                    "\r\ncbSecurity.CurrentIndex=0\r\neAddress.Text=p@example.com"
+                                    "\r\neSubject.Text=" +
+                                    subject.toUtf8() + "\r\n" + extra +
+                                    "[TfrmMain.dcMsgBody.Lines]\r\nCount=1\r\nItem0=Body\r\n");
+        return written ? path : QString();
+    }
+
+    // Every group holds exactly one article with `subject`.
+    void OneArticleEach(const QStringList& groups, const QString& subject) {
+        QCOMPARE(SubjectCounts(FServer->Port(), groups, subject), QList<int>(groups.size(), 1));
+    }
+
     QStringList ServerOptions() const {
         return {QStringLiteral("--server"), FServer->Host(), QStringLiteral("--security"),
                 QStringLiteral("none")};
@@ -72,7 +169,8 @@ private slots:
     void initTestCase() {
         QVERIFY(FDir.isValid());
         FServer = std::make_unique<NewsServer>();
-        QVERIFY2(FServer->Start({"--fresh"}), FServer->Output().constData());
+        QVERIFY2(FServer->Start({"--fresh", "--groups", QString::number(BulkGroups)}),
+                 FServer->Output().constData());
     }
     void cleanupTestCase() {
         QVERIFY(FServer->Stop());
@@ -277,6 +375,232 @@ private slots:
         QVERIFY(!result.Out.contains(' '));
         QByteArray saved = ReadTestFile(Path("newsgrps.txt"));
         QCOMPARE(saved.replace("\r\n", "\n").split('\n').size(), names.size());
+    }
+
+    // Options the shared run journal would not take, or a journal with nothing to resume.
+    void postOptionErrors_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no connections") << QStringList{"--connections", "0"}
+                                        << "--connections takes a number from 1 to 8, not \"0\"";
+        QTest::newRow("too many connections")
+            << QStringList{"--connections", "9"}
+            << "--connections takes a number from 1 to 8, not \"9\"";
+        QTest::newRow("connections not a number")
+            << QStringList{"--connections", "x"}
+            << "--connections takes a number from 1 to 8, not \"x\"";
+        QTest::newRow("resume with a request option")
+            << QStringList{"--resume", "--group", "misc.test"} << "--resume takes no --group";
+        QTest::newRow("resume without a journal")
+            << QStringList{"--resume", "--quiet"} << "No interrupted run to resume";
+    }
+    void postOptionErrors() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        const QString settings = Settings("options", FServer->Host(), "s");
+        const CliResult result = Run(QStringList{"post", "--settings", settings} << arguments);
+        QCOMPARE(result.Exit, 2);
+        QCOMPARE(result.Out, QByteArray());
+        QVERIFY2(result.Err.startsWith("heraldix: " + error.toUtf8()), result.Err.constData());
+    }
+
+    // What the options leave out comes from the window's keys: a file from before the choice
+    // posts over one connection, a new one over two.
+    void connectionsAndVerifyFromSettings_data() {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<bool>("verify");
+        QTest::newRow("keys read")
+            << QByteArray("seConnections.Value=3\r\ncbVerify.Checked=True\r\n") << QStringList{}
+            << 3 << true;
+        QTest::newRow("file without the keys") << QByteArray() << QStringList{} << 1 << false;
+        QTest::newRow("options win over keys")
+            << QByteArray("seConnections.Value=3\r\ncbVerify.Checked=False\r\n")
+            << QStringList{"--connections", "2", "--verify"} << 2 << true;
+        QTest::newRow("new settings file") << QByteArray("none") << QStringList{} << 2 << false;
+    }
+    void connectionsAndVerifyFromSettings() {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, options);
+        QFETCH(int, connections);
+        QFETCH(bool, verify);
+        GatedRelay relay(FServer->Port());
+        QVERIFY(relay.Start());
+        const QString subject = UniqueSubject("keys");
+        const QString relayHost = QString::fromStdString(relay.Address());
+        const QString path = Settings("keys", relayHost, subject, settings);
+        if (settings == "none")
+            QVERIFY(WriteTestFile(path, {}));
+        const QStringList groups = BulkGroupNames(6);
+        QStringList arguments{"post",       "--settings", path,     "--server",      relayHost,
+                              "--security", "none",       "--from", "p@example.com", "--subject",
+                              subject,      "--body",     "-"};
+        arguments << options;
+        for (const QString& group : groups)
+            arguments << "--group" << group;
+        const CliResult result = Run(arguments, "text\n");
+        QCOMPARE(result.Exit, 0);
+        // The relay may take the last connection in after the program has ended.
+        QTRY_COMPARE(relay.Accepted(), connections);
+        QCOMPARE(OutputLines(result.Out).filter(QRegularExpression("^verified  ")).size(),
+                 verify ? groups.size() : 0);
+    }
+
+    // What STAT says of each accepted article after the run, by a server that lost or kept it.
+    void verificationLines_data() {
+        QTest::addColumn<QByteArray>("statReply");
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<int>("exit");
+        QTest::newRow("found") << QByteArray("223 0 <x>\r\n") << false << "verified" << 0;
+        QTest::newRow("missing") << QByteArray("430 no such article\r\n") << false << "missing"
+                                 << 1;
+        QTest::newRow("missing, json")
+            << QByteArray("430 no such article\r\n") << true << "missing" << 1;
+    }
+    void verificationLines() {
+        QFETCH(QByteArray, statReply);
+        QFETCH(bool, json);
+        QFETCH(QString, word);
+        QFETCH(int, exit);
+        ScriptedPeer peer;
+        peer.SetTimeout(RunTimeout);
+        peer.Answer("POST", "340 go\r\n")
+            .Answer(".", "240 ok\r\n")
+            .Answer("STAT", statReply.toStdString())
+            .Answer("QUIT", "205 bye\r\n");
+        peer.Send("200 ready\r\n").WaitFor("never sent");
+        peer.Start();
+        QStringList arguments{"post",
+                              "--settings",
+                              Settings("verify", QString::fromStdString(peer.Address()), "v"),
+                              "--connections",
+                              "1",
+                              "--verify",
+                              "--group",
+                              "a.one"};
+        if (json)
+            arguments << "--json";
+        const CliResult result = Run(arguments);
+        QCOMPARE(result.Exit, exit);
+        const QStringList lines = OutputLines(result.Out);
+        QCOMPARE(lines.size(), 3);
+        if (json) {
+            const QJsonObject accepted = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+            const QJsonObject verified = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+            QCOMPARE(verified.value("group").toString(), QStringLiteral("a.one"));
+            QCOMPARE(verified.value("verification").toString(), word);
+            QCOMPARE(verified.value("message_id"), accepted.value("message_id"));
+            QCOMPARE(QJsonDocument::fromJson(lines[2].toUtf8()).object().value(word).toInt(), 1);
+        } else {
+            const QString id = lines[0].section("  ", 2);
+            QVERIFY2(lines[0].startsWith("accepted  a.one  <"), qPrintable(lines[0]));
+            QCOMPARE(lines[1], word + "  a.one  " + id);
+            QVERIFY2(lines[2].endsWith(exit == 0 ? "; 1 verified, 0 missing"
+                                                 : "; 0 verified, 1 missing"),
+                     qPrintable(lines[2]));
+        }
+        QVERIFY(peer.Received().find("STAT <") != std::string::npos);
+    }
+
+    // Four connections to the real server: every group gets its article once, each line in the
+    // groups' order, and every article is there when asked after the run.
+    void fourConnectionsAllVerified() {
+        const QString subject = UniqueSubject("four");
+        const QStringList groups = BulkGroupNames(BulkGroups);
+        QStringList arguments =
+            QStringList{"post",          "--settings", Settings("four", FServer->Host(), subject),
+                        "--connections", "4",          "--verify"};
+        for (const QString& group : groups)
+            arguments << "--group" << group;
+        const CliResult result = Run(arguments);
+        QCOMPARE(result.Exit, 0);
+        const QStringList lines = OutputLines(result.Out);
+        QCOMPARE(lines.size(), 2 * groups.size() + 1);
+        for (int i = 0; i < groups.size(); ++i) {
+            QVERIFY2(lines[i].startsWith("accepted  " + groups[i] + "  <"), qPrintable(lines[i]));
+            QCOMPARE(lines[groups.size() + i],
+                     "verified  " + groups[i] + "  " + lines[i].section("  ", 2));
+        }
+        QCOMPARE(lines.last(), QStringLiteral("Finished Posting: 50 accepted, 0 refused; 50 "
+                                              "verified, 0 missing"));
+        OneArticleEach(groups, subject);
+    }
+
+    // The program killed while the server holds articles whose verdicts it never heard: the
+    // journal beside the settings resumes the groups not answered, asking first for those
+    // articles, and no group gets a second one. Over one connection the point of the kill is
+    // exact (20 answered, the 21st stored); over three, answers still in flight make it vary.
+    void killedRunResumes_data() {
+        QTest::addColumn<int>("connections");
+        QTest::newRow("one connection") << 1;
+        QTest::newRow("three connections") << 3;
+    }
+    void killedRunResumes() {
+        QFETCH(int, connections);
+        constexpr int answered = 20;
+        GatedRelay relay(FServer->Port());
+        // The verdicts from the 21st accepted article on are held back.
+        relay.HoldFrom("240 ", answered + 1);
+        QVERIFY(relay.Start());
+        const QString subject = UniqueSubject("killed");
+        const QStringList groups = BulkGroupNames(BulkGroups);
+        const QString settings =
+            Settings("killed", QString::fromStdString(relay.Address()), subject,
+                     "seConnections.Value=" + QByteArray::number(connections) + "\r\n");
+        QVERIFY(WriteTestFile(Path("killed/groups.txt"), groups.join('\n').toLatin1()));
+        QProcess process;
+        Start(process,
+              {"post", "--settings", settings, "--groups-file", Path("killed/groups.txt")});
+        QTRY_VERIFY_WITH_TIMEOUT(relay.Holding(), RunTimeout);
+        process.kill();
+        QVERIFY(process.waitForFinished(RunTimeout));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        const QStringList before = OutputLines(process.readAllStandardOutput());
+
+        // A resume that finds the server away posts nothing and leaves the run resumable.
+        relay.SetRefusing(true);
+        const CliResult away = Run({"post", "--resume", "--settings", settings});
+        QCOMPARE(away.Exit, 3);
+        QVERIFY2(
+            away.Err.contains(" of 50 groups are left: heraldix post --resume finishes the run"),
+            away.Err.constData());
+        relay.SetRefusing(false);
+        relay.Release();
+        const CliResult resumed = Run({"post", "--resume", "--settings", settings});
+        QCOMPARE(resumed.Exit, 0);
+        const QRegularExpressionMatch counted =
+            QRegularExpression("Resuming the interrupted run to (\\d+) of 50 groups\n")
+                .match(QString::fromUtf8(resumed.Err));
+        QVERIFY2(counted.hasMatch(), resumed.Err.constData());
+        const int left = counted.captured(1).toInt();
+        const QStringList lines = OutputLines(resumed.Out);
+        QCOMPARE(lines.size(), left + 1);
+        QCOMPARE(lines.last(),
+                 QStringLiteral("Finished Posting: %1 accepted, 0 refused").arg(left));
+        if (connections == 1) {
+            QCOMPARE(before.size(), answered);
+            QCOMPARE(left, BulkGroups - answered);
+            // The stored article counts, under the Message-ID it was stored with.
+            QCOMPARE(FServer->ArticlesWithSubject(groups[answered], subject)[0]
+                         .toObject()
+                         .value("message_id")
+                         .toString(),
+                     lines[0].section("  ", 2));
+        }
+        QVERIFY(left >= BulkGroups - answered && left <= BulkGroups - before.size());
+        // Accepted before the kill or after the resume, never both, each in the groups' order.
+        QStringList posted;
+        for (const QString& line : before + lines.mid(0, left))
+            posted << line.section("  ", 1, 1);
+        QVERIFY2(std::is_sorted(posted.begin(), posted.begin() + before.size()) &&
+                     std::is_sorted(posted.begin() + before.size(), posted.end()) &&
+                     QSet<QString>(posted.begin(), posted.end()).size() == posted.size(),
+                 qPrintable(posted.join(' ')));
+        OneArticleEach(groups, subject);
+        // The run has ended: nothing is left to resume.
+        QCOMPARE(Run({"post", "--resume", "--settings", settings}).Exit, 2);
     }
 
     // The window and the command line send the same article for the same input.

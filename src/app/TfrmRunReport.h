@@ -1,0 +1,55 @@
+#pragma once
+
+#include "posting/TNewsOperation.h"
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+class QPushButton;
+class QTableWidget;
+
+// The report of a finished posting run, shown beside the main window without blocking it: one
+// row per group of the run, in the run's order, with the server's verdict, its reply line, the
+// article's Message-ID and, when the run verified, whether the server still had the article.
+// The report can be copied as text, and the groups the server refused can be posted to again
+// (the main window starts that run; the report only asks for it).
+class TfrmRunReport : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmRunReport(QWidget* parent = nullptr);
+
+    // Shows the groups of a run; `verified` adds the verification column.
+    void ShowRun(const std::vector<TGroupOutcome>& outcomes, bool verified);
+    // The fields of each row, as shown.
+    const std::vector<QStringList>& Rows() const { return FRows; }
+    // The report as text: one line per group, its fields separated by tabs.
+    QString Text() const;
+    // The groups the server refused, in the run's order.
+    const std::vector<std::string>& RefusedGroups() const { return FRefused; }
+    // While a run is under way no other can be started from here.
+    void SetBusy(bool busy);
+
+    // Commands.
+    void btnCopyClick();
+    void btnPostAgainClick();
+
+    QTableWidget* tblGroups = nullptr;
+    QPushButton* btnCopy = nullptr;
+    QPushButton* btnPostAgain = nullptr;
+    QPushButton* btnClose = nullptr;
+
+signals:
+    // The user asked for a run to just these groups.
+    void PostAgain(const std::vector<std::string>& groups);
+
+private:
+    void UpdatePostAgain();
+
+    std::vector<QStringList> FRows;
+    std::vector<std::string> FRefused;
+    bool FBusy = false;
+};

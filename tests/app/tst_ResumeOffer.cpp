@@ -1,0 +1,119 @@
+// The main window's offer, at start, to resume a run its journal says was cut short: the
+// numbers it names, what declining does, and when it is not made.
+
+#include "MainWindowFixture.h"
+#include "app/TfrmMain.h"
+#include "posting/TRunJournal.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QFile>
+#include <QLineEdit>
+
+class tst_ResumeOffer : public QObject, private MainWindowFixture {
+    Q_OBJECT
+
+    std::string JournalFile() const { return QFile::encodeName(Path("run.journal")).toStdString(); }
+
+    // A run to `groups` groups of which the first `answered` were answered; with `going` the
+    // next one's article went out unanswered; with `ended` the run ended.
+    void WriteJournal(int groups, int answered, bool going, bool ended) const {
+        TRunJournal journal(JournalFile());
+        TNewsRequest request;
+        request.Host = "127.0.0.1:1";
+        for (int i = 0; i < groups; ++i)
+            request.Groups.push_back("group" + std::to_string(i) + ".test");
+        journal.RunStarted(request);
+        for (int i = 0; i < answered; ++i) {
+            const std::string id = "<" + std::to_string(i) + "@resume.test>";
+            journal.ArticleGoing(request.Groups[i], id);
+            TGroupOutcome outcome;
+            outcome.Group = request.Groups[i];
+            outcome.Code = 240;
+            outcome.Reply = "240 article posted";
+            outcome.MessageID = id;
+            outcome.ArticleSent = outcome.Accepted = true;
+            journal.GroupAnswered(outcome);
+        }
+        if (going)
+            journal.ArticleGoing(request.Groups[answered], "<going@resume.test>");
+        if (ended)
+            journal.RunEnded();
+    }
+
+private slots:
+    void init() { BeginTest(); }
+    void cleanup() { EndTest(); }
+
+    // groups -1: no journal. An empty question: no offer is made. Declining forgets the run;
+    // accepting with a cancelled log-on box keeps it for the next start.
+    void offerAndAnswer_data() {
+        QTest::addColumn<int>("groups");
+        QTest::addColumn<int>("answered");
+        QTest::addColumn<bool>("going");
+        QTest::addColumn<bool>("ended");
+        QTest::addColumn<bool>("resume");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<bool>("kept");
+        const QString threeOfFive = QStringLiteral("Resume the interrupted run to 3 of 5 groups?");
+        QTest::newRow("first article going, declined")
+            << 3 << 0 << true << false << false << "Resume the interrupted run to 3 of 3 groups?"
+            << false;
+        QTest::newRow("two of five answered, declined")
+            << 5 << 2 << false << false << false << threeOfFive << false;
+        QTest::newRow("an article without its answer is left")
+            << 5 << 2 << true << false << false << threeOfFive << false;
+        QTest::newRow("resumed, log-on box cancelled")
+            << 5 << 2 << true << false << true << threeOfFive << true;
+        QTest::newRow("every group answered") << 3 << 3 << false << false << false << "" << true;
+        QTest::newRow("run ended") << 3 << 1 << false << true << false << "" << true;
+        QTest::newRow("no journal") << -1 << 0 << false << false << false << "" << false;
+    }
+    void offerAndAnswer() {
+        QFETCH(int, groups);
+        QFETCH(int, answered);
+        QFETCH(bool, going);
+        QFETCH(bool, ended);
+        QFETCH(bool, resume);
+        QFETCH(QString, question);
+        QFETCH(bool, kept);
+        if (groups >= 0)
+            WriteJournal(groups, answered, going, ended);
+        const std::optional<TRunJournal::TInterrupted> before =
+            TRunJournal::FindInterrupted(JournalFile());
+        TfrmMain window(FDir->path());
+        QCOMPARE(window.JournalPath(), Path("run.journal"));
+        // The stored password could not be had: a log-on asks for it, and the box is cancelled.
+        window.cbLogon->setChecked(true);
+        window.eUserName->setText(QStringLiteral("ann"));
+        window.SetAskPasswordAtLogon(true);
+        FPrompts->QueueAnswer(resume);
+        window.OfferInterruptedRun();
+
+        QCOMPARE(FPrompts->Questions(), question.isEmpty() ? QStringList() : QStringList{question});
+        QVERIFY(!window.Busy());
+        QCOMPARE(FPrompts->LogonBoxes().size(), resume ? 1 : 0);
+        QCOMPARE(QFile::exists(Path("run.journal")), kept);
+        const std::optional<TRunJournal::TInterrupted> after =
+            TRunJournal::FindInterrupted(JournalFile());
+        QCOMPARE(after.has_value(), before.has_value() && resume);
+    }
+
+    // The question waits for the start wizard to close.
+    void offerWaitsForTheStartWizard() {
+        WriteJournal(2, 1, false, false);
+        TfrmMain window(FDir->path());
+        QDialog wizard(&window);
+        window.SetStartWizard(&wizard);
+        wizard.show();
+        window.OfferInterruptedRun();
+        QTest::qWait(50);
+        QCOMPARE(FPrompts->Questions(), QStringList());
+        wizard.reject();
+        QTRY_COMPARE(FPrompts->Questions(),
+                     QStringList{"Resume the interrupted run to 1 of 2 groups?"});
+    }
+};
+
+QTEST_MAIN(tst_ResumeOffer)
+#include "tst_ResumeOffer.moc"

@@ -1,0 +1,228 @@
+// The run journal: what a cut-short run left on disk, read back as the request that resumes it,
+// and a request written and read back unchanged but for its password.
+
+#include "posting/TRunJournal.h"
+#include "support/TestFiles.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+// JSON text written with ' for ".
+QByteArray J(const char* text) {
+    return QByteArray(text).replace('\'', '"');
+}
+
+// A start line as the journal writes it, for groups a.one, b.two, c.three and d.four unless
+// given; `extra` goes into the request object as it is.
+QByteArray StartLine(const char* groups = "'a.one','b.two','c.three','d.four'",
+                     const char* extra = "") {
+    return J("{'event':'run-started','request':{'host':'news.example:119','security':'none',"
+             "'groups':[") +
+           J(groups) + "]" + J(extra) + "}}\n";
+}
+QByteArray Going(const char* group, const char* id) {
+    return J("{'event':'article-going','group':'") + group + J("','message_id':'") + id + J("'}\n");
+}
+QByteArray Answered(const char* group, int code = 240) {
+    return J("{'event':'group-answered','group':'") + group + J("','code':") +
+           QByteArray::number(code) + "}\n";
+}
+
+// "b.two=<1@x> c.three=<2@x>"
+QString SentBeforeText(const std::map<std::string, std::string>& sentBefore) {
+    QStringList pairs;
+    for (const auto& [group, id] : sentBefore)
+        pairs << QString::fromStdString(group + "=" + id);
+    return pairs.join(' ');
+}
+
+QStringList GroupsOf(const std::vector<std::string>& groups) {
+    QStringList names;
+    for (const std::string& group : groups)
+        names << QString::fromStdString(group);
+    return names;
+}
+} // namespace
+
+class tst_RunJournal : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    std::string JournalPath() const { return FDir.filePath("run.journal").toStdString(); }
+
+private slots:
+    // total -1: nothing to resume.
+    void findsWhatIsLeft_data() {
+        QTest::addColumn<QByteArray>("journal");
+        QTest::addColumn<QStringList>("left");
+        QTest::addColumn<QString>("sentBefore");
+        QTest::addColumn<int>("total");
+        const QStringList all{"a.one", "b.two", "c.three", "d.four"};
+        QTest::newRow("started, nothing sent") << StartLine() << all << "" << 4;
+        QTest::newRow("answered left out, article without answer asked about")
+            << StartLine() + Going("a.one", "<1@x>") + Answered("a.one") + Going("b.two", "<2@x>")
+            << QStringList{"b.two", "c.three", "d.four"} << "b.two=<2@x>" << 4;
+        QTest::newRow("refused group is answered")
+            << StartLine() + Answered("a.one", 440) + Going("b.two", "<2@x>") +
+                   Answered("b.two", 441)
+            << QStringList{"c.three", "d.four"} << "" << 4;
+        QTest::newRow("last article sent for a group counts")
+            << StartLine() + Going("a.one", "<1@x>") + Going("a.one", "<9@x>") << all
+            << "a.one=<9@x>" << 4;
+        QTest::newRow("torn last line")
+            << StartLine() + Going("a.one", "<1@x>") + J("{'event':'group-answered','group':'a.o")
+            << all << "a.one=<1@x>" << 4;
+        QTest::newRow("torn article line: that article never went out")
+            << StartLine() + Answered("a.one") + J("{'event':'article-going','group':'b.t")
+            << QStringList{"b.two", "c.three", "d.four"} << "" << 4;
+        QTest::newRow("unknown and broken lines skipped")
+            << "garbage\n" + StartLine() +
+                   "\n[1,2]\n{\"event\":\"later-kind\",\"group\":\"a.one\"}\n" +
+                   "{\"no event\":true}\n" + Answered("a.one")
+            << QStringList{"b.two", "c.three", "d.four"} << "" << 4;
+        QTest::newRow("resumed run keeps the articles it was to ask about")
+            << StartLine("'b.two','c.three'",
+                         ",'sent_before':{'b.two':'<2@x>','c.three':'<3@x>'}") +
+                   Going("c.three", "<3@x>") + Answered("c.three")
+            << QStringList{"b.two"} << "b.two=<2@x>" << 2;
+        QTest::newRow("a group named twice needs two answers")
+            << StartLine("'a.one','a.one','b.two'") + Answered("a.one")
+            << QStringList{"a.one", "b.two"} << "" << 3;
+        QTest::newRow("the last start line begins the run")
+            << StartLine() + Going("a.one", "<1@x>") + StartLine("'e.five'")
+            << QStringList{"e.five"} << "" << 1;
+        QTest::newRow("ended") << StartLine() + Going("a.one", "<1@x>") +
+                                      "{\"event\":\"run-ended\"}\n"
+                               << QStringList{} << "" << -1;
+        QTest::newRow("every group answered, no end line")
+            << StartLine("'a.one','b.two'") + Answered("b.two") + Answered("a.one") << QStringList{}
+            << "" << -1;
+        QTest::newRow("unknown security")
+            << StartLine("'a.one'").replace("\"none\"", "\"ssl\"") << QStringList{} << "" << -1;
+        QTest::newRow("no start line") << Going("a.one", "<1@x>") << QStringList{} << "" << -1;
+        QTest::newRow("empty") << QByteArray() << QStringList{} << "" << -1;
+    }
+    void findsWhatIsLeft() {
+        QFETCH(QByteArray, journal);
+        QFETCH(QStringList, left);
+        QFETCH(QString, sentBefore);
+        QFETCH(int, total);
+        QVERIFY(WriteTestFile(QString::fromStdString(JournalPath()), journal));
+        const std::optional<TRunJournal::TInterrupted> found =
+            TRunJournal::FindInterrupted(JournalPath());
+        QCOMPARE(found.has_value(), total >= 0);
+        if (!found)
+            return;
+        QCOMPARE(GroupsOf(found->Request.Groups), left);
+        QCOMPARE(SentBeforeText(found->Request.SentBefore), sentBefore);
+        QCOMPARE(found->Total, size_t(total));
+        QCOMPARE(found->Request.Host, std::string("news.example:119"));
+    }
+
+    void noJournalNothingToResume() {
+        TRunJournal::Discard(JournalPath());
+        QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+    }
+
+    // Every field a resumed run needs comes back byte for byte; the password and the
+    // certificate settings are never written. Each line is on disk as soon as it is written.
+    void requestRoundTrip() {
+        TNewsRequest request;
+        request.Host = "news.example.org:563";
+        request.LogOn = true;
+        request.UserID = "J\xc3\xbcrgen \"the poster\"";
+        request.Password = "pass-word-secret";
+        request.Security = TIpNntpSecurity::nySecStartTls;
+        request.Tls.CaFile = "/etc/ca-file-secret.pem";
+        request.TimeoutSeconds = 17;
+        request.Connections = 4;
+        request.Verify = true;
+        request.Groups = {"de.test", "alt.test", "misc.test"};
+        request.SentBefore = {{"alt.test", "<a\"b@example.com>"}};
+        TArticleRequest& article = request.Article;
+        article.Name = "Zo\xc3\xab \xe2\x80\x9cZ\xe2\x80\x9d O'Neil";
+        article.Address = "zoe@example.com";
+        article.Organization = "Back\\slash & <angle>";
+        article.Newsreader = "heraldix 1.0";
+        article.Subject = "Gr\xc3\xbc\xc3\x9f"
+                          "e \"quoted\"\ttab \xf0\x9f\x93\xb0";
+        article.BodyLines = {"line one",
+                             "two\nlines in one",
+                             "",
+                             ".",
+                             "cr\r\nlf",
+                             "\xe2\x80\xa8",
+                             std::string("nul\0byte", 8),
+                             "latin-1 caf\xe9"};
+        article.AttachmentPath = "/tmp/r\xe9sum\xe9 \xc3\xa9t\xc3\xa9.bin";
+        article.PostingHost = "news.example.org";
+
+        TRunJournal journal(JournalPath());
+        journal.RunStarted(request);
+        journal.ArticleGoing("de.test", "<1@example.com>");
+        journal.GroupAnswered(
+            TGroupOutcome{"de.test", 240, "240 article posted", "<1@example.com>", true, true});
+        journal.ArticleGoing("alt.test", "<2@example.com>");
+
+        const QByteArray text = ReadTestFile(QString::fromStdString(JournalPath()));
+        QCOMPARE(text.count('\n'), 4);
+        QVERIFY(text.endsWith('\n'));
+        for (const char* secret : {"secret", "ca-file"})
+            QVERIFY2(!text.contains(secret), text.constData());
+        QCOMPARE(QFileInfo(QString::fromStdString(JournalPath())).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+
+        const std::optional<TRunJournal::TInterrupted> found =
+            TRunJournal::FindInterrupted(JournalPath());
+        QVERIFY(found);
+        QCOMPARE(found->Total, size_t(3));
+        const TNewsRequest& back = found->Request;
+        QCOMPARE(GroupsOf(back.Groups), (QStringList{"alt.test", "misc.test"}));
+        QCOMPARE(SentBeforeText(back.SentBefore), QStringLiteral("alt.test=<2@example.com>"));
+        QCOMPARE(back.Host, request.Host);
+        QCOMPARE(back.LogOn, true);
+        QCOMPARE(back.UserID, request.UserID);
+        QCOMPARE(back.Password, std::string());
+        QVERIFY(back.Security == TIpNntpSecurity::nySecStartTls);
+        QCOMPARE(back.Tls.CaFile, std::string());
+        QCOMPARE(back.TimeoutSeconds, 17);
+        QCOMPARE(back.Connections, 4);
+        QCOMPARE(back.Verify, true);
+        QCOMPARE(back.Article.Name, article.Name);
+        QCOMPARE(back.Article.Address, article.Address);
+        QCOMPARE(back.Article.Organization, article.Organization);
+        QCOMPARE(back.Article.Newsreader, article.Newsreader);
+        QCOMPARE(back.Article.Subject, article.Subject);
+        QVERIFY(back.Article.BodyLines == article.BodyLines);
+        QCOMPARE(back.Article.AttachmentPath, article.AttachmentPath);
+        QCOMPARE(back.Article.PostingHost, article.PostingHost);
+
+        // A run that ends before it posts anything (no connection) leaves the journal alone; the
+        // end line closes the run; the next run starts the file afresh with its first event.
+        TNewsRequest next;
+        next.Host = "other.example";
+        next.Groups = {"comp.lang.c"};
+        {
+            TRunJournal idle(JournalPath());
+            idle.RunStarted(next);
+            idle.RunEnded();
+        }
+        QCOMPARE(ReadTestFile(QString::fromStdString(JournalPath())), text);
+        journal.RunEnded();
+        QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+        TRunJournal fresh(JournalPath());
+        fresh.RunStarted(next);
+        fresh.ArticleGoing("comp.lang.c", "<3@example.com>");
+        QCOMPARE(ReadTestFile(QString::fromStdString(JournalPath())).count('\n'), 2);
+        QCOMPARE(SentBeforeText(TRunJournal::FindInterrupted(JournalPath())->Request.SentBefore),
+                 QStringLiteral("comp.lang.c=<3@example.com>"));
+        TRunJournal::Discard(JournalPath());
+        QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RunJournal)
+#include "tst_RunJournal.moc"
