@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    Scenario small{"1 KB message to 200 groups", BulkGroups(Groups), {}, 9};
+    Scenario small{"1 KB message to 200 groups", BulkGroupNames(Groups), {}, 9};
     Scenario large{
         "20 MB attachment to 3 groups", {"alt.test", "misc.test", "rec.arts.books"}, attachment, 3};
 

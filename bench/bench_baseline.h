@@ -33,7 +33,7 @@ inline void WriteBodyFile(const QString& path, const QStringList& body) {
 }
 
 // The names of the groups the news server's --groups option creates, test.bulk.000001 on.
-inline std::vector<std::string> BulkGroups(int count) {
+inline std::vector<std::string> BulkGroupNames(int count) {
     std::vector<std::string> groups;
     for (int i = 1; i <= count; ++i)
         groups.push_back(

@@ -153,7 +153,7 @@ static bool Direct(NewsServer& server, PostingBench& bench, const QString& bodyF
         }
         QStringList arguments{"post", QString::number(server.Port()),
                               QStringLiteral("direct bench nntplib %1").arg(round), bodyFile};
-        for (const std::string& group : BulkGroups(Groups))
+        for (const std::string& group : BulkGroupNames(Groups))
             arguments << QString::fromStdString(group);
         const QJsonObject baseline = RunNntplib(arguments);
         if (baseline.value("accepted").toInt() != Groups) {
@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
     const QStringList body = KilobyteBody();
     const QString bodyFile = files.filePath("body.txt");
     WriteBodyFile(bodyFile, body);
-    PostingBench bench(BulkGroups(Groups), body);
+    PostingBench bench(BulkGroupNames(Groups), body);
 
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     bool ok = true;
