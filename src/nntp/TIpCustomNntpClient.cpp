@@ -147,6 +147,13 @@ void TIpCustomNntpClient::Post() {
     SendCommand("POST\r\n");
 }
 
+void TIpCustomNntpClient::Stat(const std::string& messageId) {
+    CheckReady();
+    SetState(TIpNntpStates::nsStat);
+    FMultiLine = false;
+    SendCommand("STAT " + messageId + "\r\n");
+}
+
 void TIpCustomNntpClient::Quit() {
     SetState(TIpNntpStates::nsQuit);
     // QUIT may overtake a reply still due: nothing follows it, and the replies before its own

@@ -111,6 +111,8 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 // single-line reply it is a protocol error: OnSocketError with ReplyTooLongText, and the
 // connection is closed.
 //
+// STAT <message-id> is a single-line command like POST: its reply is followed by nsNoOp.
+//
 // LIST opens a multi-line collection: every line up to the lone "." is collected (a leading "."
 // removed) and delivered in one OnMultiLineResponse; a first line beginning with 4 or 5 is
 // delivered alone and ends the collection in nsNoOp. QUIT sent meanwhile lets the collection
@@ -159,6 +161,9 @@ public:
     // Composes the Article afresh and sends POST; the article follows once the server answers
     // 340. "Not connected" without a connection.
     void Post();
+    // Sends STAT <messageId>: 223 says the server has the article, 430 that it has none by that
+    // Message-ID. "Not connected" without a connection.
+    void Stat(const std::string& messageId);
     // Sends QUIT when connected; the server then closes the connection.
     void Quit();
 

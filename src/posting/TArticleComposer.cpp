@@ -170,13 +170,18 @@ std::string TArticleComposer::NewMessageId(std::string_view address) const {
 
 std::string TArticleComposer::Compose(const TArticleRequest& request, const std::string& group,
                                       TIpNewsArticle& article) const {
+    return Compose(request, group, article, std::string());
+}
+
+std::string TArticleComposer::Compose(const TArticleRequest& request, const std::string& group,
+                                      TIpNewsArticle& article, const std::string& messageId) const {
     article.NewMessage();
     const std::string address = Trimmed(SingleLine(request.Address));
     const std::string name = Trimmed(SingleLine(request.Name));
     article.PostingHost = request.PostingHost;
     article.Path = {"not-for-mail"};
     article.Newsgroups = {group};
-    article.MessageID = NewMessageId(address);
+    article.MessageID = messageId.empty() ? NewMessageId(address) : messageId;
     article.Date = DateText(FClock());
     if (!address.empty())
         article.From =

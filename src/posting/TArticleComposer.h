@@ -56,6 +56,10 @@ public:
     // Raises what reading the attachment raises.
     std::string Compose(const TArticleRequest& request, const std::string& group,
                         TIpNewsArticle& article) const;
+    // The same under messageId, for an article that may already be on the server: posted again
+    // under its own Message-ID, a server that has it refuses it instead of showing it twice.
+    std::string Compose(const TArticleRequest& request, const std::string& group,
+                        TIpNewsArticle& article, const std::string& messageId) const;
 
     // Appends the file at path to article as an attachment part, typed by its extension and
     // named by its file name (as a single line). Raises when the file cannot be read.

@@ -3,66 +3,41 @@
 #include "net/TIpTlsLayer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
-
-static constexpr const char* ConnectionClosed = "Connection closed by the news server";
 
 static bool SameLogOn(const TNewsRequest& a, const TNewsRequest& b) {
     return a.Host == b.Host && a.Security == b.Security && a.Tls.CaFile == b.Tls.CaFile &&
            a.LogOn == b.LogOn && a.UserID == b.UserID && a.Password == b.Password;
 }
 
-TNewsOperation::TNewsOperation() : FClient(std::make_unique<TIpNntpClient>()) {
-    FReplyTimer.setSingleShot(true);
-    FCloseTimer.setSingleShot(true);
-    QObject::connect(&FReplyTimer, &QTimer::timeout, &FContext, [this] { ReplyTimedOut(); });
-    QObject::connect(&FCloseTimer, &QTimer::timeout, &FContext, [this] { EndClosing(); });
-
-    TIpNntpClient& client = *FClient;
-    // Progress is reported twice a second. Under Nagle's rule the last piece of an article (and
-    // a command after it) could wait for the server's delayed acknowledgement, some 40 ms for
-    // every group of a run. A fixed 4 KB send buffer would cap a large attachment at one small
-    // window per round trip; the system sizes it instead.
-    client.SetTimerInterval(500);
-    client.Settings().SocketOptions.Include(TIpSockOptions::soNoDelay);
-    client.Settings().SendBufferSize = 0;
-    client.OnResponse = [this](TIpCustomNntpClient*, TIpNntpStates responseTo, int32_t code,
-                               const std::string& response) {
-        OnResponse(responseTo, code, response);
-    };
-    client.OnMultiLineResponse = [this](TIpCustomNntpClient*, TIpNntpStates responseTo,
-                                        std::vector<std::string>& lines) {
-        OnMultiLine(responseTo, lines);
-    };
-    client.OnStateChange = [this](TIpCustomNntpClient*, TIpNntpStates state) {
-        const std::string text = TIpCustomNntpClient::StateText(state);
-        Emit(FEvents.Status, text);
-        Emit(FEvents.Log, text);
-    };
-    client.OnStatus = [this](TIpSockControl*, int, TIpStatusType event, const TIpConnRec&,
-                             const TIpSockStatRec& statistics) { OnStatus(event, statistics); };
-    client.OnSocketError = [this](TIpSockControl*, int, int32_t code, const std::string& text) {
-        OnSocketError(code, text);
-    };
-    client.OnTls = [this](TIpSockControl*, int, const TIpTlsPeer& peer) {
-        if (peer.Accepted && FEvents.Encrypted)
-            FEvents.Encrypted(peer);
-    };
+// The refusal of an article posted again under its own Message-ID that says the server has it
+// already: 435 (RFC 3977's "article not wanted"), or a 4xx reply that says duplicate.
+static bool RefusedAsDuplicate(int32_t code, const std::string& line) {
+    if (code == 435)
+        return true;
+    if (code / 100 != 4)
+        return false;
+    std::string lower = line;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find("duplicate") != std::string::npos;
 }
 
-// The client may still report its connection's end while it is destroyed; by then there is no
-// one to tell.
+// Failures the client found in what the server said or asked: a server that breaks the protocol
+// or will not serve the run as asked does not get better when the run connects again.
+static bool EndsTheRun(int32_t code) {
+    return code == TIpCustomNntpClient::ReplyTooLongCode || code == TIpNntpErrorCode::NoStartTls ||
+           code == TIpNntpErrorCode::EncryptionRequired || code == TIpNntpErrorCode::LogOnRefused;
+}
+
+TNewsOperation::TNewsOperation() {
+    FConnections.push_back(std::make_unique<TNewsConnection>(AsOwner(), 1));
+    FWork.resize(1);
+}
+
 TNewsOperation::~TNewsOperation() {
-    FReplyTimer.stop();
-    FCloseTimer.stop();
-    TIpNntpClient& client = *FClient;
-    client.OnResponse = nullptr;
-    client.OnMultiLineResponse = nullptr;
-    client.OnStateChange = nullptr;
-    client.OnStatus = nullptr;
-    client.OnSocketError = nullptr;
-    client.OnTls = nullptr;
-    FClient.reset();
+    FConnections.clear();
 }
 
 bool TNewsOperation::Busy() const {
@@ -71,14 +46,18 @@ bool TNewsOperation::Busy() const {
     case TState::Closing:
         return false;
     case TState::Connecting:
-    case TState::LoggingOn:
-    case TState::AwaitPost:
-    case TState::AwaitVerdict:
+    case TState::Posting:
+    case TState::Verifying:
     case TState::Listing:
-    case TState::Reconnecting:
         return true;
     }
     return false;
+}
+
+size_t TNewsOperation::GroupIndex() const {
+    if (FKind != TKind::Run || FLedger.Count() == 0)
+        return 0;
+    return std::min(FLedger.Front(), FLedger.Count() - 1);
 }
 
 void TNewsOperation::StartPost(TNewsRequest request) {
@@ -95,203 +74,331 @@ void TNewsOperation::StartList(TNewsRequest request) {
 void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     if (Busy())
         return;
-    const bool reusable = FState == TState::Idle && FClient->Connected() && !FClient->ReplyDue() &&
-                          SameLogOn(FConnection, request);
+    TNewsConnection& first = First();
+    const bool reusable = FState == TState::Idle && first.IsReady() && !first.Client().ReplyDue() &&
+                          SameLogOn(first.Made(), request);
+    const size_t connections =
+        kind == TKind::Run ? static_cast<size_t>(std::clamp(request.Connections, 1, MaxConnections))
+                           : 1;
+    // Connections of an earlier run beyond the first, or one still closing after Abort.
+    for (size_t i = 1; i < FConnections.size(); ++i)
+        FConnections[i]->Close();
+    if (!reusable) {
+        // Raises before anything has started (an unknown host).
+        try {
+            first.Open(request);
+        } catch (const std::exception&) {
+            first.Close();
+            throw;
+        }
+    }
+    while (FConnections.size() < connections)
+        FConnections.push_back(std::make_unique<TNewsConnection>(
+            AsOwner(), static_cast<int>(FConnections.size()) + 1));
+    FWork.assign(FConnections.size(), TWork{});
+    FInUse = connections;
     FKind = kind;
     FRequest = std::move(request);
+    FRequest.Connections = static_cast<int>(connections);
     FSummary = {};
-    FGroupIndex = 0;
     FGreeted201 = false;
-    if (reusable) {
-        SendFirstCommand();
+    FArticleWent = false;
+    FOthersPending = 0;
+    const size_t count = FRequest.Groups.size();
+    FLedger.Start(count);
+    FOutcomes.assign(count, TGroupOutcome{});
+    FMaybeOnServer.assign(count, std::string());
+    for (size_t i = 0; i < count; ++i)
+        if (const auto found = FRequest.SentBefore.find(FRequest.Groups[i]);
+            found != FRequest.SentBefore.end())
+            FMaybeOnServer[i] = found->second;
+    FToVerify.clear();
+    FVerifyLedger.Start(0);
+    if (kind == TKind::Run && FRecorder)
+        FRecorder->RunStarted(FRequest);
+    if (!reusable) {
+        SetState(TState::Connecting);
         return;
     }
-    // A connection still closing after Abort, or one made for another server or log-on.
-    FCloseTimer.stop();
-    SetState(TState::Idle);
-    CloseConnection();
-    Connect();
+    first.ResetCounts();
+    if (kind == TKind::Retrieval) {
+        SetState(TState::Listing);
+        ListGroups();
+        return;
+    }
+    SetState(TState::Posting);
+    OpenOtherConnections();
+    GiveWork(first);
 }
 
 void TNewsOperation::Abort() {
     if (!Busy()) {
-        if (FState == TState::Idle && FClient->Connected())
-            QuitAndClose();
+        if (FState == TState::Idle &&
+            std::any_of(FConnections.begin(), FConnections.end(),
+                        [](const auto& connection) { return connection->Client().Connected(); }))
+            QuitAll();
         return;
     }
+    FLedger.Flush([this](const std::string& line) { Emit(FEvents.Log, line); });
     Emit(FEvents.Log, "Aborted");
-    QuitAndClose();
+    const bool run = FKind == TKind::Run;
+    QuitAll();
+    if (run)
+        EndRun();
 }
 
 void TNewsOperation::SetState(TState state) {
     const bool wasBusy = Busy();
     FState = state;
-    if (Busy() && FRequest.TimeoutSeconds > 0)
-        FReplyTimer.start(FRequest.TimeoutSeconds * 1000);
-    else
-        FReplyTimer.stop();
     if (wasBusy != Busy() && FEvents.BusyChanged)
         FEvents.BusyChanged(Busy());
 }
 
-void TNewsOperation::Connect() {
-    TIpNntpClient& client = *FClient;
-    // The client logs on after the greeting when it has a user name.
-    client.UserID = FRequest.LogOn ? FRequest.UserID : std::string();
-    client.Password = FRequest.LogOn ? FRequest.Password : std::string();
-    client.SetSecurity(FRequest.Security);
-    client.Settings().Tls = FRequest.Tls;
-    FConnection = FRequest;
-    FConnection.Groups.clear();
-    FConnection.ComposeArticle = nullptr;
-    FConnection.Article = {};
-    FSentSoFar = 0;
-    client.Authenticate(FRequest.Host);
-    SetState(TState::Connecting);
+size_t TNewsOperation::IndexOf(const TNewsConnection& connection) const {
+    return static_cast<size_t>(connection.Number() - 1);
 }
 
-void TNewsOperation::SendFirstCommand() {
-    if (FKind == TKind::Run) {
-        PostGroup();
+void TNewsOperation::ListGroups() {
+    try {
+        First().List();
+    } catch (const std::exception& error) {
+        First().Close();
+        Fail(error.what());
+    }
+}
+
+void TNewsOperation::OpenOtherConnections() {
+    for (size_t i = 1; i < FInUse; ++i) {
+        TNewsConnection& connection = *FConnections[i];
+        try {
+            connection.Open(FRequest);
+            FWork[i].Opening = true;
+            ++FOthersPending;
+        } catch (const std::exception& error) {
+            connection.Close();
+            FWork[i].Refused = true;
+            ConnectionEvent(connection, error.what());
+        }
+    }
+    ReportConnectionCount();
+}
+
+void TNewsOperation::ReportConnectionCount() {
+    if (FOthersPending > 0)
+        return;
+    const auto refused = static_cast<size_t>(
+        std::count_if(FWork.begin(), FWork.begin() + static_cast<std::ptrdiff_t>(FInUse),
+                      [](const TWork& work) { return work.Refused; }));
+    if (refused > 0)
+        Emit(FEvents.Log, "Posting over " + std::to_string(FInUse - refused) + " of " +
+                              std::to_string(FInUse) + " connections");
+}
+
+void TNewsOperation::GiveWork(TNewsConnection& connection) {
+    if (!connection.IsReady())
+        return;
+    TWork& work = FWork[IndexOf(connection)];
+    work.What = TWork::TKind::None;
+    if (FState == TState::Verifying) {
+        const std::optional<size_t> item = FVerifyLedger.Take();
+        if (!item)
+            return;
+        work.What = TWork::TKind::Verify;
+        work.Group = *item;
+        try {
+            connection.Stat(FOutcomes[FToVerify[*item]].MessageID);
+        } catch (const std::exception& error) {
+            Fail(error.what());
+        }
         return;
     }
+    if (FState != TState::Posting)
+        return;
+    const std::optional<size_t> group = FLedger.Take();
+    if (!group)
+        return;
+    work.Group = *group;
+    work.LogGroup = *group;
+    if (FEvents.GroupStarted)
+        FEvents.GroupStarted(*group, FRequest.Groups.size());
+    if (FMaybeOnServer[*group].empty()) {
+        PostGroup(connection, *group, std::string());
+        return;
+    }
+    // The article may be there already: asked for before it is posted again.
+    work.What = TWork::TKind::Check;
     try {
-        FClient->List();
-        SetState(TState::Listing);
+        connection.Stat(FMaybeOnServer[*group]);
     } catch (const std::exception& error) {
-        Fail(error.what(), true);
+        Fail(error.what());
     }
 }
 
-void TNewsOperation::PostGroup() {
+void TNewsOperation::PostGroup(TNewsConnection& connection, size_t group,
+                               const std::string& messageId) {
+    TWork& work = FWork[IndexOf(connection)];
+    work.What = TWork::TKind::Post;
+    work.Group = group;
+    work.Repost = !messageId.empty();
     try {
-        TIpNntpClient& client = *FClient;
-        const std::string& group = FRequest.Groups[FGroupIndex];
-        if (FEvents.GroupStarted)
-            FEvents.GroupStarted(FGroupIndex, FRequest.Groups.size());
-        if (FRequest.ComposeArticle)
-            FRequest.ComposeArticle(group, client.Article());
-        else
-            FComposer.Compose(FRequest.Article, group, client.Article());
-        FSentAtPost = FSentSoFar;
-        client.Post();
-        FArticleSize = static_cast<uint64_t>(std::max<int64_t>(client.Article().Size(), 0));
-        SetState(TState::AwaitPost);
+        TIpNntpClient& client = connection.Client();
+        const std::string& name = FRequest.Groups[group];
+        if (FRequest.ComposeArticle) {
+            FRequest.ComposeArticle(name, client.Article());
+            if (!messageId.empty())
+                client.Article().MessageID = messageId;
+        } else {
+            FComposer.Compose(FRequest.Article, name, client.Article(), messageId);
+        }
+        if (FRecorder)
+            FRecorder->ArticleGoing(name, client.Article().MessageID);
+        work.SentAtPost = connection.Sent();
+        connection.Post();
+        work.ArticleSize = static_cast<uint64_t>(std::max<int64_t>(client.Article().Size(), 0));
     } catch (const std::exception& error) {
-        Fail(error.what(), false);
+        Fail(error.what());
     }
 }
 
-void TNewsOperation::GroupAnswered(int32_t code, const std::string& response) {
-    TGroupOutcome outcome;
-    outcome.Group = FRequest.Groups[FGroupIndex];
-    outcome.Code = code;
-    outcome.Reply = FClient->LastLine();
-    outcome.MessageID = FClient->Article().MessageID;
-    outcome.ArticleSent = FState == TState::AwaitVerdict;
-    outcome.Accepted = outcome.ArticleSent && code == 240;
-    if (outcome.Accepted) {
-        ++FSummary.Accepted;
-    } else {
-        ++FSummary.Refused;
-        if (FSummary.FirstRefusal.empty())
-            FSummary.FirstRefusal = outcome.Reply.empty() ? response : outcome.Reply;
+void TNewsOperation::Answer(size_t group, TGroupOutcome outcome) {
+    if (FRecorder)
+        FRecorder->GroupAnswered(outcome);
+    FOutcomes[group] = std::move(outcome);
+    FLedger.Done(group);
+    FLedger.Release([this](const std::string& line) { Emit(FEvents.Log, line); },
+                    [this](size_t released) {
+                        const TGroupOutcome& done = FOutcomes[released];
+                        if (done.Accepted) {
+                            ++FSummary.Accepted;
+                        } else {
+                            ++FSummary.Refused;
+                            if (FSummary.FirstRefusal.empty())
+                                FSummary.FirstRefusal = done.Reply;
+                        }
+                        FSummary.Outcomes.push_back(done);
+                        if (FEvents.GroupDone)
+                            FEvents.GroupDone(done);
+                    });
+    if (FLedger.AllReleased() && FState == TState::Posting)
+        AfterPosting();
+}
+
+void TNewsOperation::AfterPosting() {
+    if (FRequest.Verify) {
+        for (size_t i = 0; i < FOutcomes.size(); ++i)
+            if (FOutcomes[i].Accepted)
+                FToVerify.push_back(i);
     }
-    if (FEvents.GroupDone)
-        FEvents.GroupDone(outcome);
-    if (++FGroupIndex >= FRequest.Groups.size()) {
+    if (FToVerify.empty()) {
         Finish();
         return;
     }
-    if (FClient->Connected()) {
-        PostGroup();
-        return;
-    }
-    // The answer came as the server closed the connection: the next group gets a new one, once
-    // the old socket has been released.
-    SetState(TState::Reconnecting);
-    QMetaObject::invokeMethod(
-        &FContext,
-        [this] {
-            if (FState != TState::Reconnecting)
-                return;
-            try {
-                Connect();
-            } catch (const std::exception& error) {
-                Fail(error.what(), false);
-            }
-        },
-        Qt::QueuedConnection);
+    FVerifyLedger.Start(FToVerify.size());
+    SetState(TState::Verifying);
+    for (size_t i = 0; i < FInUse; ++i)
+        GiveWork(*FConnections[i]);
+}
+
+void TNewsOperation::Verified(size_t item, bool found) {
+    const size_t group = FToVerify[item];
+    const auto verification =
+        found ? TGroupOutcome::TVerification::Verified : TGroupOutcome::TVerification::Missing;
+    FOutcomes[group].Verification = verification;
+    FSummary.Outcomes[group].Verification = verification;
+    FVerifyLedger.Done(item);
+    FVerifyLedger.Release([this](const std::string& line) { Emit(FEvents.Log, line); },
+                          [this](size_t released) {
+                              const TGroupOutcome& done = FOutcomes[FToVerify[released]];
+                              if (done.Verification == TGroupOutcome::TVerification::Verified)
+                                  ++FSummary.Verified;
+                              else
+                                  ++FSummary.Missing;
+                              if (FEvents.GroupVerified)
+                                  FEvents.GroupVerified(done);
+                          });
+    if (FVerifyLedger.AllReleased())
+        Finish();
 }
 
 void TNewsOperation::Finish() {
+    CloseAll(true);
     SetState(TState::Idle);
+    EndRun();
     if (FEvents.Finished)
         FEvents.Finished(FSummary);
 }
 
-void TNewsOperation::Fail(const std::string& message, bool close) {
+void TNewsOperation::Fail(const std::string& message) {
+    const bool resumable = FKind == TKind::Run && FArticleWent;
+    FLedger.Flush([this](const std::string& line) { Emit(FEvents.Log, line); });
+    CloseAll(true);
     SetState(TState::Idle);
-    if (close)
-        CloseConnection();
+    if (!resumable)
+        EndRun();
     Emit(FEvents.Failed, message);
 }
 
-// Closing reads what is still buffered and reports the end; by now the state is no longer busy,
-// so none of that moves the operation.
-void TNewsOperation::CloseConnection() {
-    FCloseTimer.stop();
-    try {
-        FClient->CloseSocket(FClient->Handle());
-    } catch (const std::exception& error) {
-        Emit(FEvents.Log, error.what());
+void TNewsOperation::EndRun() {
+    if (FKind == TKind::Run && FRecorder)
+        FRecorder->RunEnded();
+}
+
+// The first connection, when it is up and owes nothing, stays for the next operation; the
+// others get QUIT.
+void TNewsOperation::CloseAll(bool keepFirst) {
+    for (size_t i = 0; i < FConnections.size(); ++i) {
+        TNewsConnection& connection = *FConnections[i];
+        if (i == 0 && keepFirst && connection.IsReady())
+            continue;
+        if (connection.IsReady())
+            connection.Quit();
+        else if (connection.State() != TNewsConnection::TState::Closing)
+            connection.Close();
     }
 }
 
-void TNewsOperation::QuitAndClose() {
-    if (!FClient->Connected()) {
-        SetState(TState::Idle);
-        CloseConnection();
-        return;
-    }
+void TNewsOperation::QuitAll() {
     SetState(TState::Closing);
-    FCloseTimer.start(CloseGraceMs);
-    FClient->Quit();
+    for (const auto& connection : FConnections)
+        if (connection->State() != TNewsConnection::TState::Closing)
+            connection->Quit();
+    EndClosing();
 }
 
 void TNewsOperation::EndClosing() {
     if (FState != TState::Closing)
         return;
-    SetState(TState::Idle);
-    CloseConnection();
+    if (std::none_of(FConnections.begin(), FConnections.end(), [](const auto& connection) {
+            return connection->State() == TNewsConnection::TState::Closing;
+        }))
+        SetState(TState::Idle);
 }
 
-void TNewsOperation::ReplyTimedOut() {
-    if (!Busy())
-        return;
-    const int seconds = FRequest.TimeoutSeconds;
-    const std::string message = "The news server did not answer within " + std::to_string(seconds) +
-                                (seconds == 1 ? " second (" : " seconds (") + WaitDescription() +
-                                ")";
-    Emit(FEvents.Log, message);
-    Fail(message, true);
+void TNewsOperation::GiveBack(TNewsConnection& connection) {
+    TWork& work = FWork[IndexOf(connection)];
+    switch (work.What) {
+    case TWork::TKind::None:
+        break;
+    case TWork::TKind::Post:
+    case TWork::TKind::Check:
+        FLedger.PutBack(work.Group);
+        break;
+    case TWork::TKind::Verify:
+        FVerifyLedger.PutBack(work.Group);
+        break;
+    }
+    work.What = TWork::TKind::None;
+    work.LogGroup.reset();
 }
 
-std::string TNewsOperation::WaitDescription() const {
-    const TIpNntpStates state = FClient->State();
-    if (state == TIpNntpStates::nsConnect)
-        return FClient->Connected() ? "waiting for the greeting" : "connecting";
-    if (state == TIpNntpStates::nsAuthUser)
-        return "waiting for the reply to AUTHINFO USER";
-    if (state == TIpNntpStates::nsAuthPass)
-        return "waiting for the reply to AUTHINFO PASS";
-    if (state == TIpNntpStates::nsPrePost)
-        return "waiting for the reply to POST";
-    if (state == TIpNntpStates::nsPost)
-        return "waiting for the reply to the article";
-    if (state == TIpNntpStates::nsList)
-        return "waiting for the reply to LIST";
-    return "waiting for a reply";
+bool TNewsOperation::AnyConnectionLeft() const {
+    return std::any_of(FConnections.begin(),
+                       FConnections.begin() + static_cast<std::ptrdiff_t>(FInUse),
+                       [](const auto& connection) { return connection->Alive(); });
+}
+
+std::string TNewsOperation::Prefix(const TNewsConnection& connection) const {
+    return FInUse > 1 ? "Connection " + std::to_string(connection.Number()) + ": " : std::string();
 }
 
 void TNewsOperation::Emit(const std::function<void(const std::string&)>& event,
@@ -300,79 +407,160 @@ void TNewsOperation::Emit(const std::function<void(const std::string&)>& event,
         event(text);
 }
 
-void TNewsOperation::OnResponse(TIpNntpStates responseTo, int32_t code,
-                                const std::string& response) {
-    Emit(FEvents.Log, response);
-    if (Busy() && FRequest.TimeoutSeconds > 0)
-        FReplyTimer.start(FRequest.TimeoutSeconds * 1000);
-    switch (FState) {
-    case TState::Closing:
-        // The server has answered QUIT; the connection goes once this line has been handled.
-        if (code == 205)
-            QMetaObject::invokeMethod(
-                &FContext, [this] { EndClosing(); }, Qt::QueuedConnection);
+void TNewsOperation::ConnectionLine(TNewsConnection& connection, const std::string& line) {
+    const size_t index = IndexOf(connection);
+    if (FInUse <= 1 || index >= FInUse) {
+        Emit(FEvents.Log, line);
         return;
+    }
+    const TWork& work = FWork[index];
+    if (FKind == TKind::Run && work.LogGroup) {
+        FLedger.Line(*work.LogGroup, line,
+                     [this](const std::string& text) { Emit(FEvents.Log, text); });
+        return;
+    }
+    Emit(FEvents.Log, Prefix(connection) + line);
+}
+
+void TNewsOperation::ConnectionEvent(TNewsConnection& connection, const std::string& line) {
+    Emit(FEvents.Log, Prefix(connection) + line);
+}
+
+void TNewsOperation::ConnectionStatus(TNewsConnection&, const std::string& text) {
+    Emit(FEvents.Status, text);
+}
+
+void TNewsOperation::ConnectionGreeted(TNewsConnection& connection, int32_t code) {
+    const size_t index = IndexOf(connection);
+    // An extra connection on which posting is not allowed would only have its groups refused.
+    if (code == 201 && index > 0 && index < FInUse && FWork[index].Opening && !FGreeted201) {
+        connection.Close();
+        ConnectionLost(connection, "This news server does NOT allow posting!!", 0);
+        return;
+    }
+    if (code != 201 || FState != TState::Connecting || index != 0)
+        return;
+    FGreeted201 = true;
+    Emit(FEvents.Notice, "This news server does NOT allow posting!!");
+    // Without a log-on nothing more is asked of this server; a log-on may still open it to the
+    // command.
+    if (!FRequest.LogOn) {
+        QuitAll();
+        EndRun();
+    }
+}
+
+void TNewsOperation::ConnectionLoggedOn(TNewsConnection& connection, int32_t code) {
+    if (code == 281 || FState != TState::Connecting || IndexOf(connection) != 0)
+        return;
+    if (FRequest.EndOnRefusedLogOn) {
+        const std::string message =
+            "The news server refused the log-on: " + connection.Client().LastLine();
+        QuitAll();
+        EndRun();
+        Emit(FEvents.Failed, message);
+        return;
+    }
+    // After a 201 greeting only an accepted log-on can open the server to posting; the group
+    // list may be read either way.
+    if (FKind == TKind::Run && FGreeted201) {
+        QuitAll();
+        EndRun();
+    }
+}
+
+void TNewsOperation::ConnectionUp(TNewsConnection& connection) {
+    const size_t index = IndexOf(connection);
+    if (index >= FInUse)
+        return;
+    TWork& work = FWork[index];
+    work.Served = false;
+    switch (FState) {
     case TState::Idle:
-    case TState::Reconnecting:
+    case TState::Closing:
     case TState::Listing:
         return;
     case TState::Connecting:
-        if (responseTo != TIpNntpStates::nsConnect)
+        if (index != 0)
             return;
-        if (code == 201) {
-            FGreeted201 = true;
-            Emit(FEvents.Notice, "This news server does NOT allow posting!!");
-            // Without a log-on nothing more is asked of this server; a log-on may still open
-            // it to the command.
-            if (!FRequest.LogOn) {
-                QuitAndClose();
-                return;
-            }
-        }
-        if (FRequest.LogOn && !FRequest.UserID.empty())
-            SetState(TState::LoggingOn);
-        else
-            SendFirstCommand();
-        return;
-    case TState::LoggingOn:
-        // 281 to AUTHINFO USER: the server needs no password.
-        if (responseTo != TIpNntpStates::nsAuthPass &&
-            !(responseTo == TIpNntpStates::nsAuthUser && code == 281))
-            return;
-        // The connection is not closed in place: this reply is still being delivered from it.
-        if (FRequest.EndOnRefusedLogOn && code != 281) {
-            const std::string message =
-                "The news server refused the log-on: " + FClient->LastLine();
-            QuitAndClose();
-            Emit(FEvents.Failed, message);
+        if (FKind == TKind::Retrieval) {
+            SetState(TState::Listing);
+            ListGroups();
             return;
         }
-        // After a 201 greeting only an accepted log-on can open the server to posting; the
-        // group list may be read either way.
-        if (FKind == TKind::Run && FGreeted201 && code != 281) {
-            QuitAndClose();
-            return;
+        SetState(TState::Posting);
+        OpenOtherConnections();
+        GiveWork(connection);
+        return;
+    case TState::Posting:
+    case TState::Verifying:
+        if (work.Opening) {
+            work.Opening = false;
+            --FOthersPending;
+            ReportConnectionCount();
         }
-        SendFirstCommand();
-        return;
-    case TState::AwaitPost:
-        if (responseTo != TIpNntpStates::nsPrePost)
-            return;
-        // After 340 the client sends the article itself.
-        if (code == 340)
-            SetState(TState::AwaitVerdict);
-        else
-            GroupAnswered(code, response);
-        return;
-    case TState::AwaitVerdict:
-        if (responseTo == TIpNntpStates::nsPost)
-            GroupAnswered(code, response);
+        GiveWork(connection);
         return;
     }
 }
 
-void TNewsOperation::OnMultiLine(TIpNntpStates responseTo, std::vector<std::string>& lines) {
-    const bool forUs = FState == TState::Listing && responseTo == TIpNntpStates::nsList;
+void TNewsOperation::ConnectionArticleGoing(TNewsConnection& connection) {
+    const TWork& work = FWork[IndexOf(connection)];
+    if (work.What != TWork::TKind::Post)
+        return;
+    FArticleWent = true;
+    // Until its verdict comes, the article may be on the server.
+    FMaybeOnServer[work.Group] = connection.Client().Article().MessageID;
+}
+
+void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStates to, int32_t code,
+                                        const std::string& line) {
+    if (FState != TState::Posting && FState != TState::Verifying)
+        return;
+    TWork& work = FWork[IndexOf(connection)];
+    work.Served = true;
+    work.Tries = 0;
+    const size_t group = work.Group;
+    TGroupOutcome outcome;
+    outcome.Code = code;
+    outcome.Reply = line;
+    switch (work.What) {
+    case TWork::TKind::None:
+        return;
+    case TWork::TKind::Verify:
+        work.What = TWork::TKind::None;
+        Verified(group, code == 223);
+        break;
+    case TWork::TKind::Check:
+        if (code != 223) {
+            // Not there (430), or the server would not say: posted again under the same
+            // Message-ID, which a server that has it refuses.
+            PostGroup(connection, group, FMaybeOnServer[group]);
+            return;
+        }
+        work.What = TWork::TKind::None;
+        outcome.Group = FRequest.Groups[group];
+        outcome.MessageID = FMaybeOnServer[group];
+        outcome.ArticleSent = true;
+        outcome.Accepted = true;
+        Answer(group, std::move(outcome));
+        break;
+    case TWork::TKind::Post:
+        work.What = TWork::TKind::None;
+        outcome.Group = FRequest.Groups[group];
+        outcome.MessageID = connection.Client().Article().MessageID;
+        outcome.ArticleSent = to == TIpNntpStates::nsPost;
+        outcome.Accepted =
+            outcome.ArticleSent && (code == 240 || (work.Repost && RefusedAsDuplicate(code, line)));
+        Answer(group, std::move(outcome));
+        break;
+    }
+    GiveWork(connection);
+}
+
+void TNewsOperation::ConnectionListed(TNewsConnection&, std::vector<std::string>& lines,
+                                      bool forUs) {
+    forUs = forUs && FState == TState::Listing;
     const bool refused = !lines.empty() && !lines.front().empty() &&
                          (lines.front()[0] == '4' || lines.front()[0] == '5');
     if (FEvents.MultiLine)
@@ -381,55 +569,101 @@ void TNewsOperation::OnMultiLine(TIpNntpStates responseTo, std::vector<std::stri
         SetState(TState::Idle);
 }
 
-void TNewsOperation::OnStatus(TIpStatusType event, const TIpSockStatRec& statistics) {
-    switch (event) {
-    case TIpStatusType::stProgress:
-        if (!Busy())
-            return;
-        if (FRequest.TimeoutSeconds > 0)
-            FReplyTimer.start(FRequest.TimeoutSeconds * 1000);
-        if (FEvents.Progress)
-            FEvents.Progress(statistics.DataReceived2);
-        FSentSoFar = statistics.DataSent2;
-        if (FEvents.ArticleProgress &&
-            (FState == TState::AwaitPost || FState == TState::AwaitVerdict))
-            FEvents.ArticleProgress(std::min(FSentSoFar - FSentAtPost, FArticleSize), FArticleSize);
-        return;
-    case TIpStatusType::stDisconnect:
-        if (FState == TState::Closing) {
-            SetState(TState::Idle);
-            FCloseTimer.stop();
-            return;
-        }
-        // A connection that ends while the server still owes an answer would leave the
-        // operation waiting for ever.
-        if (!Busy() || FState == TState::Reconnecting)
-            return;
-        Emit(FEvents.Log, ConnectionClosed);
-        Emit(FEvents.Status, ConnectionClosed);
-        Fail(ConnectionClosed, false);
-        return;
-    case TIpStatusType::stConnect:
-        if (Busy() && FRequest.LogOn && FRequest.Security == TIpNntpSecurity::nySecNone)
-            Emit(FEvents.Log, "Warning: the connection is not encrypted; the password goes to the "
-                              "news server in clear text");
-        return;
-    }
-}
-
-void TNewsOperation::OnSocketError(int32_t code, const std::string& text) {
-    Emit(FEvents.Log, text);
-    Emit(FEvents.Status, text);
-    if (!Busy())
+void TNewsOperation::ConnectionLost(TNewsConnection& connection, const std::string& message,
+                                    int32_t code) {
+    const size_t index = IndexOf(connection);
+    if (index >= FInUse || !Busy())
         return;
     if (code == TIpTlsCode::CertificateRefused) {
         // The question about the certificate replaces the error box.
-        const bool nothingPosted =
-            FKind == TKind::Retrieval || FSummary.Accepted + FSummary.Refused == 0;
+        const bool nothingPosted = FKind == TKind::Retrieval || !FArticleWent;
+        CloseAll(true);
         SetState(TState::Idle);
+        if (nothingPosted)
+            EndRun();
         if (FEvents.CertificateRefused)
-            FEvents.CertificateRefused(FClient->TlsPeer(), nothingPosted);
+            FEvents.CertificateRefused(connection.Client().TlsPeer(), nothingPosted);
         return;
     }
-    Fail(text, false);
+    if (FState == TState::Connecting || FState == TState::Listing) {
+        Fail(message);
+        return;
+    }
+    TWork& work = FWork[index];
+    if (!work.Opening && EndsTheRun(code)) {
+        Fail(message);
+        return;
+    }
+    // A connection that has served since it came up starts its tries afresh; one lost again
+    // before serving anything counts as a failed try, so a server that drops every connection
+    // ends the run.
+    const bool served = connection.WasUp() && work.Served;
+    const bool owedNothing = served && work.What == TWork::TKind::None;
+    GiveBack(connection);
+    if (work.Opening) {
+        // An extra connection the server would not have: the run goes on without it.
+        work.Opening = false;
+        work.Refused = true;
+        --FOthersPending;
+        ReportConnectionCount();
+    } else if (owedNothing) {
+        // Closed between two commands: opened again at once.
+        connection.Reopen(FRequest, 0);
+    } else {
+        if (static_cast<size_t>(work.Tries) < FReconnectDelays.size()) {
+            const int delay = FReconnectDelays[static_cast<size_t>(work.Tries)];
+            ++work.Tries;
+            ConnectionEvent(connection, "Reconnecting in " + std::to_string((delay + 999) / 1000) +
+                                            " s (try " + std::to_string(work.Tries) + " of " +
+                                            std::to_string(FReconnectDelays.size()) + ")");
+            connection.Reopen(FRequest, delay);
+        }
+    }
+    if (!AnyConnectionLeft()) {
+        Fail(message);
+        return;
+    }
+    // What the lost connection had goes to one that is free.
+    for (size_t i = 0; i < FInUse; ++i)
+        if (FWork[i].What == TWork::TKind::None)
+            GiveWork(*FConnections[i]);
+}
+
+void TNewsOperation::ConnectionClosed(TNewsConnection&) {
+    EndClosing();
+}
+
+void TNewsOperation::ConnectionProgress(TNewsConnection& connection) {
+    if (!Busy() || IndexOf(connection) >= FInUse)
+        return;
+    if (FEvents.Progress) {
+        uint64_t received = 0;
+        for (size_t i = 0; i < FInUse; ++i)
+            received += FConnections[i]->Received();
+        FEvents.Progress(received);
+    }
+    if (!FEvents.ArticleProgress)
+        return;
+    uint64_t sent = 0;
+    uint64_t total = 0;
+    bool underWay = false;
+    for (size_t i = 0; i < FInUse; ++i) {
+        const TNewsConnection& each = *FConnections[i];
+        const TWork& work = FWork[i];
+        if (work.What != TWork::TKind::Post ||
+            (each.State() != TNewsConnection::TState::AwaitPost &&
+             each.State() != TNewsConnection::TState::AwaitVerdict))
+            continue;
+        underWay = true;
+        const uint64_t out = each.Sent() > work.SentAtPost ? each.Sent() - work.SentAtPost : 0;
+        sent += std::min(out, work.ArticleSize);
+        total += work.ArticleSize;
+    }
+    if (underWay)
+        FEvents.ArticleProgress(sent, total);
+}
+
+void TNewsOperation::ConnectionEncrypted(TNewsConnection& connection, const TIpTlsPeer& peer) {
+    if (IndexOf(connection) == 0 && FEvents.Encrypted)
+        FEvents.Encrypted(peer);
 }

@@ -2,13 +2,15 @@
 
 #include "nntp/TIpNntpClient.h"
 #include "posting/TArticleComposer.h"
+#include "posting/TNewsConnection.h"
+#include "posting/TRunLedger.h"
 
-#include <QObject>
-#include <QTimer>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,7 +96,7 @@ public:
 struct TNewsOperationEvents {
     std::function<void(const std::string& line)> Log;
     std::function<void(const std::string& text)> Status;
-    // Bytes received on the connection so far, while an operation is under way.
+    // Bytes received so far over all the operation's connections, while it is under way.
     std::function<void(uint64_t bytes)> Progress;
     // A message for the user that ends nothing (the operation goes on).
     std::function<void(const std::string& text)> Notice;
@@ -103,7 +105,8 @@ struct TNewsOperationEvents {
     std::function<void(std::vector<std::string>& lines, bool groupList)> MultiLine;
     // A run starts on the group at `index` (from 0) of `count`.
     std::function<void(size_t index, size_t count)> GroupStarted;
-    // Bytes of the current group's article sent so far, of `total` (its size as composed).
+    // Bytes of the current group's article sent so far, of `total` (its size as composed); over
+    // several connections, of all the articles under way.
     std::function<void(uint64_t sent, uint64_t total)> ArticleProgress;
     // Each group's answer, in the order of the request's groups.
     std::function<void(const TGroupOutcome& outcome)> GroupDone;
@@ -122,70 +125,82 @@ struct TNewsOperationEvents {
     std::function<void(const TIpTlsPeer& peer, bool nothingPosted)> CertificateRefused;
 };
 
-// One posting run or one group-list retrieval at a time over the NNTP client it owns.
+// One posting run or one group-list retrieval at a time, over connections of its own
+// (TNewsConnection): a retrieval and the first connection of a run use the first; a run opens the
+// others once the first has been greeted and logged on, so that a wrong password is reported
+// once. Each connection takes the next group not yet taken (TRunLedger); answers, each group's
+// log lines and GroupDone go out in the request's order. Lines about a connection itself say
+// which one ("Connection 2: ...") when the run has more than one.
 //
-// States and transitions (Busy() is true in every state but Idle and Closing):
-//   Idle    --StartPost/StartList, connection reusable--> AwaitPost / Listing
-//   Idle, Closing --StartPost/StartList otherwise--> Connecting (an open connection is closed)
-//   Connecting --greeting 200, or 201 with log-on--> LoggingOn (log-on with a user name)
-//                                                     or the first command (AwaitPost / Listing)
+// A connection lost during a run (closed, reset, silent past the timeout, or a 400 reply) is
+// opened again after ReconnectDelaysMs (a try each; a connection closed while owing nothing is
+// opened again at once first); its group goes back to be taken again. A group whose article went
+// out without a verdict, or one of SentBefore, is first asked for with STAT: 223 counts as
+// accepted, 430 posts it again under the same Message-ID, and a refusal of that as a duplicate
+// also counts as accepted. A group whose POST was not yet answered with 340 is simply posted
+// again. An extra connection the server refuses at the start (a 400 or 502 greeting, a 201 where
+// the first had 200, closed before the greeting) is not tried again; the run goes on over those
+// it has.
+//
+// The recorder hears RunStarted at the start, ArticleGoing before each POST, GroupAnswered as
+// each answer comes, and RunEnded when the run finished, was aborted, or failed before any
+// article went out: a run that fails later can be resumed.
+//
+// States and transitions (Busy() is true in Connecting, Posting, Verifying and Listing):
+//   Idle, Closing --StartPost/StartList, first connection reusable--> Posting / Listing
+//   Idle, Closing --StartPost/StartList otherwise--> Connecting (open connections are closed)
+//   Connecting --first connection greeted (200, or 201 with log-on) and logged on--> Posting
+//                (the other connections are opened) / Listing
 //   Connecting --greeting 201 without log-on--> Closing (QUIT)
-//   LoggingOn --reply to AUTHINFO PASS, or 281 to AUTHINFO USER--> the first command; after a 201
-//   greeting a refused
-//                                         log-on ends a run instead (Closing, QUIT), and with
-//                                         EndOnRefusedLogOn it ends either operation (Closing,
-//                                         QUIT, Failed)
-//   AwaitPost --340--> AwaitVerdict;  --other reply--> next group (refused)
-//   AwaitVerdict --reply--> next group (240 accepted, otherwise refused)
-//   next group: AwaitPost on the same connection; Reconnecting when the server has closed it
-//               (the connect waits for the old socket's release); Idle after the last group
-//   Reconnecting --queued connect--> Connecting
-//   Listing --whole LIST reply (or its refusal)--> Idle
-//   any busy state --Abort--> Closing (QUIT)
-//                  --no reply within the timeout--> Idle (connection closed)
-//                  --connection lost, socket error, article that cannot be composed--> Idle
+//   Connecting --log-on refused after a 201 greeting (run), or with EndOnRefusedLogOn--> Closing
+//                (QUIT; Failed with EndOnRefusedLogOn); otherwise a refused log-on goes on
+//   Connecting --first connection lost or refused--> Idle (Failed)
+//   Posting --every group answered--> Verifying (Verify, some accepted) or Idle (Finished)
+//   Posting, Verifying --a connection lost--> the same (that connection reopened, its group back)
+//   Posting, Verifying --a connection lost for good and none left, or one the server broke or
+//                        refused (a reply line over 1 MiB, log-on, encryption)--> Idle (Failed)
+//   Verifying --every accepted article asked for--> Idle (Finished)
+//   Listing --whole LIST reply (or its refusal)--> Idle;  --connection lost--> Idle (Failed)
+//   any busy state --Abort--> Closing (QUIT on every connection)
+//                  --article that cannot be composed--> Idle (Failed)
 //                  --certificate refused--> Idle (CertificateRefused instead of Failed)
-//   Closing --server closes, answers QUIT, or CloseGraceMs pass--> Idle (connection closed)
-// Only SetState moves the state; it also starts the reply timer in every busy state.
+//   Closing --every connection closed (server closes, answers QUIT, or CloseGraceMs)--> Idle
+// Only SetState moves the state.
 //
-// A finished operation leaves its connection open; the next one uses it only while it is alive
-// and was opened to the same server with the same log-on.
-class TNewsOperation {
+// A finished operation leaves its first connection open (the others get QUIT); the next one uses
+// it only while it is alive and was opened to the same server with the same log-on.
+class TNewsOperation : private TNewsConnectionOwner {
 public:
-    enum class TState : uint8_t {
-        Idle,
-        Connecting,
-        LoggingOn,
-        AwaitPost,
-        AwaitVerdict,
-        Listing,
-        Reconnecting,
-        Closing
-    };
+    enum class TState : uint8_t { Idle, Connecting, Posting, Verifying, Listing, Closing };
     enum class TKind : uint8_t { Run, Retrieval };
 
     static constexpr int MaxConnections = 8;
     // How long Abort waits for the server to close the connection after QUIT.
-    static constexpr int CloseGraceMs = 3000;
+    static constexpr int CloseGraceMs = TNewsConnection::CloseGraceMs;
+    // The waits before each try to open a lost connection again.
+    static constexpr std::array<int, 3> ReconnectDelaysMs{1000, 2000, 4000};
 
     TNewsOperation();
-    ~TNewsOperation();
+    ~TNewsOperation() override;
     TNewsOperation(const TNewsOperation&) = delete;
     TNewsOperation& operator=(const TNewsOperation&) = delete;
 
-    TIpNntpClient& Client() { return *FClient; }
+    // The first connection's client.
+    TIpNntpClient& Client() { return FConnections.front()->Client(); }
     // The composer a run uses when its request has no ComposeArticle (a test's clock and
     // randomness).
     void SetComposer(TArticleComposer composer) { FComposer = std::move(composer); }
     TNewsOperationEvents& Events() { return FEvents; }
     // Told of every posting run from now on; not owned; null for none.
     void SetRecorder(TRunRecorder* recorder) { FRecorder = recorder; }
+    // The waits before the tries to open a lost connection again (tests shorten them).
+    void SetReconnectDelays(std::vector<int> delaysMs) { FReconnectDelays = std::move(delaysMs); }
 
     // Both raise what the client raises on the way (an unknown host); nothing has started then.
     // Both are ignored while another operation is under way.
     void StartPost(TNewsRequest request);
     void StartList(TNewsRequest request);
-    // Ends the operation at once; the connection gets QUIT and is closed.
+    // Ends the operation at once; every connection gets QUIT and is closed.
     void Abort();
 
     TState State() const { return FState; }
@@ -194,48 +209,94 @@ public:
     bool Posting() const { return Busy() && FKind == TKind::Run; }
     bool ListingGroups() const { return Busy() && FKind == TKind::Retrieval; }
     const TRunSummary& Summary() const { return FSummary; }
-    // The group of the run the server is answering for (or was, when the run ended).
-    size_t GroupIndex() const { return FGroupIndex; }
+    // The first group of the run not yet answered (the last group once all are).
+    size_t GroupIndex() const;
 
 private:
+    // What a connection is doing for the run.
+    struct TWork {
+        enum class TKind : uint8_t { None, Post, Check, Verify };
+        TKind What = TKind::None;
+        size_t Group = 0;
+        // The group whose exchange the connection's log lines belong to; none before its first.
+        std::optional<size_t> LogGroup;
+        int Tries = 0;
+        // Posted again under the Message-ID it may already be on the server with.
+        bool Repost = false;
+        // The connection has answered a command since it came up.
+        bool Served = false;
+        // An extra connection opened at the start and not yet up.
+        bool Opening = false;
+        uint64_t SentAtPost = 0;
+        uint64_t ArticleSize = 0;
+        // Refused at the start: not opened again.
+        bool Refused = false;
+    };
+
     void Start(TKind kind, TNewsRequest request);
     void SetState(TState state);
-    void Connect();
-    void SendFirstCommand();
-    void PostGroup();
-    void GroupAnswered(int32_t code, const std::string& response);
+    TNewsConnection& First() { return *FConnections.front(); }
+    TNewsConnectionOwner& AsOwner() { return *this; }
+    size_t IndexOf(const TNewsConnection& connection) const;
+    void ListGroups();
+    void OpenOtherConnections();
+    void ReportConnectionCount();
+    void GiveWork(TNewsConnection& connection);
+    void PostGroup(TNewsConnection& connection, size_t group, const std::string& messageId);
+    void Answer(size_t group, TGroupOutcome outcome);
+    void ReleaseAnswers();
+    void Verified(size_t item, bool found);
+    void AfterPosting();
     void Finish();
-    void Fail(const std::string& message, bool close);
-    void CloseConnection();
-    void QuitAndClose();
+    void Fail(const std::string& message);
+    void EndRun();
+    void GiveBack(TNewsConnection& connection);
+    bool AnyConnectionLeft() const;
+    void CloseAll(bool keepFirst);
+    void QuitAll();
     void EndClosing();
-    void ReplyTimedOut();
-    std::string WaitDescription() const;
+    std::string Prefix(const TNewsConnection& connection) const;
     void Emit(const std::function<void(const std::string&)>& event, const std::string& text);
 
-    void OnResponse(TIpNntpStates responseTo, int32_t code, const std::string& response);
-    void OnMultiLine(TIpNntpStates responseTo, std::vector<std::string>& lines);
-    void OnStatus(TIpStatusType event, const TIpSockStatRec& statistics);
-    void OnSocketError(int32_t code, const std::string& text);
+    void ConnectionLine(TNewsConnection& connection, const std::string& line) override;
+    void ConnectionEvent(TNewsConnection& connection, const std::string& line) override;
+    void ConnectionStatus(TNewsConnection& connection, const std::string& text) override;
+    void ConnectionGreeted(TNewsConnection& connection, int32_t code) override;
+    void ConnectionLoggedOn(TNewsConnection& connection, int32_t code) override;
+    void ConnectionUp(TNewsConnection& connection) override;
+    void ConnectionAnswered(TNewsConnection& connection, TIpNntpStates to, int32_t code,
+                            const std::string& line) override;
+    void ConnectionArticleGoing(TNewsConnection& connection) override;
+    void ConnectionListed(TNewsConnection& connection, std::vector<std::string>& lines,
+                          bool forUs) override;
+    void ConnectionLost(TNewsConnection& connection, const std::string& message,
+                        int32_t code) override;
+    void ConnectionClosed(TNewsConnection& connection) override;
+    void ConnectionProgress(TNewsConnection& connection) override;
+    void ConnectionEncrypted(TNewsConnection& connection, const TIpTlsPeer& peer) override;
 
-    std::unique_ptr<TIpNntpClient> FClient;
+    std::vector<std::unique_ptr<TNewsConnection>> FConnections;
+    std::vector<TWork> FWork;
+    // Connections of the current operation (the first ones of FConnections).
+    size_t FInUse = 1;
     TNewsOperationEvents FEvents;
     TRunRecorder* FRecorder = nullptr;
     TState FState = TState::Idle;
     TKind FKind = TKind::Run;
     TNewsRequest FRequest;
-    // The server and log-on the open connection was made with.
-    TNewsRequest FConnection;
     bool FGreeted201 = false;
-    size_t FGroupIndex = 0;
-    // The connection's byte count as last reported, when the current article went out, and the
-    // article's size.
-    uint64_t FSentAtPost = 0;
-    uint64_t FSentSoFar = 0;
-    uint64_t FArticleSize = 0;
+    // An article of this run has gone out (or may have): a failure leaves the run resumable.
+    bool FArticleWent = false;
+    // Connections opened besides the first whose fate is not yet known.
+    size_t FOthersPending = 0;
+    std::vector<int> FReconnectDelays{ReconnectDelaysMs.begin(), ReconnectDelaysMs.end()};
+    // By group: the Message-ID under which its article may already be on the server.
+    std::vector<std::string> FMaybeOnServer;
+    std::vector<TGroupOutcome> FOutcomes;
+    TRunLedger FLedger;
+    // The accepted groups to verify, in the request's order, and their ledger.
+    std::vector<size_t> FToVerify;
+    TRunLedger FVerifyLedger;
     TArticleComposer FComposer;
     TRunSummary FSummary;
-    QObject FContext;
-    QTimer FReplyTimer;
-    QTimer FCloseTimer;
 };

@@ -477,6 +477,16 @@ private slots:
         QCOMPARE(ids.size(), size_t(200));
     }
 
+    // An article posted again keeps the Message-ID it may already be on the server with.
+    void composesUnderAGivenMessageId() {
+        const TArticleComposer composer;
+        TIpNewsArticle article;
+        const std::string id = composer.Compose(Request("Pat", "Hello", {"x"}), "alt.test", article,
+                                                "<old@example.com>");
+        QCOMPARE(id, std::string("<old@example.com>"));
+        QCOMPARE(article.MessageID, id);
+    }
+
     void dateText_data() {
         QTest::addColumn<qint64>("utc");
         QTest::addColumn<int>("offset");

@@ -63,6 +63,24 @@ QJsonArray NewsServer::ArticlesWithSubject(const QString& group, const QString& 
     return found;
 }
 
+// As the news server tool runs its commands as news: with only this server's configuration in
+// the environment.
+bool NewsServer::CancelArticle(const QString& messageId) {
+    static const QString NewsBin = QStringLiteral("/usr/lib/news/bin");
+    const QString dir = FDir.path();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("setpriv"),
+                  {"--reuid=news", "--regid=news", "--init-groups", "--", "env", "-i",
+                   "PATH=" + NewsBin + ":/usr/sbin:/usr/bin:/sbin:/bin", "HOME=" + dir, "LANG=C",
+                   "INNCONF=" + dir + "/etc/inn.conf", NewsBin + "/ctlinnd", "-s", "cancel",
+                   messageId});
+    if (!process.waitForFinished(60000))
+        return false;
+    FOutput = process.readAll();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 bool NewsServer::Run(const QStringList& arguments) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

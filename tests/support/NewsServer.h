@@ -35,6 +35,9 @@ public:
     QJsonArray Articles(const QString& group);
     // The articles of `group` whose Subject is `subject`.
     QJsonArray ArticlesWithSubject(const QString& group, const QString& subject);
+    // Removes the article from the server (INN's "ctlinnd cancel", run as the news user with this
+    // server's configuration); false with the output in Output() when it failed.
+    bool CancelArticle(const QString& messageId);
     // What the tool printed on its last run (with its errors when it failed).
     const QByteArray& Output() const { return FOutput; }
 

@@ -47,7 +47,7 @@ ScriptedPeer& ScriptedPeer::Send(std::string bytes) {
     Step step;
     step.What = Step::kSend;
     step.Bytes = std::move(bytes);
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -65,7 +65,7 @@ ScriptedPeer& ScriptedPeer::SendRepeated(std::string chunk, uint64_t count) {
     step.What = Step::kSendRepeated;
     step.Bytes = std::move(chunk);
     step.Count = count;
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -73,7 +73,7 @@ ScriptedPeer& ScriptedPeer::WaitFor(std::string text) {
     Step step;
     step.What = Step::kWaitFor;
     step.Bytes = std::move(text);
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -81,7 +81,7 @@ ScriptedPeer& ScriptedPeer::WaitForBytes(uint64_t count) {
     Step step;
     step.What = Step::kWaitForBytes;
     step.Count = count;
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -89,7 +89,7 @@ ScriptedPeer& ScriptedPeer::Pause(int ms) {
     Step step;
     step.What = Step::kPause;
     step.Ms = ms;
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -99,7 +99,7 @@ ScriptedPeer& ScriptedPeer::ReadSlowly(size_t chunkBytes, int intervalMs) {
     step.Flag = true;
     step.Count = chunkBytes;
     step.Ms = intervalMs;
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -107,7 +107,7 @@ ScriptedPeer& ScriptedPeer::ReadFast() {
     Step step;
     step.What = Step::kReadMode;
     step.Flag = false;
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -115,7 +115,7 @@ ScriptedPeer& ScriptedPeer::Close(bool reset) {
     Step step;
     step.What = Step::kClose;
     step.Flag = reset;
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
@@ -123,13 +123,23 @@ ScriptedPeer& ScriptedPeer::Do(std::function<void(int fd)> action) {
     Step step;
     step.What = Step::kDo;
     step.Action = std::move(action);
-    FSteps.push_back(std::move(step));
+    FAdding->Steps.push_back(std::move(step));
     return *this;
 }
 
 ScriptedPeer& ScriptedPeer::Answer(std::string prefix, std::string reply) {
-    FRules.push_back(Rule{std::move(prefix), std::move(reply)});
+    FAdding->Rules.push_back(Rule{std::move(prefix), std::move(reply)});
     return *this;
+}
+
+ScriptedPeer& ScriptedPeer::OnConnection(size_t index) {
+    FAdding = &FOwn[index];
+    return *this;
+}
+
+const ScriptedPeer::Script& ScriptedPeer::ScriptOf(size_t index) const {
+    const auto own = FOwn.find(index);
+    return own == FOwn.end() ? FCommon : own->second;
 }
 
 void ScriptedPeer::Start() {
@@ -141,6 +151,9 @@ void ScriptedPeer::Stop() {
     FStop = true;
     if (FThread.joinable())
         FThread.join();
+    for (std::thread& server : FServers)
+        server.join();
+    FServers.clear();
     if (FListenFd >= 0) {
         ::close(FListenFd);
         FListenFd = -1;
@@ -168,10 +181,13 @@ void ScriptedPeer::Run() {
             index = FReceived.size();
             FReceived.emplace_back();
             FAnswered.push_back(0);
-            FClientClosed = false;
+            FClosed.push_back(false);
             FSlow = false;
         }
-        Serve(fd, index);
+        if (FConcurrent)
+            FServers.emplace_back([this, fd, index] { Serve(fd, index); });
+        else
+            Serve(fd, index);
     }
 }
 
@@ -181,7 +197,7 @@ bool ScriptedPeer::ReadSome(int fd, size_t index, int waitMs) {
     size_t limit = 65536;
     {
         std::scoped_lock lock(FMutex);
-        if (FClientClosed)
+        if (FClosed[index])
             return false;
         if (FSlow) {
             if (FSlowChunk == 0) {
@@ -198,7 +214,7 @@ bool ScriptedPeer::ReadSome(int fd, size_t index, int waitMs) {
     const ssize_t n = ::recv(fd, chunk.data(), limit, 0);
     if (n <= 0) {
         std::scoped_lock lock(FMutex);
-        FClientClosed = true;
+        FClosed[index] = true;
         FChanged.notify_all();
         return false;
     }
@@ -223,7 +239,8 @@ bool ScriptedPeer::ReadSome(int fd, size_t index, int waitMs) {
 }
 
 void ScriptedPeer::AnswerLines(int fd, size_t index) {
-    if (FRules.empty())
+    const std::vector<Rule>& rules = ScriptOf(index).Rules;
+    if (rules.empty())
         return;
     std::vector<std::string> replies;
     {
@@ -234,7 +251,7 @@ void ScriptedPeer::AnswerLines(int fd, size_t index) {
              end = received.find("\r\n", scanned)) {
             const std::string line = received.substr(scanned, end - scanned);
             scanned = end + 2;
-            for (const Rule& rule : FRules)
+            for (const Rule& rule : rules)
                 if (line.compare(0, rule.Prefix.size(), rule.Prefix) == 0) {
                     replies.push_back(rule.Reply);
                     break;
@@ -270,7 +287,7 @@ bool ScriptedPeer::SendAll(int fd, const char* data, size_t length, size_t index
 void ScriptedPeer::Serve(int fd, size_t index) {
     size_t matchedUpTo = 0;
     bool open = true;
-    for (const Step& step : FSteps) {
+    for (const Step& step : ScriptOf(index).Steps) {
         if (FStop || !open)
             break;
         switch (step.What) {
@@ -360,6 +377,8 @@ void ScriptedPeer::Serve(int fd, size_t index) {
         return;
     // The script is done: keep reading (and answering) until the client closes or we stop.
     while (!FStop && ReadSome(fd, index, 20)) {
+        if (FConcurrent)
+            continue;
         pollfd waiting{FListenFd, POLLIN, 0};
         if (::poll(&waiting, 1, 0) > 0)
             break; // a new connection: serve it; this one is left to the client
@@ -400,7 +419,7 @@ size_t ScriptedPeer::Connections() const {
 
 bool ScriptedPeer::ClientClosed() const {
     std::scoped_lock lock(FMutex);
-    return FClientClosed;
+    return !FClosed.empty() && FClosed.back();
 }
 
 bool ScriptedPeer::Finished() const {

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,6 +61,13 @@ public:
     // connection, while the peer reads outside of send steps.
     ScriptedPeer& Answer(std::string prefix, std::string reply);
 
+    // Steps and rules added from here on are connection `index`'s own (0 = the first): it plays
+    // them in place of the common script and answers by them alone.
+    ScriptedPeer& OnConnection(size_t index);
+    // Serves each connection on a thread of its own, so that several can be open at once
+    // (otherwise a new connection ends the wait on the one before it).
+    void SetConcurrent(bool concurrent) { FConcurrent = concurrent; }
+
     // Sets how long WaitFor steps may wait (default 10 s).
     void SetTimeout(int ms) { FTimeoutMs = ms; }
 
@@ -103,6 +111,11 @@ private:
         std::string Prefix;
         std::string Reply;
     };
+    struct Script {
+        std::vector<Step> Steps;
+        std::vector<Rule> Rules;
+    };
+    const Script& ScriptOf(size_t index) const;
 
     void Run();
     void Serve(int fd, size_t index);
@@ -113,9 +126,12 @@ private:
 
     int FListenFd = -1;
     uint16_t FPort = 0;
-    std::vector<Step> FSteps;
-    std::vector<Rule> FRules;
+    Script FCommon;
+    std::map<size_t, Script> FOwn;
+    Script* FAdding = &FCommon;
+    bool FConcurrent = false;
     std::thread FThread;
+    std::vector<std::thread> FServers;
     std::atomic<bool> FStop{false};
     int FTimeoutMs = 10000;
 
@@ -124,7 +140,7 @@ private:
     std::vector<std::string> FReceived; // per connection
     std::string FAll;
     std::vector<size_t> FAnswered; // per connection: bytes already scanned for rules
-    bool FClientClosed = false;
+    std::vector<bool> FClosed;     // per connection: the client's end seen closed
     bool FFinished = false;
     std::string FError;
     size_t FSlowChunk = 0;

@@ -1,0 +1,139 @@
+// Posting runs against the real news server: one stopped and started again in the middle of a
+// run, verification of what it stored, and several connections at once. What the server holds
+// afterwards is read back group by group.
+
+#include "RecordedOperation.h"
+#include "support/NewsServer.h"
+
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QTest>
+
+static constexpr int BulkGroups = 50;
+static constexpr int RunTimeout = 60000;
+
+class tst_RunRealServer : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<NewsServer> FServer;
+
+    static QString UniqueSubject(const char* what) {
+        return QStringLiteral("%1 %2").arg(what).arg(QRandomGenerator::global()->generate64(), 0,
+                                                     16);
+    }
+
+    TNewsRequest ServerRequest(const QString& subject, int groups, int connections) const {
+        TNewsRequest request;
+        request.Host = FServer->Host().toStdString();
+        request.TimeoutSeconds = 10;
+        request.Connections = connections;
+        for (int i = 1; i <= groups; ++i)
+            request.Groups.push_back(
+                QStringLiteral("test.bulk.%1").arg(i, 6, 10, QChar('0')).toStdString());
+        request.Article.Address = "poster@example.com";
+        request.Article.Subject = subject.toStdString();
+        request.Article.BodyLines = {"body"};
+        return request;
+    }
+
+    // Every group of the request holds exactly one article with the subject.
+    void CheckOneArticleEach(const TNewsRequest& request, const QString& subject) {
+        for (const std::string& group : request.Groups)
+            QCOMPARE(FServer->ArticlesWithSubject(QString::fromStdString(group), subject).size(),
+                     1);
+    }
+
+private slots:
+    void initTestCase() {
+        FServer = std::make_unique<NewsServer>();
+        QVERIFY2(FServer->Start({"--fresh", "--groups", QString::number(BulkGroups)}),
+                 FServer->Output().constData());
+    }
+    void cleanupTestCase() {
+        QVERIFY(FServer->Stop());
+        FServer.reset();
+    }
+
+    // The server goes away for a while in the middle of the run: the run opens its connections
+    // again, asks for the article that was under way, and finishes by itself.
+    void serverRestartedMidRun() {
+        const QString subject = UniqueSubject("restart");
+        RecordedOperation recorded;
+        const TNewsRequest request = ServerRequest(subject, BulkGroups, 2);
+        recorded.Operation.StartPost(request);
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.Outcomes.size() >= 10, RunTimeout);
+        QVERIFY2(FServer->Stop(), FServer->Output().constData());
+        // Long enough for the run to see its connections go and a first try fail.
+        QTest::qWait(1500);
+        QVERIFY2(FServer->Start({"--groups", QString::number(BulkGroups)}),
+                 FServer->Output().constData());
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        QCOMPARE(recorded.Failures, Lines{});
+        QCOMPARE(recorded.Summaries[0].Accepted, BulkGroups);
+        QCOMPARE(recorded.Groups(), request.Groups);
+        const std::string log = recorded.LogText();
+        QVERIFY2(log.find("Reconnecting in 1 s (try 1 of 3)") != std::string::npos, log.c_str());
+        CheckOneArticleEach(request, subject);
+    }
+
+    // After the last group every accepted article is asked for; one the server no longer has
+    // (removed between posting and verifying) is reported missing.
+    void verification_data() {
+        QTest::addColumn<int>("removed");
+        QTest::newRow("all there") << -1;
+        QTest::newRow("one removed") << 1;
+    }
+    void verification() {
+        QFETCH(int, removed);
+        RecordedOperation recorded;
+        TNewsRequest request = ServerRequest(UniqueSubject("verify"), 3, 2);
+        request.Verify = true;
+        bool cancelled = false;
+        // The last group's answer comes just before the run starts asking.
+        recorded.Operation.Events().GroupDone = [&](const TGroupOutcome& outcome) {
+            recorded.Outcomes.push_back(outcome);
+            if (removed >= 0 && recorded.Outcomes.size() == 3)
+                cancelled = FServer->CancelArticle(QString::fromStdString(
+                    recorded.Outcomes[static_cast<size_t>(removed)].MessageID));
+        };
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        QCOMPARE(cancelled, removed >= 0);
+        const TRunSummary& summary = recorded.Summaries.at(0);
+        QCOMPARE(summary.Accepted, 3);
+        QCOMPARE(summary.Verified, removed >= 0 ? 2 : 3);
+        QCOMPARE(summary.Missing, removed >= 0 ? 1 : 0);
+        QCOMPARE(recorded.Verified.size(), size_t(3));
+        for (size_t i = 0; i < 3; ++i) {
+            const auto expected = static_cast<int>(i) == removed
+                                      ? TGroupOutcome::TVerification::Missing
+                                      : TGroupOutcome::TVerification::Verified;
+            QCOMPARE(recorded.Verified[i].Group, request.Groups[i]);
+            QVERIFY(recorded.Verified[i].Verification == expected);
+            QVERIFY(summary.Outcomes[i].Verification == expected);
+        }
+    }
+
+    // Four connections share twenty groups: each is posted once, and the answers come in the
+    // request's order.
+    void fourConnections() {
+        const QString subject = UniqueSubject("four");
+        RecordedOperation recorded;
+        const TNewsRequest request = ServerRequest(subject, 20, 4);
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        QCOMPARE(recorded.Failures, Lines{});
+        QCOMPARE(recorded.Summaries[0].Accepted, 20);
+        QCOMPARE(recorded.Groups(), request.Groups);
+        const bool allConnections = std::find(recorded.Log.begin(), recorded.Log.end(),
+                                              "Connection 4: Connecting") != recorded.Log.end();
+        QVERIFY(allConnections);
+        CheckOneArticleEach(request, subject);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RunRealServer)
+#include "tst_RunRealServer.moc"

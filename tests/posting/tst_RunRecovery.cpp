@@ -1,0 +1,244 @@
+// A run over a connection that is lost, over several connections, and over extra connections
+// the server will not have, against scripted peers: what each connection received, line by
+// line, shows that no group is posted twice and none is left out.
+
+#include "RecordedOperation.h"
+#include "support/PostedArticles.h"
+#include "support/ScriptedPeer.h"
+
+#include <QTest>
+
+// Answers as a willing server would: every POST with 340, every article with 240, STAT as
+// `statReply` says.
+static void Willing(ScriptedPeer& peer, const std::string& statReply = "430 no such article\r\n") {
+    peer.Answer("POST", "340 go\r\n")
+        .Answer(".", "240 ok\r\n")
+        .Answer("STAT", statReply)
+        .Answer("QUIT", "205 bye\r\n");
+    peer.Send("200 ready\r\n");
+}
+
+class tst_RunRecovery : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The first connection is lost at `lostAt`; the connection opened again after it received
+    // exactly `received`. An article that went out without a verdict is asked for with STAT
+    // first; one the server never asked for (no 340) is simply posted again. SentBefore groups
+    // (from an interrupted run) are asked for the same way.
+    void lostConnection_data() {
+        QTest::addColumn<QString>("lostAt");
+        QTest::addColumn<QString>("statReply");
+        QTest::addColumn<Lines>("received");
+        const std::string a = "article a.one <a.one@example.com>";
+        const std::string b = "article b.two <b.two@example.com>";
+        QTest::newRow("closed after the article, STAT 223")
+            << "closed after article"
+            << "223 0 <a.one@example.com>" << Lines{"STAT <a.one@example.com>", "POST", b};
+        QTest::newRow("closed after the article, STAT 430")
+            << "closed after article"
+            << "430 no such article" << Lines{"STAT <a.one@example.com>", "POST", a, "POST", b};
+        QTest::newRow("reset after the article, STAT 223")
+            << "reset after article"
+            << "223 0 <a.one@example.com>" << Lines{"STAT <a.one@example.com>", "POST", b};
+        QTest::newRow("silent after the article, STAT 430")
+            << "silent after article"
+            << "430 no such article" << Lines{"STAT <a.one@example.com>", "POST", a, "POST", b};
+        QTest::newRow("closed before 340") << "closed after POST"
+                                           << "" << Lines{"POST", a, "POST", b};
+        QTest::newRow("silent before 340") << "silent after POST"
+                                           << "" << Lines{"POST", a, "POST", b};
+        QTest::newRow("400 to POST") << "400 to POST"
+                                     << "" << Lines{"POST", a, "POST", b};
+        QTest::newRow("400 to the article, STAT 223")
+            << "400 to article"
+            << "223 0 <a.one@example.com>" << Lines{"STAT <a.one@example.com>", "POST", b};
+        QTest::newRow("sent before, STAT 223")
+            << "sent before"
+            << "223 0 <old@example.com>" << Lines{"STAT <old@example.com>", "POST", b};
+        QTest::newRow("sent before, STAT 430")
+            << "sent before"
+            << "430 no such article"
+            << Lines{"STAT <old@example.com>", "POST", "article a.one <old@example.com>", "POST",
+                     b};
+    }
+    void lostConnection() {
+        QFETCH(QString, lostAt);
+        QFETCH(QString, statReply);
+        QFETCH(Lines, received);
+        ScriptedPeer peer;
+        peer.SetConcurrent(true);
+        peer.SetTimeout(60000);
+        const bool sentBefore = lostAt == "sent before";
+        if (!sentBefore) {
+            peer.OnConnection(0).Send("200 ready\r\n").WaitFor("POST\r\n");
+            if (lostAt == "400 to POST")
+                peer.Send("400 going away\r\n");
+            else if (lostAt.endsWith("article"))
+                peer.Send("340 go\r\n").WaitFor("\r\n.\r\n");
+            if (lostAt == "400 to article")
+                peer.Send("400 going away\r\n");
+            if (lostAt.startsWith("closed"))
+                peer.Close();
+            else if (lostAt.startsWith("reset"))
+                peer.Close(true);
+            else
+                peer.WaitFor("never sent");
+        }
+        peer.OnConnection(sentBefore ? 0 : 1);
+        Willing(peer, statReply.toStdString() + "\r\n");
+        peer.Start();
+        RecordedOperation recorded;
+        recorded.Operation.SetReconnectDelays({50, 50, 50});
+        TNewsRequest request = Request(peer.Address());
+        request.Groups = {"a.one", "b.two"};
+        if (sentBefore)
+            request.SentBefore = {{"a.one", "<old@example.com>"}};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size(), size_t(1), 10000);
+        QCOMPARE(recorded.Failures, Lines{});
+        QCOMPARE(Commands(peer.ReceivedOn(sentBefore ? 0 : 1)), received);
+        QCOMPARE(recorded.Groups(), (Lines{"a.one", "b.two"}));
+        QCOMPARE(recorded.Summaries[0].Accepted, 2);
+        const TGroupOutcome& first = recorded.Outcomes[0];
+        QVERIFY(first.Accepted && first.ArticleSent);
+        if (statReply.startsWith("223")) {
+            QCOMPARE(first.Code, 223);
+            QCOMPARE(first.Reply, statReply.toStdString());
+        }
+        QCOMPARE(first.MessageID,
+                 std::string(sentBefore ? "<old@example.com>" : "<a.one@example.com>"));
+        QCOMPARE(recorded.Recorder.Calls.back(), std::string("RunEnded"));
+    }
+
+    // A server that takes an article posted again under its own Message-ID for a duplicate has
+    // it: the group counts as accepted, with the server's reply.
+    void duplicateRefusalCountsAsAccepted() {
+        ScriptedPeer peer;
+        peer.Answer("STAT", "430 no such article\r\n")
+            .Answer("POST", "340 go\r\n")
+            .Answer(".", "441 435 Duplicate\r\n");
+        peer.Send("200 ready\r\n");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsRequest request = Request(peer.Address());
+        request.SentBefore = {{"a.one", "<old@example.com>"}};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+        QCOMPARE(recorded.Summaries[0].Accepted, 1);
+        QCOMPARE(recorded.Outcomes.at(0).Reply, std::string("441 435 Duplicate"));
+        QCOMPARE(recorded.Outcomes.at(0).MessageID, std::string("<old@example.com>"));
+    }
+
+    // The recorder hears the article before POST goes out and every answer; the run's end only
+    // when it finished, or failed before any article went out: a run that fails later stays
+    // open to be resumed.
+    void recorderHearsTheRun_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<Lines>("calls");
+        QTest::addColumn<bool>("failed");
+        QTest::newRow("finished") << "willing"
+                                  << Lines{"RunStarted 1", "ArticleGoing a.one <a.one@example.com>",
+                                           "GroupAnswered a.one 240", "RunEnded"}
+                                  << false;
+        QTest::newRow("no server") << "none" << Lines{"RunStarted 1", "RunEnded"} << true;
+        QTest::newRow("gone after the article")
+            << "gone" << Lines{"RunStarted 1", "ArticleGoing a.one <a.one@example.com>"} << true;
+    }
+    void recorderHearsTheRun() {
+        QFETCH(QString, server);
+        QFETCH(Lines, calls);
+        QFETCH(bool, failed);
+        ScriptedPeer peer;
+        if (server == "willing")
+            Willing(peer);
+        else if (server == "gone") {
+            peer.Send("200 ready\r\n").WaitFor("POST\r\n").Send("340 go\r\n");
+            peer.WaitFor("\r\n.\r\n").Close();
+            // Every try to connect again is closed before the greeting.
+            for (size_t again = 1; again <= 3; ++again)
+                peer.OnConnection(again).Close();
+        }
+        RecordedOperation recorded;
+        recorded.Operation.SetReconnectDelays({20, 20, 20});
+        TNewsRequest request = Request(peer.Address());
+        if (server == "none")
+            request.Host = "127.0.0.1:" + std::to_string(ScriptedPeer::UnusedPort());
+        else
+            peer.Start();
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  10000);
+        QCOMPARE(recorded.Failures.size(), size_t(failed));
+        QCOMPARE(recorded.Recorder.Calls, calls);
+        QVERIFY(!recorded.Operation.Busy());
+    }
+
+    // A server that will not have a second connection (a 400 or 502 greeting, no posting on it,
+    // or closed before the greeting): the run goes on over the one it has, and says so.
+    void extraConnectionRefused_data() {
+        QTest::addColumn<QString>("greeting");
+        QTest::newRow("400 greeting") << "400 too many connections";
+        QTest::newRow("502 greeting") << "502 not for you";
+        QTest::newRow("201 greeting") << "201 no posting";
+        QTest::newRow("closed before the greeting") << "";
+    }
+    void extraConnectionRefused() {
+        QFETCH(QString, greeting);
+        ScriptedPeer peer;
+        peer.SetConcurrent(true);
+        // The first verdict waits, so the run is still under way when the second connection is
+        // refused.
+        peer.OnConnection(0).Answer("POST", "340 go\r\n").Send("200 ready\r\n");
+        peer.WaitFor("\r\n.\r\n").Pause(300).Send("240 ok\r\n");
+        for (int group = 1; group < 3; ++group)
+            peer.WaitFor("\r\n.\r\n").Send("240 ok\r\n");
+        peer.OnConnection(1);
+        if (!greeting.isEmpty())
+            peer.Send(greeting.toStdString() + "\r\n");
+        peer.Close();
+        peer.Start();
+        RecordedOperation recorded;
+        recorded.Operation.SetReconnectDelays({20, 20, 20});
+        TNewsRequest request = Request(peer.Address());
+        request.Connections = 2;
+        request.Groups = {"a.one", "b.two", "c.three"};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size(), size_t(1), 10000);
+        QCOMPARE(recorded.Summaries[0].Accepted, 3);
+        QCOMPARE(peer.Connections(), size_t(2));
+        QCOMPARE(ArticlesIn(peer.ReceivedOn(0)).size(), size_t(3));
+        QVERIFY2(recorded.LogText().find("Posting over 1 of 2 connections\n") != std::string::npos,
+                 recorded.LogText().c_str());
+    }
+
+    // Over two connections the second answers first; the groups, their answers and their log
+    // lines still come in the request's order, and lines about a connection say which one.
+    void answersInTheRequestsOrder() {
+        ScriptedPeer peer;
+        peer.SetConcurrent(true);
+        peer.OnConnection(0).Answer("POST", "340 go\r\n").Send("200 ready\r\n");
+        peer.WaitFor("\r\n.\r\n").Pause(300).Send("240 slow\r\n");
+        peer.OnConnection(1).Answer("POST", "340 go\r\n").Answer(".", "240 fast\r\n");
+        peer.Send("200 ready\r\n");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsRequest request = Request(peer.Address());
+        request.Connections = 2;
+        request.Groups = {"a.one", "b.two", "c.three"};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size(), size_t(1), 10000);
+        QCOMPARE(recorded.Groups(), (Lines{"a.one", "b.two", "c.three"}));
+        QCOMPARE(recorded.Summaries[0].Outcomes.size(), size_t(3));
+        QCOMPARE(recorded.Outcomes[0].Reply, std::string("240 slow"));
+        QCOMPARE(recorded.Outcomes[1].Reply, std::string("240 fast"));
+        const std::string log = recorded.LogText();
+        QVERIFY2(log.find("slow\n") < log.find("fast\n"), log.c_str());
+        QVERIFY2(log.find("Connection 2: Connecting\n") != std::string::npos, log.c_str());
+        QCOMPARE(Commands(peer.ReceivedOn(0)),
+                 (Lines{"POST", "article a.one <a.one@example.com>"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RunRecovery)
+#include "tst_RunRecovery.moc"
