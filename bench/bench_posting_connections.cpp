@@ -21,7 +21,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <chrono>
 #include <cstdio>
@@ -93,10 +95,21 @@ private:
     std::vector<std::string> FBody;
 };
 
+// Every hop wakes a process (relay, server, engine) that must find a free processor: on a busy
+// machine the waits grow, so the figures come with the load they were measured under.
+static void PrintLoad() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (file.open(QIODevice::ReadOnly))
+        std::printf("load average %s on %d processors\n",
+                    file.readLine().split(' ').mid(0, 3).join(' ').constData(),
+                    QThread::idealThreadCount());
+}
+
 // The table of runs through the relay; false when a run failed or lost a group.
 static bool Delayed(NewsServer& server, PostingBench& bench) {
     std::printf("1 KB message to %d groups through a delaying relay (median of %d rounds)\n",
                 Groups, DelayedRounds);
+    PrintLoad();
     std::printf("%8s %5s %11s %9s %9s %16s %7s\n", "RTT", "N", "connections", "seconds", "groups/s",
                 "limit N/(2 RTT)", "ratio");
     bool ok = true;
@@ -165,6 +178,7 @@ static bool Direct(NewsServer& server, PostingBench& bench, const QString& bodyF
     }
     std::printf("No added delay, 1 KB message to %d groups (median of %d rounds)\n", Groups,
                 DirectRounds);
+    PrintLoad();
     PrintRatio("  heraldix 1 connection, nntplib 1", Median(ours[0]), Median(theirs), "<= 1.0");
     PrintRatio("  heraldix 4 connections, nntplib 1", Median(ours[1]), Median(theirs), "<= 0.5");
     return ok;
