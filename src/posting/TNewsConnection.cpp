@@ -73,25 +73,10 @@ TNewsConnection::~TNewsConnection() {
 }
 
 bool TNewsConnection::Alive() const {
-    switch (FState) {
-    case TState::Closed:
-    case TState::Closing:
-        return false;
-    case TState::Waiting:
-    case TState::Connecting:
-    case TState::LoggingOn:
-    case TState::Ready:
-    case TState::AwaitPost:
-    case TState::AwaitVerdict:
-    case TState::AwaitStat:
-    case TState::Listing:
-        return true;
-    }
-    return false;
+    return FState != TState::Closed && FState != TState::Closing;
 }
 
-void TNewsConnection::SetState(TState state) {
-    FState = state;
+bool TNewsConnection::OwesReply(TState state) {
     switch (state) {
     case TState::Connecting:
     case TState::LoggingOn:
@@ -99,15 +84,22 @@ void TNewsConnection::SetState(TState state) {
     case TState::AwaitVerdict:
     case TState::AwaitStat:
     case TState::Listing:
-        RestartReplyTimer();
-        break;
+        return true;
     case TState::Closed:
     case TState::Waiting:
     case TState::Ready:
     case TState::Closing:
-        FReplyTimer.stop();
-        break;
+        return false;
     }
+    return false;
+}
+
+void TNewsConnection::SetState(TState state) {
+    FState = state;
+    if (OwesReply(state))
+        RestartReplyTimer();
+    else
+        FReplyTimer.stop();
     if (state != TState::Waiting)
         FReopenTimer.stop();
     if (state != TState::Closing)
@@ -342,29 +334,17 @@ void TNewsConnection::OnStatus(TIpStatusType event, const TIpSockStatRec& statis
         FOwner.ConnectionProgress(*this);
         return;
     case TIpStatusType::stDisconnect:
-        switch (FState) {
-        case TState::Closing:
+        if (FState == TState::Closing) {
             Close();
             FOwner.ConnectionClosed(*this);
-            return;
-        case TState::Closed:
-        case TState::Waiting:
-            return;
-        case TState::Ready:
-            Lose(ConnectionClosed, 0);
-            return;
-        case TState::Connecting:
-        case TState::LoggingOn:
-        case TState::AwaitPost:
-        case TState::AwaitVerdict:
-        case TState::AwaitStat:
-        case TState::Listing:
+        } else if (OwesReply(FState)) {
             // A connection that ends while the server still owes an answer would leave the
             // operation waiting for ever.
             FOwner.ConnectionEvent(*this, ConnectionClosed);
             FOwner.ConnectionStatus(*this, ConnectionClosed);
             Lose(ConnectionClosed, 0);
-            return;
+        } else if (FState == TState::Ready) {
+            Lose(ConnectionClosed, 0);
         }
         return;
     case TIpStatusType::stConnect:

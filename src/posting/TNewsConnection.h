@@ -123,6 +123,8 @@ public:
     std::string WaitDescription() const;
 
 private:
+    // A state in which the server owes a reply (the reply timer runs).
+    static bool OwesReply(TState state);
     void SetState(TState state);
     void Remember(const TNewsRequest& request);
     void Connect();
