@@ -10,7 +10,7 @@
 // (on every side); the median of the rounds counts. The relay's own lateness and the server's
 // work make the link slower than its nominal round trip, so a ratio of 1 is out of reach.
 //
-// An argument picks one part: "delayed" or "direct".
+// An argument runs one half alone: "delayed" or "direct".
 
 #include "bench_baseline.h"
 
