@@ -6,11 +6,12 @@
 #include "e2e/E2eWindow.h"
 #include "support/NewsServer.h"
 
+#include "bench_baseline.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonObject>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,33 +70,8 @@ inline void UseOffscreen() {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-inline double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 inline long PeakKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-// Runs bench_app_nntplib.py with `arguments`; its JSON result, or an empty object on failure.
-inline QJsonObject RunNntplib(const QStringList& arguments) {
-    QProcess python;
-    python.start(QStringLiteral("python3"),
-                 QStringList{qEnvironmentVariable("HERALDIX_SOURCE_DIR", HERALDIX_SOURCE_DIR) +
-                             QStringLiteral("/bench/bench_app_nntplib.py")} +
-                     arguments);
-    if (!python.waitForFinished(600000) || python.exitCode() != 0) {
-        std::fprintf(stderr, "nntplib baseline failed: %s\n",
-                     python.readAllStandardError().constData());
-        return {};
-    }
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-}
-
-inline void PrintRatio(const char* what, double ours, double baseline, const char* goal) {
-    std::printf("%-44s heraldix %8.3f s   nntplib %8.3f s   ratio %.2f (goal %s)\n", what, ours,
-                baseline, baseline > 0 ? ours / baseline : 0.0, goal);
 }

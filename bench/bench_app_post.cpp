@@ -57,18 +57,9 @@ int main(int argc, char** argv) {
     QTemporaryDir files;
     const QString authority = server.CertificatePath();
 
-    // 1 KB of body text in 16 lines.
-    QStringList body;
-    for (int i = 0; i < 16; ++i)
-        body << QStringLiteral("Line %1 of the benchmark message, padded to 64 bytes....")
-                    .arg(i, 2, 10, QLatin1Char('0'))
-                    .left(62);
+    const QStringList body = KilobyteBody();
     const QString bodyFile = files.filePath("body.txt");
-    {
-        QFile file(bodyFile);
-        file.open(QIODevice::WriteOnly);
-        file.write(body.join("\r\n").toUtf8() + "\r\n");
-    }
+    WriteBodyFile(bodyFile, body);
     // 20 MB of bytes no compression or encoding shortcut helps with.
     const QString attachment = files.filePath("attachment.bin");
     {
@@ -82,10 +73,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    Scenario small{"1 KB message to 200 groups", {}, {}, 9};
-    for (int i = 1; i <= Groups; ++i)
-        small.Groups.push_back(
-            QStringLiteral("test.bulk.%1").arg(i, 6, 10, QLatin1Char('0')).toStdString());
+    Scenario small{"1 KB message to 200 groups", BulkGroupNames(Groups), {}, 9};
     Scenario large{
         "20 MB attachment to 3 groups", {"alt.test", "misc.test", "rec.arts.books"}, attachment, 3};
 
