@@ -21,8 +21,9 @@
 // Scripted prompts that also end a waiting event loop when a message box would appear.
 class TBenchPrompts : public TScriptedPrompts {
 public:
-    void ShowMessage(QWidget* parent, const QString& text) override {
-        TScriptedPrompts::ShowMessage(parent, text);
+    // Every box the window shows comes through here, whatever its icon.
+    void ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) override {
+        TScriptedPrompts::ShowIconMessage(parent, text, icon);
         if (Loop)
             Loop->quit();
     }
@@ -41,6 +42,8 @@ public:
         Window->eHost->setText(host);
         // The server's plain port, unless the benchmark chooses encryption.
         Window->cbSecurity->setCurrentIndex(0);
+        // One connection, as the baseline it is measured against uses.
+        Window->seConnections->setValue(1);
     }
     ~TBenchWindow() {
         Window.reset();
