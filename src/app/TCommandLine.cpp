@@ -456,41 +456,38 @@ int TCommandLine::Post() {
         ShowProgress({});
         if (!outcome.Accepted)
             FExit = exRefused;
-        // Each line goes out as the server answers, for a reader at the other end of a pipe too.
-        if (!FQuiet) {
-            std::fputs((OutcomeLine(outcome, FJson) + '\n').c_str(), stdout);
-            std::fflush(stdout);
-        }
+        PrintLine(OutcomeLine(outcome, FJson));
     };
     events.GroupVerified = [this](const TGroupOutcome& outcome) {
         if (outcome.Verification == TGroupOutcome::TVerification::Missing)
             FExit = exRefused;
-        if (!FQuiet) {
-            std::fputs((VerificationLine(outcome, FJson) + '\n').c_str(), stdout);
-            std::fflush(stdout);
-        }
+        PrintLine(VerificationLine(outcome, FJson));
     };
     events.Finished = [this, count, verify](const TRunSummary& summary) {
-        if (FQuiet)
-            return;
-        if (FJson && verify)
-            std::printf("{\"summary\":true,\"groups\":%zu,\"accepted\":%d,\"refused\":%d,"
-                        "\"verified\":%d,\"missing\":%d}\n",
-                        count, summary.Accepted, summary.Refused, summary.Verified,
-                        summary.Missing);
-        else if (FJson)
-            std::printf("{\"summary\":true,\"groups\":%zu,\"accepted\":%d,\"refused\":%d}\n", count,
-                        summary.Accepted, summary.Refused);
-        else if (verify)
-            std::printf("Finished Posting: %d accepted, %d refused; %d verified, %d missing\n",
-                        summary.Accepted, summary.Refused, summary.Verified, summary.Missing);
-        else
-            std::printf("Finished Posting: %d accepted, %d refused\n", summary.Accepted,
-                        summary.Refused);
+        const auto number = [](auto value) { return std::to_string(value); };
+        std::string line;
+        if (FJson) {
+            line = "{\"summary\":true,\"groups\":" + number(count) +
+                   ",\"accepted\":" + number(summary.Accepted) +
+                   ",\"refused\":" + number(summary.Refused);
+            if (verify)
+                line += ",\"verified\":" + number(summary.Verified) +
+                        ",\"missing\":" + number(summary.Missing);
+            line += '}';
+        } else {
+            line = "Finished Posting: " + number(summary.Accepted) + " accepted, " +
+                   number(summary.Refused) + " refused";
+            if (verify)
+                line += "; " + number(summary.Verified) + " verified, " + number(summary.Missing) +
+                        " missing";
+        }
+        PrintLine(line);
     };
     const int exit = RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
     // A run that ended early after articles went out stays in the journal.
-    if (const auto left = TRunJournal::FindInterrupted(journalPath); left && exit == exConnection)
+    if (exit != exConnection)
+        return exit;
+    if (const auto left = TRunJournal::FindInterrupted(journalPath))
         Error(QStringLiteral("%1 of %2 groups are left: heraldix post --resume finishes the run")
                   .arg(left->Request.Groups.size())
                   .arg(left->Total));

@@ -73,6 +73,8 @@ private:
 
     // Runs the operation started by `start` until it ends; returns the exit status.
     int RunOperation(TNewsOperation& operation, const std::function<void()>& start);
+    // A line of output on standard output, unless --quiet.
+    void PrintLine(const std::string& line) const;
     void ShowProgress(const std::string& text);
     void Error(const QString& text) const;
 

@@ -41,6 +41,14 @@ std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool js
     return (found ? "verified  " : "missing  ") + outcome.Group + "  " + outcome.MessageID;
 }
 
+// Each line goes out as it is known, for a reader at the other end of a pipe too.
+void TCommandLine::PrintLine(const std::string& line) const {
+    if (FQuiet)
+        return;
+    std::fputs((line + '\n').c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void TCommandLine::ShowProgress(const std::string& text) {
     if (!FProgress || (text.empty() && !FProgressShown))
         return;

@@ -111,12 +111,17 @@ void TNewsConnection::RestartReplyTimer() {
         FReplyTimer.start(FMade->TimeoutSeconds * 1000);
 }
 
+// Only what the connection is made with: a run's groups and message may be large, and every
+// connection of the run would otherwise keep a copy of them.
 void TNewsConnection::Remember(const TNewsRequest& request) {
-    *FMade = request;
-    FMade->Groups.clear();
-    FMade->SentBefore.clear();
-    FMade->ComposeArticle = nullptr;
-    FMade->Article = {};
+    TNewsRequest& made = *FMade;
+    made.Host = request.Host;
+    made.LogOn = request.LogOn;
+    made.UserID = request.UserID;
+    made.Password = request.Password;
+    made.Security = request.Security;
+    made.Tls = request.Tls;
+    made.TimeoutSeconds = request.TimeoutSeconds;
 }
 
 void TNewsConnection::Open(const TNewsRequest& request) {

@@ -31,7 +31,8 @@ static bool EndsTheRun(int32_t code) {
            code == TIpNntpErrorCode::EncryptionRequired || code == TIpNntpErrorCode::LogOnRefused;
 }
 
-TNewsOperation::TNewsOperation() {
+TNewsOperation::TNewsOperation()
+    : FLogLine([this](const std::string& line) { Emit(FEvents.Log, line); }) {
     FConnections.push_back(std::make_unique<TNewsConnection>(AsOwner(), 1));
     FWork.resize(1);
 }
@@ -107,6 +108,7 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     const size_t count = FRequest.Groups.size();
     FLedger.Start(count);
     FOutcomes.assign(count, TGroupOutcome{});
+    FSummary.Outcomes.reserve(count);
     FMaybeOnServer.assign(count, std::string());
     for (size_t i = 0; i < count; ++i)
         if (const auto found = FRequest.SentBefore.find(FRequest.Groups[i]);
@@ -121,14 +123,20 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
         return;
     }
     first.ResetCounts();
-    if (kind == TKind::Retrieval) {
+    FirstConnectionUp();
+}
+
+// The first connection is greeted and logged on: a retrieval lists, a run opens the others and
+// posts.
+void TNewsOperation::FirstConnectionUp() {
+    if (FKind == TKind::Retrieval) {
         SetState(TState::Listing);
         ListGroups();
         return;
     }
     SetState(TState::Posting);
     OpenOtherConnections();
-    GiveWork(first);
+    GiveWork(First());
 }
 
 void TNewsOperation::Abort() {
@@ -139,7 +147,7 @@ void TNewsOperation::Abort() {
             QuitAll();
         return;
     }
-    FLedger.Flush([this](const std::string& line) { Emit(FEvents.Log, line); });
+    FLedger.Flush(FLogLine);
     Emit(FEvents.Log, "Aborted");
     const bool run = FKind == TKind::Run;
     QuitAll();
@@ -206,7 +214,7 @@ void TNewsOperation::GiveWork(TNewsConnection& connection) {
         work.What = TWork::TKind::Verify;
         work.Group = *item;
         try {
-            connection.Stat(FOutcomes[FToVerify[*item]].MessageID);
+            connection.Stat(FSummary.Outcomes[FToVerify[*item]].MessageID);
         } catch (const std::exception& error) {
             Fail(error.what());
         }
@@ -265,28 +273,27 @@ void TNewsOperation::Answer(size_t group, TGroupOutcome outcome) {
         FRecorder->GroupAnswered(outcome);
     FOutcomes[group] = std::move(outcome);
     FLedger.Done(group);
-    FLedger.Release([this](const std::string& line) { Emit(FEvents.Log, line); },
-                    [this](size_t released) {
-                        const TGroupOutcome& done = FOutcomes[released];
-                        if (done.Accepted) {
-                            ++FSummary.Accepted;
-                        } else {
-                            ++FSummary.Refused;
-                            if (FSummary.FirstRefusal.empty())
-                                FSummary.FirstRefusal = done.Reply;
-                        }
-                        FSummary.Outcomes.push_back(done);
-                        if (FEvents.GroupDone)
-                            FEvents.GroupDone(done);
-                    });
+    // Released in the request's order, so each outcome lands at its group's index.
+    FLedger.Release(FLogLine, [this](size_t released) {
+        const TGroupOutcome& done = FSummary.Outcomes.emplace_back(std::move(FOutcomes[released]));
+        if (done.Accepted) {
+            ++FSummary.Accepted;
+        } else {
+            ++FSummary.Refused;
+            if (FSummary.FirstRefusal.empty())
+                FSummary.FirstRefusal = done.Reply;
+        }
+        if (FEvents.GroupDone)
+            FEvents.GroupDone(done);
+    });
     if (FLedger.AllReleased() && FState == TState::Posting)
         AfterPosting();
 }
 
 void TNewsOperation::AfterPosting() {
     if (FRequest.Verify) {
-        for (size_t i = 0; i < FOutcomes.size(); ++i)
-            if (FOutcomes[i].Accepted)
+        for (size_t i = 0; i < FSummary.Outcomes.size(); ++i)
+            if (FSummary.Outcomes[i].Accepted)
                 FToVerify.push_back(i);
     }
     if (FToVerify.empty()) {
@@ -303,19 +310,17 @@ void TNewsOperation::Verified(size_t item, bool found) {
     const size_t group = FToVerify[item];
     const auto verification =
         found ? TGroupOutcome::TVerification::Verified : TGroupOutcome::TVerification::Missing;
-    FOutcomes[group].Verification = verification;
     FSummary.Outcomes[group].Verification = verification;
     FVerifyLedger.Done(item);
-    FVerifyLedger.Release([this](const std::string& line) { Emit(FEvents.Log, line); },
-                          [this](size_t released) {
-                              const TGroupOutcome& done = FOutcomes[FToVerify[released]];
-                              if (done.Verification == TGroupOutcome::TVerification::Verified)
-                                  ++FSummary.Verified;
-                              else
-                                  ++FSummary.Missing;
-                              if (FEvents.GroupVerified)
-                                  FEvents.GroupVerified(done);
-                          });
+    FVerifyLedger.Release(FLogLine, [this](size_t released) {
+        const TGroupOutcome& done = FSummary.Outcomes[FToVerify[released]];
+        if (done.Verification == TGroupOutcome::TVerification::Verified)
+            ++FSummary.Verified;
+        else
+            ++FSummary.Missing;
+        if (FEvents.GroupVerified)
+            FEvents.GroupVerified(done);
+    });
     if (FVerifyLedger.AllReleased())
         Finish();
 }
@@ -330,7 +335,7 @@ void TNewsOperation::Finish() {
 
 void TNewsOperation::Fail(const std::string& message) {
     const bool resumable = FKind == TKind::Run && FArticleWent;
-    FLedger.Flush([this](const std::string& line) { Emit(FEvents.Log, line); });
+    FLedger.Flush(FLogLine);
     CloseAll(true);
     SetState(TState::Idle);
     if (!resumable)
@@ -415,8 +420,7 @@ void TNewsOperation::ConnectionLine(TNewsConnection& connection, const std::stri
     }
     const TWork& work = FWork[index];
     if (FKind == TKind::Run && work.LogGroup) {
-        FLedger.Line(*work.LogGroup, line,
-                     [this](const std::string& text) { Emit(FEvents.Log, text); });
+        FLedger.Line(*work.LogGroup, line, FLogLine);
         return;
     }
     Emit(FEvents.Log, Prefix(connection) + line);
@@ -481,16 +485,8 @@ void TNewsOperation::ConnectionUp(TNewsConnection& connection) {
     case TState::Listing:
         return;
     case TState::Connecting:
-        if (index != 0)
-            return;
-        if (FKind == TKind::Retrieval) {
-            SetState(TState::Listing);
-            ListGroups();
-            return;
-        }
-        SetState(TState::Posting);
-        OpenOtherConnections();
-        GiveWork(connection);
+        if (index == 0)
+            FirstConnectionUp();
         return;
     case TState::Posting:
     case TState::Verifying:

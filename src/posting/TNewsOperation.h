@@ -238,6 +238,7 @@ private:
     TNewsConnection& First() { return *FConnections.front(); }
     TNewsConnectionOwner& AsOwner() { return *this; }
     size_t IndexOf(const TNewsConnection& connection) const;
+    void FirstConnectionUp();
     void ListGroups();
     void OpenOtherConnections();
     void ReportConnectionCount();
@@ -292,7 +293,10 @@ private:
     std::vector<int> FReconnectDelays{ReconnectDelaysMs.begin(), ReconnectDelaysMs.end()};
     // By group: the Message-ID under which its article may already be on the server.
     std::vector<std::string> FMaybeOnServer;
+    // By group: its answer until it is released into the summary's outcomes.
     std::vector<TGroupOutcome> FOutcomes;
+    // Sends a line to the log; what the ledgers release goes out through it.
+    TRunLedger::TLineSink FLogLine;
     TRunLedger FLedger;
     // The accepted groups to verify, in the request's order, and their ledger.
     std::vector<size_t> FToVerify;

@@ -18,6 +18,7 @@
 #include "posting/TRunJournal.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -154,18 +155,6 @@ std::string LineOf(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + '\n';
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return std::nullopt;
-    std::string text;
-    char buffer[65536] = {};
-    size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, count);
-    std::fclose(file);
-    return text;
-}
 } // namespace
 
 TRunJournal::TRunJournal(std::string path) : FPath(std::move(path)) {}
@@ -227,22 +216,17 @@ void TRunJournal::Write(const std::string& line) {
 }
 
 std::optional<TRunJournal::TInterrupted> TRunJournal::FindInterrupted(const std::string& path) {
-    const std::optional<std::string> text = ReadFile(path);
-    if (!text)
+    QFile file(QFile::decodeName(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    const QByteArray text = file.readAll();
     std::optional<TNewsRequest> started;
     // Per group: answers heard (a group named twice is answered twice) and the last article sent.
     std::map<std::string, int> answered;
     std::map<std::string, std::string> going;
     bool ended = false;
-    size_t start = 0;
-    while (start < text->size()) {
-        const size_t end = std::min(text->find('\n', start), text->size());
-        const QJsonObject object =
-            QJsonDocument::fromJson(
-                QByteArray::fromRawData(text->data() + start, static_cast<qsizetype>(end - start)))
-                .object();
-        start = end + 1;
+    for (const QByteArray& line : text.split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
         const QString event = object.value(kEvent).toString();
         if (event == kRunStarted) {
             started = RequestOf(object.value(kRequest).toObject());

@@ -1,4 +1,5 @@
 #include "support/DelayProxy.h"
+#include "support/LoopbackSockets.h"
 #include "support/ScriptedPeer.h"
 
 #include <QTest>
@@ -35,24 +36,9 @@ struct Fd {
     int Value = -1;
 };
 
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 // The target the proxy relays to: this test holds both ends of every connection.
 struct Target {
-    Target() : Listener(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        ::bind(Listener.Value, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(Listener.Value, 16);
-        ::getsockname(Listener.Value, reinterpret_cast<sockaddr*>(&address), &length);
-        Port = ntohs(address.sin_port);
-    }
+    Target() : Listener(ListenOnLoopback(Port)) {}
     // The next connection the proxy opened, or -1 after 10 s.
     Fd Accept() {
         pollfd ready{Listener.Value, POLLIN, 0};
@@ -60,8 +46,9 @@ struct Target {
             return Fd();
         return Fd(::accept(Listener.Value, nullptr, nullptr));
     }
-    Fd Listener;
+    // Before Listener, which sets it.
     uint16_t Port = 0;
+    Fd Listener;
 };
 
 Fd Dial(uint16_t port) {
@@ -70,16 +57,6 @@ Fd Dial(uint16_t port) {
     if (::connect(fd.Value, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return Fd();
     return fd;
-}
-
-bool SendAll(int fd, const std::string& bytes) {
-    for (size_t at = 0; at < bytes.size();) {
-        const ssize_t sent = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        at += static_cast<size_t>(sent);
-    }
-    return true;
 }
 
 // Reads until the other side closes (or `count` bytes have come, when given).

@@ -1,4 +1,5 @@
 #include "support/DelayProxy.h"
+#include "support/LoopbackSockets.h"
 
 #include <algorithm>
 #include <array>
@@ -222,21 +223,12 @@ bool DelayProxy::Start() {
         FError = "not an IPv4 address: " + FTargetHost;
         return false;
     }
-    FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (FListener < 0 ||
-        ::bind(FListener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(FListener, SOMAXCONN) != 0 ||
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    FListener = ListenOnLoopback(FPort, SOCK_NONBLOCK);
+    if (FListener < 0 || ::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) {
         FError = std::string("cannot listen on loopback: ") + std::strerror(errno);
         Stop();
         return false;
     }
-    FPort = ntohs(address.sin_port);
     FThread = std::thread([this] { Run(); });
     return true;
 }

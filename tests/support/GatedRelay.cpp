@@ -1,4 +1,5 @@
 #include "support/GatedRelay.h"
+#include "support/LoopbackSockets.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,27 +22,6 @@ struct GatedRelay::TPair {
                 ::close(fd);
     }
 };
-
-namespace {
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-bool SendAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-} // namespace
 
 GatedRelay::GatedRelay(uint16_t targetPort) : FTargetPort(targetPort) {}
 
@@ -71,15 +51,9 @@ int GatedRelay::Accepted() const {
 }
 
 bool GatedRelay::Start() {
-    FListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (FListenFd < 0 ||
-        ::bind(FListenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(FListenFd, 16) != 0 ||
-        ::getsockname(FListenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    FListenFd = ListenOnLoopback(FPort);
+    if (FListenFd < 0)
         return false;
-    FPort = ntohs(address.sin_port);
     FThread = std::thread([this] { Run(); });
     return true;
 }
@@ -109,7 +83,7 @@ void GatedRelay::Run() {
                     return true;
                 }
             }
-            if (!SendAll(pair.Client, pair.FromServer.data(), end + 1))
+            if (!SendAll(pair.Client, std::string_view(pair.FromServer).substr(0, end + 1)))
                 return false;
             pair.FromServer.erase(0, end + 1);
         }
@@ -143,7 +117,8 @@ void GatedRelay::Run() {
             char buffer[16384] = {};
             if (fds[i * 2 + 1].revents != 0) {
                 const ssize_t got = ::recv(pair.Client, buffer, sizeof buffer, 0);
-                alive[i] = got > 0 && SendAll(pair.Server, buffer, static_cast<size_t>(got));
+                alive[i] = got > 0 &&
+                           SendAll(pair.Server, std::string_view(buffer, static_cast<size_t>(got)));
             }
             if (alive[i] && fds[i * 2 + 2].revents != 0) {
                 const ssize_t got = ::recv(pair.Server, buffer, sizeof buffer, 0);

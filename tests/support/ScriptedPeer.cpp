@@ -1,4 +1,5 @@
 #include "ScriptedPeer.h"
+#include "LoopbackSockets.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,27 +13,10 @@
 
 using Clock = std::chrono::steady_clock;
 
-static sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 ScriptedPeer::ScriptedPeer() {
-    FListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(FListenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(FListenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(FListenFd, 8) != 0 ||
-        ::getsockname(FListenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    FListenFd = ListenOnLoopback(FPort);
+    if (FListenFd < 0)
         FError = std::string("listen: ") + std::strerror(errno);
-        return;
-    }
-    FPort = ntohs(address.sin_port);
 }
 
 ScriptedPeer::~ScriptedPeer() {
