@@ -245,8 +245,14 @@ int TCommandLine::Connections(const QCommandLineParser& parser) const {
     return connections;
 }
 
+// Beside the window's settings file its journal; beside another settings file (a second set-up
+// run from cron) one of that file's name, so that the two keep their runs apart.
 std::string TCommandLine::JournalPath() const {
-    return QFile::encodeName(ListDir() + QString::fromLatin1(TRunJournal::FileName)).toStdString();
+    const QFileInfo settings(FSettingsPath);
+    const QString name = settings.fileName() == QLatin1String("frmsv.INI")
+                             ? QString::fromLatin1(TRunJournal::FileName)
+                             : settings.completeBaseName() + QStringLiteral(".journal");
+    return QFile::encodeName(ListDir() + name).toStdString();
 }
 
 TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
@@ -265,6 +271,7 @@ TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
     if (!interrupted)
         throw EUsage{QStringLiteral("No interrupted run to resume")};
     TNewsRequest request = std::move(interrupted->Request);
+    FEarlier = std::move(interrupted->Answered);
     request.Tls.IsTrusted = TrustCheck();
     request.EndOnRefusedLogOn = true;
     if (request.LogOn)
@@ -419,6 +426,17 @@ int TCommandLine::Post() {
     FJson = parser.isSet(QStringLiteral("json"));
     FQuiet = parser.isSet(QStringLiteral("quiet"));
     const std::string journalPath = JournalPath();
+    // Held from before the journal is read until the program ends: nothing another run does
+    // to it comes in between.
+    TRunJournal journal(journalPath);
+    try {
+        journal.Lock();
+    } catch (const ERunRefused& refused) {
+        Error(QString::fromStdString(refused.what()));
+        return exConnection;
+    } catch (const std::exception&) {
+        // A journal that cannot be opened fails the run as it starts, before anything is sent.
+    }
     TNewsRequest request;
     if (parser.isSet(QStringLiteral("resume"))) {
         request = ResumeRequest(parser, journalPath);
@@ -439,11 +457,10 @@ int TCommandLine::Post() {
                       .arg(interrupted->Total));
     }
 
-    TRunJournal journal(journalPath);
     TNewsOperation operation;
     operation.SetRecorder(&journal);
     TNewsOperationEvents& events = operation.Events();
-    const size_t count = request.Groups.size();
+    const size_t count = FEarlier.size() + request.Groups.size();
     const bool verify = request.Verify;
     events.GroupStarted = [this](size_t index, size_t total) {
         ShowProgress("Posting " + std::to_string(index + 1) + " of " + std::to_string(total));
@@ -463,7 +480,8 @@ int TCommandLine::Post() {
             FExit = exRefused;
         PrintLine(VerificationLine(outcome, FJson));
     };
-    events.Finished = [this, count, verify](const TRunSummary& summary) {
+    events.Finished = [this, count, verify](const TRunSummary& run) {
+        const TRunSummary summary = TRunJournal::WithEarlier(FEarlier, run);
         const auto number = [](auto value) { return std::to_string(value); };
         std::string line;
         if (FJson) {
@@ -483,7 +501,15 @@ int TCommandLine::Post() {
         }
         PrintLine(line);
     };
-    const int exit = RunOperation(operation, [&] { operation.StartPost(std::move(request)); });
+    const int exit = RunOperation(operation, [&] {
+        // What the interrupted run heard comes first, as its lines would have.
+        for (const TGroupOutcome& outcome : FEarlier) {
+            if (!outcome.Accepted)
+                FExit = exRefused;
+            PrintLine(OutcomeLine(outcome, FJson));
+        }
+        operation.StartPost(std::move(request));
+    });
     // A run that ended early after articles went out stays in the journal.
     if (exit != exConnection)
         return exit;

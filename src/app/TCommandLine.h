@@ -19,7 +19,8 @@ class TIniFileStore;
 //
 // Every post is recorded in the run journal beside the settings file, so that `heraldix post
 // --resume` can finish a run that was cut short (the program killed, the machine down) without
-// posting any group twice.
+// posting any group twice; the resumed run prints the outcomes heard before the interruption
+// first. A post holds its journal while it runs: a second one on it is refused (exit 3).
 //
 // Exit status: 0 every group accepted (or the list read), 1 some group refused or an article
 // found missing by verification, 2 a usage error (nothing was sent), 3 no connection, a refused
@@ -38,7 +39,7 @@ public:
     // after a final line end.
     static std::vector<std::string> TextLines(const std::string& text);
     // One outcome as printed: "accepted  alt.test  <id>" or "refused  mod.test  441 ...", or
-    // one JSON object.
+    // one JSON object; one heard before an interruption is marked so.
     static std::string OutcomeLine(const TGroupOutcome& outcome, bool json);
     // What verification found of one accepted article: "verified  alt.test  <id>" or
     // "missing  alt.test  <id>", or one JSON object.
@@ -84,6 +85,8 @@ private:
     std::map<QString, QString> FTrusted;
     // The message body the window saved.
     std::vector<std::string> FBodyLines;
+    // What the interrupted run being resumed heard before it was cut short.
+    std::vector<TGroupOutcome> FEarlier;
     bool FJson = false;
     bool FQuiet = false;
     bool FProgress = false;

@@ -13,18 +13,21 @@
 
 std::string TCommandLine::OutcomeLine(const TGroupOutcome& outcome, bool json) {
     if (json) {
-        const QJsonObject object{
+        QJsonObject object{
             {QStringLiteral("group"), QString::fromStdString(outcome.Group)},
             {QStringLiteral("accepted"), outcome.Accepted},
             {QStringLiteral("code"), outcome.Code},
             {QStringLiteral("reply"), QString::fromStdString(outcome.Reply)},
             {QStringLiteral("message_id"), QString::fromStdString(outcome.MessageID)},
         };
+        if (outcome.Earlier)
+            object.insert(QStringLiteral("earlier"), true);
         return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
     }
+    const std::string earlier = outcome.Earlier ? "  (before the interruption)" : "";
     if (outcome.Accepted)
-        return "accepted  " + outcome.Group + "  " + outcome.MessageID;
-    return "refused  " + outcome.Group + "  " + outcome.Reply;
+        return "accepted  " + outcome.Group + "  " + outcome.MessageID + earlier;
+    return "refused  " + outcome.Group + "  " + outcome.Reply + earlier;
 }
 
 std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool json) {

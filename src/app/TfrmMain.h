@@ -250,6 +250,9 @@ private:
     std::vector<std::string> FMessageIDs;
     // The request of the run that started last.
     TNewsRequest FLastRun;
+    // The outcomes an interrupted run heard before it was cut short, while its resumed run is
+    // the last run.
+    std::vector<TGroupOutcome> FEarlier;
     TfrmRunReport* FRunReport = nullptr;
     QString FTrustedAuthorities;
     std::unique_ptr<TRunJournal> FJournal;

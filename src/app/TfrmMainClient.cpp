@@ -12,6 +12,7 @@
 
 #include "nntp/TIpGroupName.h"
 #include "posting/TArticleComposer.h"
+#include "posting/TRunJournal.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
 #include "selection/trcvListbox.h"
@@ -168,6 +169,16 @@ void TfrmMain::ShowBusy(bool busy) {
         getGroupList->setEnabled(!busy);
     if (FRunReport)
         FRunReport->SetBusy(busy);
+    // A run that stopped without ending (resumable) lets its journal go once it is over, so that
+    // a run elsewhere (a cron job) may use it.
+    if (!busy && FJournal)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!Busy())
+                    FJournal->Release();
+            },
+            Qt::QueuedConnection);
     emit BusyChanged(busy);
 }
 
@@ -206,8 +217,11 @@ void TfrmMain::PostAgain(const std::vector<std::string>& groups) {
         return;
     TNewsRequest request = FLastRun;
     request.Groups = groups;
-    // Nothing of this run has gone out yet: every article is composed anew.
+    // Nothing of this run has gone out yet: every article is composed anew, in a run of its own.
     request.SentBefore.clear();
+    request.RunId.clear();
+    request.Places.clear();
+    request.Resumed = false;
     StartRun(std::move(request));
 }
 
@@ -215,6 +229,8 @@ void TfrmMain::StartRun(TNewsRequest request) {
     FPendingOperation = TPendingOperation::PostArticles;
     FAborted = false;
     FMessageIDs.clear();
+    if (!request.Resumed)
+        FEarlier.clear();
     FLastRun = request;
     try {
         FOperation->StartPost(std::move(request));
@@ -260,7 +276,8 @@ TArticleRequest TfrmMain::ArticleRequest() const {
     return request;
 }
 
-void TfrmMain::ShowFinished(const TRunSummary& summary) {
+void TfrmMain::ShowFinished(const TRunSummary& run) {
+    const TRunSummary summary = TRunJournal::WithEarlier(FEarlier, run);
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)
                     .arg(summary.Refused));

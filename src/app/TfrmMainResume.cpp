@@ -2,7 +2,8 @@
 // journal in the program's directory as it goes; a run that never wrote its end (the program
 // was closed, killed or the machine went down) is offered for resuming at the next start. The
 // journal keeps everything of the request but the password, which the resumed run takes from
-// the window as a new run would.
+// the window as a new run would. The resumed run's report and counts include the groups
+// answered before the interruption.
 
 #include "app/TfrmMain.h"
 
@@ -35,8 +36,10 @@ void TfrmMain::OfferInterruptedRun() {
                                  .arg(interrupted->Request.Groups.size())
                                  .arg(interrupted->Total);
     if (TPrompts::Current().AskChoice(this, question, QStringLiteral("Resume"),
-                                      QStringLiteral("Discard")))
+                                      QStringLiteral("Discard"))) {
+        FEarlier = std::move(interrupted->Answered);
         ResumeRun(std::move(interrupted->Request));
+    }
     else
         TRunJournal::Discard(path);
 }

@@ -33,9 +33,12 @@ QString VerificationText(TGroupOutcome::TVerification verification) {
 // A group whose POST was refused sent no article, so no Message-ID names anything on the
 // server. A tab inside a reply would cut the copied line into the wrong fields.
 QStringList RowOf(const TGroupOutcome& outcome, bool verified) {
+    QString verdict = outcome.Accepted ? QStringLiteral("accepted") : QStringLiteral("refused");
+    if (outcome.Earlier)
+        verdict += QStringLiteral(" (before the interruption)");
     QStringList row{
         QString::fromStdString(outcome.Group),
-        outcome.Accepted ? QStringLiteral("accepted") : QStringLiteral("refused"),
+        verdict,
         QString::fromStdString(outcome.Reply).replace(QLatin1Char('\t'), QLatin1Char(' ')),
         outcome.ArticleSent ? QString::fromStdString(outcome.MessageID) : QString()};
     if (verified)

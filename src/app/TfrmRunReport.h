@@ -13,7 +13,8 @@ class QPushButton;
 class QTableWidget;
 
 // The report of a finished posting run, shown beside the main window without blocking it: one
-// row per group of the run, in the run's order, with the server's verdict, its reply line, the
+// row per group of the run, in the run's order (a resumed run's groups answered before the
+// interruption first, marked so), with the server's verdict, its reply line, the
 // article's Message-ID and, when the run verified, whether the server still had the article.
 // The report can be copied as text, and the groups the server refused can be posted to again
 // (the main window starts that run; the report only asks for it).

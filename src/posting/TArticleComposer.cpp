@@ -155,17 +155,29 @@ void TArticleComposer::SystemRandom(uint8_t* bytes, size_t count) {
     }
 }
 
-std::string TArticleComposer::NewMessageId(std::string_view address) const {
+std::string TArticleComposer::NewRunId() const {
     static const char Hex[] = "0123456789abcdef";
     std::array<uint8_t, MessageIdRandomBytes> random{};
     FRandom(random.data(), random.size());
-    std::string id = "<";
+    std::string id;
     for (const uint8_t b : random) {
         id += Hex[b >> 4];
         id += Hex[b & 15];
     }
-    id.append("@").append(MessageIdDomain(address)).append(">");
     return id;
+}
+
+std::string TArticleComposer::NewMessageId(std::string_view address) const {
+    return "<" + NewRunId() + "@" + MessageIdDomain(address) + ">";
+}
+
+std::string TArticleComposer::RunMessageId(std::string_view address, std::string_view runId,
+                                           size_t place) {
+    const std::string left = std::string(runId) + "." + std::to_string(place);
+    const std::string id = "<" + left + "@" + MessageIdDomain(Trimmed(SingleLine(address))) + ">";
+    if (id.size() <= MessageIdMaxLength)
+        return id;
+    return "<" + left + "@" + std::string(FallbackDomain) + ">";
 }
 
 std::string TArticleComposer::Compose(const TArticleRequest& request, const std::string& group,

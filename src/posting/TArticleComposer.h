@@ -45,6 +45,8 @@ public:
 
     // Random bits in a Message-ID: enough that no two articles ever share one.
     static constexpr size_t MessageIdRandomBytes = 16;
+    // The longest Message-ID a server must take (RFC 5536 §3.1.3).
+    static constexpr size_t MessageIdMaxLength = 250;
     // The right-hand side when the address gives no usable domain.
     static constexpr std::string_view FallbackDomain = "heraldix.invalid";
 
@@ -73,6 +75,13 @@ public:
     static std::string DateText(const TArticleTime& time);
     // The domain of an address when it is a usable host name, else FallbackDomain.
     static std::string MessageIdDomain(std::string_view address);
+    // A run's random part: MessageIdRandomBytes random bytes in lower-case hex.
+    std::string NewRunId() const;
+    // The Message-ID of the group at `place` (from 0) in the run `runId`, the same whenever it is
+    // asked: a run resumed after its journal lost the line that named an article computes the
+    // Message-ID that article went out under, and can ask the server for it.
+    static std::string RunMessageId(std::string_view address, std::string_view runId,
+                                    size_t place);
 
     static TArticleTime SystemTime();
     static void SystemRandom(uint8_t* bytes, size_t count);

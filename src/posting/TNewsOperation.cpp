@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <numeric>
 
 static bool SameLogOn(const TNewsRequest& a, const TNewsRequest& b) {
     return a.Host == b.Host && a.Security == b.Security && a.Tls.CaFile == b.Tls.CaFile &&
@@ -75,6 +76,27 @@ void TNewsOperation::StartList(TNewsRequest request) {
 void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     if (Busy())
         return;
+    // A run's Message-IDs can be asked for by a resume only when they come from the run's own
+    // random part, which a run cut short wrote down.
+    const bool runIdKnown = !request.RunId.empty();
+    if (kind == TKind::Run) {
+        if (!runIdKnown)
+            request.RunId = FComposer.NewRunId();
+        if (request.Places.size() != request.Groups.size()) {
+            request.Places.resize(request.Groups.size());
+            std::iota(request.Places.begin(), request.Places.end(), size_t(0));
+        }
+        if (FRecorder) {
+            // Before anything is sent: a run the recorder refuses does not start.
+            try {
+                FRecorder->RunStarted(request);
+            } catch (const ERunRefused&) {
+                throw;
+            } catch (const std::exception& error) {
+                throw EIpBaseException(JournalFailure(error.what(), 0));
+            }
+        }
+    }
     TNewsConnection& first = First();
     const bool reusable = FState == TState::Idle && first.IsReady() && !first.Client().ReplyDue() &&
                           SameLogOn(first.Made(), request);
@@ -90,6 +112,8 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
             first.Open(request);
         } catch (const std::exception&) {
             first.Close();
+            if (kind == TKind::Run && FRecorder)
+                FRecorder->RunEnded();
             throw;
         }
     }
@@ -105,6 +129,7 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     FGreeted201 = false;
     FArticleWent = false;
     FOthersPending = 0;
+    FAnswered = 0;
     const size_t count = FRequest.Groups.size();
     FLedger.Start(count);
     FOutcomes.assign(count, TGroupOutcome{});
@@ -114,10 +139,10 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
         if (const auto found = FRequest.SentBefore.find(FRequest.Groups[i]);
             found != FRequest.SentBefore.end())
             FMaybeOnServer[i] = found->second;
+        else if (FRequest.Resumed && runIdKnown)
+            FMaybeOnServer[i] = MessageIdOf(i);
     FToVerify.clear();
     FVerifyLedger.Start(0);
-    if (kind == TKind::Run && FRecorder)
-        FRecorder->RunStarted(FRequest);
     if (!reusable) {
         SetState(TState::Connecting);
         return;
@@ -256,10 +281,12 @@ void TNewsOperation::PostGroup(TNewsConnection& connection, size_t group,
             if (!messageId.empty())
                 client.Article().MessageID = messageId;
         } else {
-            FComposer.Compose(FRequest.Article, name, client.Article(), messageId);
+            FComposer.Compose(FRequest.Article, name, client.Article(),
+                              messageId.empty() ? MessageIdOf(group) : messageId);
         }
-        if (FRecorder)
-            FRecorder->ArticleGoing(name, client.Article().MessageID);
+        const std::string& going = client.Article().MessageID;
+        if (!Record([&](TRunRecorder& recorder) { recorder.ArticleGoing(name, going); }))
+            return;
         work.SentAtPost = connection.Sent();
         connection.Post();
         work.ArticleSize = static_cast<uint64_t>(std::max<int64_t>(client.Article().Size(), 0));
@@ -268,11 +295,37 @@ void TNewsOperation::PostGroup(TNewsConnection& connection, size_t group,
     }
 }
 
+std::string TNewsOperation::MessageIdOf(size_t group) const {
+    return TArticleComposer::RunMessageId(FRequest.Article.Address, FRequest.RunId,
+                                          FRequest.Places[group]);
+}
+
+std::string TNewsOperation::JournalFailure(const std::string& reason, size_t groups) {
+    return "The run journal cannot be written (" + reason + "); stopped after " +
+           std::to_string(groups) + " groups so that no group is posted twice";
+}
+
+// A run whose record cannot be kept could post a group twice once resumed: it stops here, and
+// what its journal holds stays resumable.
+bool TNewsOperation::Record(const std::function<void(TRunRecorder& recorder)>& call) {
+    if (!FRecorder)
+        return true;
+    try {
+        call(*FRecorder);
+        return true;
+    } catch (const std::exception& error) {
+        FArticleWent = true;
+        Fail(JournalFailure(error.what(), FAnswered));
+        return false;
+    }
+}
+
 void TNewsOperation::Answer(size_t group, TGroupOutcome outcome) {
-    if (FRecorder)
-        FRecorder->GroupAnswered(outcome);
+    ++FAnswered;
     FOutcomes[group] = std::move(outcome);
     FLedger.Done(group);
+    if (!Record([&](TRunRecorder& recorder) { recorder.GroupAnswered(FOutcomes[group]); }))
+        return;
     // Released in the request's order, so each outcome lands at its group's index.
     FLedger.Release(FLogLine, [this](size_t released) {
         const TGroupOutcome& done = FSummary.Outcomes.emplace_back(std::move(FOutcomes[released]));
@@ -344,8 +397,14 @@ void TNewsOperation::Fail(const std::string& message) {
 }
 
 void TNewsOperation::EndRun() {
-    if (FKind == TKind::Run && FRecorder)
+    if (FKind != TKind::Run || !FRecorder)
+        return;
+    // An end line that cannot be written leaves the run looking cut short: resuming it asks the
+    // server about what is left, which posts nothing twice.
+    try {
         FRecorder->RunEnded();
+    } catch (const std::exception&) {
+    }
 }
 
 // The first connection, when it is up and owes nothing, stays for the next operation; the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mime/EIpBaseException.h"
 #include "nntp/TIpNntpClient.h"
 #include "posting/TArticleComposer.h"
 #include "posting/TNewsConnection.h"
@@ -40,12 +41,22 @@ struct TNewsRequest {
     // an interrupted run sent it and never heard the verdict. The run asks STAT first; 223
     // counts as accepted, 430 posts the article again under that same Message-ID.
     std::map<std::string, std::string> SentBefore;
+    // The run's random part (lower-case hex); each group's Message-ID is derived from it and the
+    // group's place (TArticleComposer::RunMessageId). Empty: the run makes one as it starts.
+    std::string RunId;
+    // By group of Groups, its place (from 0) in the run as it first began; empty for 0, 1, ...
+    // A resumed run keeps the places, so its groups keep their Message-IDs.
+    std::vector<size_t> Places;
+    // Made from an interrupted run's journal: the article of a group may be on the server although
+    // the journal never said it went out, so every group is asked for with STAT (under its
+    // derived Message-ID, or SentBefore's) before it is posted.
+    bool Resumed = false;
     // What a run posts: the operation composes each group's article from it, so every front end
     // sends the same bytes for the same input.
     TArticleRequest Article;
     // Fills the article for one group in place of the composer; it may throw (an attachment
     // that has gone), which ends the run with the exception's text, as the composer's own
-    // failure does.
+    // failure does. The Message-ID it gives stands for the article's first post.
     std::function<void(const std::string& group, TIpNewsArticle& article)> ComposeArticle;
 };
 
@@ -63,6 +74,8 @@ struct TGroupOutcome {
     enum class TVerification : uint8_t { NotChecked, Verified, Missing };
     // What STAT said of an accepted article after the run, when the run was asked to verify.
     TVerification Verification = TVerification::NotChecked;
+    // Heard by an earlier run that was cut short, which this run resumes.
+    bool Earlier = false;
 };
 
 struct TRunSummary {
@@ -77,13 +90,21 @@ struct TRunSummary {
     std::vector<TGroupOutcome> Outcomes;
 };
 
+// A recorder's refusal of a run before anything of it was sent (another run holds the journal);
+// the text says why.
+class ERunRefused : public EIpBaseException {
+public:
+    using EIpBaseException::EIpBaseException;
+};
+
 // Hears a posting run as it goes, so that a run cut short (the program killed, the machine
-// down) can be resumed without posting any group twice. Each call must be on disk when it
-// returns.
+// down) can be resumed without posting any group twice. A call that cannot record what it
+// heard raises (a std::exception whose text gives the reason): the run then posts nothing more.
 class TRunRecorder {
 public:
     virtual ~TRunRecorder() = default;
-    // A run starts (or resumes) with this request; the password is not for keeping.
+    // A run starts (or resumes) with this request; the password is not for keeping. Raises
+    // ERunRefused when the run must not start at all.
     virtual void RunStarted(const TNewsRequest& request) = 0;
     // The article for group is about to go out under messageId; its verdict may never arrive.
     virtual void ArticleGoing(const std::string& group, const std::string& messageId) = 0;
@@ -142,9 +163,15 @@ struct TNewsOperationEvents {
 // the first had 200, closed before the greeting) is not tried again; the run goes on over those
 // it has.
 //
-// The recorder hears RunStarted at the start, ArticleGoing before each POST, GroupAnswered as
-// each answer comes, and RunEnded when the run finished, was aborted, or failed before any
-// article went out: a run that fails later can be resumed.
+// Each group's article goes out under a Message-ID derived from the run's RunId and the group's
+// place, so a run resumed from its journal knows it even where the journal lost the line that
+// named it; a Resumed run asks STAT for every group before posting it.
+//
+// The recorder hears RunStarted at the start, before anything is sent (its refusal, or a
+// journal it cannot open, raises from StartPost), ArticleGoing before each POST, GroupAnswered
+// as each answer comes, and RunEnded when the run finished, was aborted, or failed before any
+// article went out: a run that fails later can be resumed. A recorder that cannot record ends
+// the run at once (Failed), with nothing more posted and the run left resumable.
 //
 // States and transitions (Busy() is true in Connecting, Posting, Verifying and Listing):
 //   Idle, Closing --StartPost/StartList, first connection reusable--> Posting / Listing
@@ -244,6 +271,12 @@ private:
     void ReportConnectionCount();
     void GiveWork(TNewsConnection& connection);
     void PostGroup(TNewsConnection& connection, size_t group, const std::string& messageId);
+    // The Message-ID of the group's article in this run.
+    std::string MessageIdOf(size_t group) const;
+    // Calls the recorder; false when it could not record, and the run has failed.
+    bool Record(const std::function<void(TRunRecorder& recorder)>& call);
+    // What the user is told when the recorder cannot record, after `groups` answers.
+    static std::string JournalFailure(const std::string& reason, size_t groups);
     void Answer(size_t group, TGroupOutcome outcome);
     void ReleaseAnswers();
     void Verified(size_t item, bool found);
@@ -288,6 +321,8 @@ private:
     bool FGreeted201 = false;
     // An article of this run has gone out (or may have): a failure leaves the run resumable.
     bool FArticleWent = false;
+    // Groups the server has answered in this run.
+    size_t FAnswered = 0;
     // Connections opened besides the first whose fate is not yet known.
     size_t FOthersPending = 0;
     std::vector<int> FReconnectDelays{ReconnectDelaysMs.begin(), ReconnectDelaysMs.end()};

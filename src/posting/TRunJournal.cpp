@@ -3,31 +3,38 @@
 //   {"event":"article-going","group":G,"message_id":ID}
 //   {"event":"group-answered","group":G,"code":240,"accepted":true,...}
 //   {"event":"run-ended"}
-// A line is written whole with its line end and flushed before the run goes on, so a program
-// killed at any moment leaves at most its last line torn; the reader skips a line it cannot read
-// (torn, or written by a later version) instead of giving up on the run. A run begins the file
-// afresh with its first article or answer, not before: one that never got that far (no
-// connection) changes nothing, and an interrupted run it was to resume stays resumable. The
-// journal of a run that ended keeps its end line until the next run replaces it: it tells what
-// the last run did.
+// The request carries "run_id" (the run's random part), "places" (a resumed run's places in the
+// run it resumes) and "resumed". A line is written whole with its line end, so a program killed
+// at any moment leaves at most its last line torn; the reader skips a line it cannot read (torn,
+// or written by a later version) instead of giving up on the run. A run begins the file afresh
+// with its first article or answer, not before: one that never got that far (no connection)
+// changes nothing, and an interrupted run it was to resume stays resumable. A resumed run goes
+// on after the lines of the run it resumes (same run_id), and the reader carries that run's
+// answers over as heard before the interruption. The journal of a run that ended keeps its end
+// line until the next run replaces it: it tells what the last run did.
 //
 // Text is UTF-8 in a JSON string; text that is not valid UTF-8 (a file name in another
-// encoding, a body file in Latin-1) is kept byte for byte as {"bytes": base64}, because a JSON
-// string would replace its bytes and the resumed run would post something else.
+// encoding, a body file in Latin-1, a group name) is kept byte for byte as {"bytes": base64},
+// because a JSON string would replace its bytes and the resumed run would post something else.
+// For the same reason nothing the user named is a JSON member name.
 
 #include "posting/TRunJournal.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
 #include <map>
 #include <utility>
 
@@ -79,16 +86,23 @@ constexpr TSecurityName kSecurityNames[] = {{TIpNntpSecurity::nySecNone, "none"}
                                             {TIpNntpSecurity::nySecTls, "tls"},
                                             {TIpNntpSecurity::nySecStartTls, "starttls"}};
 
+bool IdentityPlaces(const std::vector<size_t>& places) {
+    for (size_t i = 0; i < places.size(); ++i)
+        if (places[i] != i)
+            return false;
+    return true;
+}
+
 QJsonObject RequestObject(const TNewsRequest& request) {
     QString security;
     for (const TSecurityName& name : kSecurityNames)
         if (name.Security == request.Security)
             security = QString::fromLatin1(name.Name);
-    QJsonObject sentBefore;
+    QJsonArray sentBefore;
     for (const auto& [group, id] : request.SentBefore)
-        sentBefore.insert(QString::fromStdString(group), TextValue(id));
+        sentBefore.append(QJsonObject{{kGroup, TextValue(group)}, {kMessageId, TextValue(id)}});
     const TArticleRequest& article = request.Article;
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("host"), TextValue(request.Host)},
         {QStringLiteral("log_on"), request.LogOn},
         {QStringLiteral("user"), TextValue(request.UserID)},
@@ -98,6 +112,7 @@ QJsonObject RequestObject(const TNewsRequest& request) {
         {QStringLiteral("verify"), request.Verify},
         {QStringLiteral("groups"), TextArray(request.Groups)},
         {QStringLiteral("sent_before"), sentBefore},
+        {QStringLiteral("run_id"), QString::fromStdString(request.RunId)},
         {QStringLiteral("article"),
          QJsonObject{
              {QStringLiteral("name"), TextValue(article.Name)},
@@ -110,6 +125,26 @@ QJsonObject RequestObject(const TNewsRequest& request) {
              {QStringLiteral("posting_host"), TextValue(article.PostingHost)},
          }},
     };
+    if (request.Resumed)
+        object.insert(QStringLiteral("resumed"), true);
+    if (!IdentityPlaces(request.Places)) {
+        QJsonArray places;
+        for (const size_t place : request.Places)
+            places.append(static_cast<qint64>(place));
+        object.insert(QStringLiteral("places"), places);
+    }
+    return object;
+}
+
+// A run id is what the engine makes: lower-case hex. Anything else (an edited journal) is no run
+// id, and the resumed run makes Message-IDs of its own, as for a journal from before run ids.
+std::string RunIdOf(const QJsonValue& value) {
+    const std::string id = value.toString().toStdString();
+    const bool hex = !id.empty() && id.size() <= 64 &&
+                     std::all_of(id.begin(), id.end(), [](char c) {
+                         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                     });
+    return hex ? id : std::string();
 }
 
 // The request of a start line; nothing when the line lacks what a run needs or names a
@@ -133,9 +168,25 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     request.Connections = std::clamp(object.value(QStringLiteral("connections")).toInt(1), 1,
                                      TNewsOperation::MaxConnections);
     request.Verify = object.value(QStringLiteral("verify")).toBool();
-    const QJsonObject sentBefore = object.value(QStringLiteral("sent_before")).toObject();
-    for (auto it = sentBefore.begin(); it != sentBefore.end(); ++it)
+    const QJsonValue sentBefore = object.value(QStringLiteral("sent_before"));
+    for (const QJsonValue& pair : sentBefore.toArray())
+        request.SentBefore[TextOf(pair.toObject().value(kGroup))] =
+            TextOf(pair.toObject().value(kMessageId));
+    // Journals written before group names were kept as bytes.
+    const QJsonObject byName = sentBefore.toObject();
+    for (auto it = byName.begin(); it != byName.end(); ++it)
         request.SentBefore[it.key().toStdString()] = TextOf(it.value());
+    request.RunId = RunIdOf(object.value(QStringLiteral("run_id")));
+    request.Resumed = object.value(QStringLiteral("resumed")).toBool();
+    const QJsonArray places = object.value(QStringLiteral("places")).toArray();
+    request.Places.resize(request.Groups.size());
+    for (size_t i = 0; i < request.Places.size(); ++i) {
+        const qint64 place =
+            places.size() == static_cast<qsizetype>(request.Places.size())
+                ? places[static_cast<qsizetype>(i)].toInteger(-1)
+                : -1;
+        request.Places[i] = place >= 0 ? static_cast<size_t>(place) : i;
+    }
     const QJsonObject article = object.value(QStringLiteral("article")).toObject();
     const auto text = [&article](const char* key) {
         return TextOf(article.value(QString::fromLatin1(key)));
@@ -151,24 +202,203 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     return request;
 }
 
+TGroupOutcome OutcomeOf(const QJsonObject& object) {
+    TGroupOutcome outcome;
+    outcome.Group = TextOf(object.value(kGroup));
+    outcome.Code = object.value(QStringLiteral("code")).toInt();
+    outcome.Reply = TextOf(object.value(QStringLiteral("reply")));
+    outcome.MessageID = TextOf(object.value(kMessageId));
+    outcome.ArticleSent = object.value(QStringLiteral("sent")).toBool();
+    outcome.Accepted = object.value(QStringLiteral("accepted")).toBool();
+    outcome.Earlier = true;
+    return outcome;
+}
+
 std::string LineOf(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + '\n';
+}
+
+// One run's part of a journal: its start, what it heard, and the answers of the run it resumes.
+struct TSection {
+    TNewsRequest Request;
+    // By place in the run as it first began.
+    std::vector<std::pair<size_t, TGroupOutcome>> Earlier;
+    std::vector<TGroupOutcome> Heard;
+    // Per group, the last article sent.
+    std::map<std::string, std::string> Going;
+    bool Ended = false;
+};
+
+// Each group of the section is answered by the first answer heard for its name not yet given
+// to another (a group named twice needs two answers), or left. Answers for no group of the run
+// are no answers.
+void Resolve(const TSection& section, std::vector<std::pair<size_t, TGroupOutcome>>& answered,
+             std::vector<size_t>& left) {
+    std::map<std::string, std::deque<const TGroupOutcome*>> heard;
+    for (const TGroupOutcome& outcome : section.Heard)
+        heard[outcome.Group].push_back(&outcome);
+    answered = section.Earlier;
+    const TNewsRequest& request = section.Request;
+    for (size_t i = 0; i < request.Groups.size(); ++i) {
+        std::deque<const TGroupOutcome*>& answers = heard[request.Groups[i]];
+        if (answers.empty()) {
+            left.push_back(i);
+            continue;
+        }
+        answered.emplace_back(request.Places[i], *answers.front());
+        answers.pop_front();
+    }
+    std::stable_sort(answered.begin(), answered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// The locks are the process's: closing any descriptor of a file drops every lock the process
+// holds on it. So a journal held here is read through its own descriptor, never opened again,
+// and a second run of this process on it is refused here.
+using TFileKey = std::pair<dev_t, ino_t>;
+std::map<TFileKey, int>& HeldJournals() {
+    static std::map<TFileKey, int> held;
+    return held;
+}
+
+TFileKey KeyOf(const struct stat& status) {
+    return {status.st_dev, status.st_ino};
+}
+
+struct flock WholeFile(short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::string& text) {
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        text.append(buffer, static_cast<size_t>(got));
+        at += got;
+    }
+}
+
+// The journal's text; false when there is none, or when another process has a run under way on
+// it (its run is not cut short).
+bool ReadJournal(const std::string& path, std::string& text) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return false;
+    if (const auto held = HeldJournals().find(KeyOf(status)); held != HeldJournals().end())
+        return ReadAll(held->second, text);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock holder = WholeFile(F_WRLCK);
+    const bool inUse = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
+    const bool read = !inUse && ReadAll(fd, text);
+    ::close(fd);
+    return read;
+}
+
+bool SyncDirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string directory =
+        slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
 }
 
 } // namespace
 
 TRunJournal::TRunJournal(std::string path) : FPath(std::move(path)) {}
 
+// Closed without an end line: the run, if one was under way, stays resumable.
 TRunJournal::~TRunJournal() {
-    // Closed without an end line: the run, if one was under way, stays resumable.
-    if (FFile != nullptr)
-        std::fclose(FFile);
+    Release();
+}
+
+void TRunJournal::Lock() {
+    // A file replaced or removed under a lock (a run discarded meanwhile) is a lock on nothing:
+    // the lock counts only while the path still names the file locked.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat named {};
+        const bool exists = ::stat(FPath.c_str(), &named) == 0;
+        struct stat held {};
+        if (FFile >= 0 && exists && ::fstat(FFile, &held) == 0 && KeyOf(held) == KeyOf(named))
+            return;
+        Release();
+        if (exists && HeldJournals().count(KeyOf(named)) > 0)
+            throw ERunRefused("Another Heraldix run is using " + FPath + " (process " +
+                              std::to_string(::getpid()) + ")");
+        // Readable by the user alone, as the settings are: it holds the user name and the
+        // message.
+        int fd = ::open(FPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const bool created = fd >= 0;
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(FPath.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            throw EIpBaseException(std::strerror(errno));
+        struct flock lock = WholeFile(F_WRLCK);
+        if (::fcntl(fd, F_SETLK, &lock) != 0) {
+            const int error = errno;
+            struct flock holder = WholeFile(F_WRLCK);
+            const bool known = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
+            ::close(fd);
+            if (error != EACCES && error != EAGAIN)
+                throw EIpBaseException(std::strerror(error));
+            throw ERunRefused("Another Heraldix run is using " + FPath + " (process " +
+                              std::to_string(known ? holder.l_pid : 0) + ")");
+        }
+        struct stat opened {};
+        ::fstat(fd, &opened);
+        HeldJournals()[KeyOf(opened)] = fd;
+        FFile = fd;
+        FCreated = created;
+    }
+    if (FFile < 0)
+        throw EIpBaseException(std::strerror(ESTALE));
+}
+
+void TRunJournal::Release() {
+    FStartLine.clear();
+    if (FFile < 0)
+        return;
+    struct stat status {};
+    if (::fstat(FFile, &status) == 0)
+        HeldJournals().erase(KeyOf(status));
+    ::close(FFile);
+    FFile = -1;
 }
 
 void TRunJournal::RunStarted(const TNewsRequest& request) {
-    if (FFile != nullptr)
-        std::fclose(FFile);
-    FFile = nullptr;
+    Lock();
+    FBroken.clear();
+    FBegun = false;
+    FAppend = request.Resumed;
     FStartLine = LineOf(QJsonObject{{kEvent, kRunStarted}, {kRequest, RequestObject(request)}});
 }
 
@@ -188,86 +418,157 @@ void TRunJournal::GroupAnswered(const TGroupOutcome& outcome) {
 }
 
 void TRunJournal::RunEnded() {
-    FStartLine.clear();
-    if (FFile == nullptr)
-        return;
-    Write(LineOf(QJsonObject{{kEvent, kRunEnded}}));
-    std::fclose(FFile);
-    FFile = nullptr;
+    if (FBegun && FBroken.empty()) {
+        try {
+            Write(LineOf(QJsonObject{{kEvent, kRunEnded}}));
+        } catch (const std::exception&) {
+        }
+    }
+    Release();
+}
+
+void TRunJournal::Broke(int error) {
+    FBroken = std::strerror(error);
+    throw EIpBaseException(FBroken);
 }
 
 void TRunJournal::Write(const std::string& line) {
-    if (!FStartLine.empty()) {
-        // A journal that cannot be written costs the run its resume, not the run itself.
-        // Readable by the user alone, as the settings are: it holds the user name and the
-        // message.
-        const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        FFile = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-        if (fd >= 0 && FFile == nullptr)
-            ::close(fd);
-        const std::string start = std::move(FStartLine);
-        FStartLine.clear();
-        Write(start);
+    if (!FBroken.empty())
+        throw EIpBaseException(FBroken);
+    if (FFile < 0)
+        Broke(EBADF);
+    if (!FBegun)
+        Begin();
+    if (!WriteAll(FFile, line))
+        Broke(errno);
+}
+
+void TRunJournal::Begin() {
+    std::string text = std::move(FStartLine);
+    FStartLine.clear();
+    FBegun = true;
+    off_t end = 0;
+    if (FAppend) {
+        end = ::lseek(FFile, 0, SEEK_END);
+        if (end < 0)
+            Broke(errno);
+    } else if (::ftruncate(FFile, 0) != 0 || ::lseek(FFile, 0, SEEK_SET) != 0) {
+        Broke(errno);
     }
-    if (FFile == nullptr)
-        return;
-    std::fwrite(line.data(), 1, line.size(), FFile);
-    std::fflush(FFile);
+    // A torn last line of the run resumed must not swallow this run's start.
+    char last = '\n';
+    if (end > 0 && ::pread(FFile, &last, 1, end - 1) != 1)
+        last = 0;
+    if (last != '\n')
+        text.insert(text.begin(), '\n');
+    if (!WriteAll(FFile, text) || ::fsync(FFile) != 0)
+        Broke(errno);
+    if (FCreated && !SyncDirectoryOf(FPath))
+        Broke(errno);
+    FCreated = false;
 }
 
 std::optional<TRunJournal::TInterrupted> TRunJournal::FindInterrupted(const std::string& path) {
-    QFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
+    std::string text;
+    if (!ReadJournal(path, text))
         return std::nullopt;
-    const QByteArray text = file.readAll();
-    std::optional<TNewsRequest> started;
-    // Per group: answers heard (a group named twice is answered twice) and the last article sent.
-    std::map<std::string, int> answered;
-    std::map<std::string, std::string> going;
-    bool ended = false;
-    for (const QByteArray& line : text.split('\n')) {
+    return InterruptedIn(text);
+}
+
+std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_view text) {
+    std::optional<TSection> section;
+    const QByteArray bytes = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
+    for (const QByteArray& line : bytes.split('\n')) {
         const QJsonObject object = QJsonDocument::fromJson(line).object();
         const QString event = object.value(kEvent).toString();
         if (event == kRunStarted) {
-            started = RequestOf(object.value(kRequest).toObject());
-            answered.clear();
-            going.clear();
-            ended = false;
+            std::optional<TNewsRequest> request = RequestOf(object.value(kRequest).toObject());
+            if (!request) {
+                section.reset();
+                continue;
+            }
+            TSection next;
+            if (section && request->Resumed && !request->RunId.empty() &&
+                section->Request.RunId == request->RunId) {
+                std::vector<size_t> left;
+                Resolve(*section, next.Earlier, left);
+            }
+            next.Request = std::move(*request);
+            section = std::move(next);
+        } else if (!section) {
+            continue;
         } else if (event == kArticleGoing) {
-            going[TextOf(object.value(kGroup))] = TextOf(object.value(kMessageId));
+            section->Going[TextOf(object.value(kGroup))] = TextOf(object.value(kMessageId));
         } else if (event == kGroupAnswered) {
-            ++answered[TextOf(object.value(kGroup))];
+            section->Heard.push_back(OutcomeOf(object));
         } else if (event == kRunEnded) {
-            ended = true;
+            section->Ended = true;
         }
     }
-    if (!started || ended)
+    if (!section || section->Ended)
         return std::nullopt;
 
-    TInterrupted interrupted;
-    interrupted.Total = started->Groups.size();
-    TNewsRequest& request = interrupted.Request;
-    request = std::move(*started);
-    std::vector<std::string> groups = std::move(request.Groups);
-    std::map<std::string, std::string> sentBefore = std::move(request.SentBefore);
-    request.Groups.clear();
-    request.SentBefore.clear();
-    for (std::string& group : groups) {
-        if (int& answers = answered[group]; answers > 0) {
-            --answers;
-            continue;
-        }
-        if (const auto found = going.find(group); found != going.end())
-            request.SentBefore[group] = found->second;
-        else if (const auto earlier = sentBefore.find(group); earlier != sentBefore.end())
-            request.SentBefore[group] = earlier->second;
-        request.Groups.push_back(std::move(group));
-    }
-    if (request.Groups.empty())
+    std::vector<std::pair<size_t, TGroupOutcome>> answered;
+    std::vector<size_t> left;
+    Resolve(*section, answered, left);
+    if (left.empty())
         return std::nullopt;
+    TInterrupted interrupted;
+    interrupted.Total = answered.size() + left.size();
+    for (auto& [place, outcome] : answered)
+        interrupted.Answered.push_back(std::move(outcome));
+    TNewsRequest& request = interrupted.Request;
+    const TNewsRequest& started = section->Request;
+    request = started;
+    request.Groups.clear();
+    request.Places.clear();
+    request.SentBefore.clear();
+    request.Resumed = true;
+    for (const size_t i : left) {
+        const std::string& group = started.Groups[i];
+        if (const auto found = section->Going.find(group); found != section->Going.end())
+            request.SentBefore[group] = found->second;
+        else if (const auto earlier = started.SentBefore.find(group);
+                 earlier != started.SentBefore.end())
+            request.SentBefore[group] = earlier->second;
+        request.Groups.push_back(group);
+        request.Places.push_back(started.Places[i]);
+    }
     return interrupted;
 }
 
 void TRunJournal::Discard(const std::string& path) {
-    std::remove(path.c_str());
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && HeldJournals().count(KeyOf(status)) > 0) {
+        std::remove(path.c_str());
+        return;
+    }
+    // Taken first, so that a run under way elsewhere keeps its journal.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct flock lock = WholeFile(F_WRLCK);
+    if (::fcntl(fd, F_SETLK, &lock) == 0)
+        std::remove(path.c_str());
+    ::close(fd);
+}
+
+TRunSummary TRunJournal::WithEarlier(const std::vector<TGroupOutcome>& earlier,
+                                     const TRunSummary& summary) {
+    TRunSummary whole = summary;
+    whole.Outcomes = earlier;
+    whole.Outcomes.insert(whole.Outcomes.end(), summary.Outcomes.begin(), summary.Outcomes.end());
+    std::string firstRefusal;
+    for (const TGroupOutcome& outcome : earlier) {
+        if (outcome.Accepted) {
+            ++whole.Accepted;
+            continue;
+        }
+        ++whole.Refused;
+        if (firstRefusal.empty())
+            firstRefusal = outcome.Reply;
+    }
+    if (!firstRefusal.empty())
+        whole.FirstRefusal = firstRefusal;
+    return whole;
 }

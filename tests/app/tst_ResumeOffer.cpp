@@ -4,11 +4,14 @@
 #include "MainWindowFixture.h"
 #include "app/TfrmMain.h"
 #include "posting/TRunJournal.h"
+#include "selection/trcvListbox.h"
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
+
+#include <unistd.h>
 
 class tst_ResumeOffer : public QObject, private MainWindowFixture {
     Q_OBJECT
@@ -97,6 +100,21 @@ private slots:
         const std::optional<TRunJournal::TInterrupted> after =
             TRunJournal::FindInterrupted(JournalFile());
         QCOMPARE(after.has_value(), before.has_value() && resume);
+    }
+
+    // A run while another run holds the journal is refused with a box, before anything is sent.
+    void runRefusedWhileTheJournalIsHeld() {
+        TfrmMain window(FDir->path());
+        TRunJournal other(JournalFile());
+        other.Lock();
+        window.eHost->setText(QStringLiteral("127.0.0.1:1"));
+        window.trcvToPost->Items().Add("alt.test");
+        window.spdPostClick();
+        QCOMPARE(FPrompts->Messages(),
+                 QStringList{QStringLiteral("Another Heraldix run is using %1 (process %2)")
+                                 .arg(Path("run.journal"))
+                                 .arg(::getpid())});
+        QVERIFY(!window.Busy());
     }
 
     // The question waits for the start wizard to close.

@@ -16,9 +16,12 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 static constexpr int RunTimeout = 30000;
 // Groups the server has beyond its usual ones, test.bulk.000001 on.
@@ -554,6 +557,23 @@ private slots:
         Start(process,
               {"post", "--settings", settings, "--groups-file", Path("killed/groups.txt")});
         QTRY_VERIFY_WITH_TIMEOUT(relay.Holding(), RunTimeout);
+        if (connections == 1) {
+            // While it runs, a second run on its journal is refused; a settings file of another
+            // name has a journal of its own.
+            const CliResult second = Run({"post", "--settings", settings, "--group", "misc.test"});
+            QCOMPARE(second.Exit, 3);
+            QCOMPARE(QString::fromUtf8(second.Err),
+                     QStringLiteral("heraldix: Another Heraldix run is using %1 (process %2)\n")
+                         .arg(Path("killed/run.journal"))
+                         .arg(process.processId()));
+            QVERIFY(QFile::copy(settings, Path("killed/faq.INI")));
+            QCOMPARE(Run(QStringList{"post", "--settings", Path("killed/faq.INI"), "--group",
+                                     "misc.test"}
+                         << ServerOptions())
+                         .Exit,
+                     0);
+            QVERIFY(QFile::exists(Path("killed/faq.journal")));
+        }
         process.kill();
         QVERIFY(process.waitForFinished(RunTimeout));
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
@@ -575,10 +595,16 @@ private slots:
                 .match(QString::fromUtf8(resumed.Err));
         QVERIFY2(counted.hasMatch(), resumed.Err.constData());
         const int left = counted.captured(1).toInt();
-        const QStringList lines = OutputLines(resumed.Out);
-        QCOMPARE(lines.size(), left + 1);
-        QCOMPARE(lines.last(),
-                 QStringLiteral("Finished Posting: %1 accepted, 0 refused").arg(left));
+        // The groups answered before the kill come first, marked, whether or not the killed run
+        // had printed them; the summary counts the whole run.
+        QStringList lines = OutputLines(resumed.Out);
+        QCOMPARE(lines.size(), BulkGroups + 1);
+        QCOMPARE(lines.last(), QStringLiteral("Finished Posting: 50 accepted, 0 refused"));
+        const QStringList earlier = lines.mid(0, BulkGroups - left);
+        for (const QString& line : before)
+            QVERIFY2(earlier.contains(line + "  (before the interruption)"), qPrintable(line));
+        QCOMPARE(earlier.filter("  (before the interruption)").size(), earlier.size());
+        lines = lines.mid(earlier.size());
         if (connections == 1) {
             QCOMPARE(before.size(), answered);
             QCOMPARE(left, BulkGroups - answered);
@@ -601,6 +627,33 @@ private slots:
         OneArticleEach(groups, subject);
         // The run has ended: nothing is left to resume.
         QCOMPARE(Run({"post", "--resume", "--settings", settings}).Exit, 2);
+    }
+
+    // A journal that cannot be written (its file size capped, as on a full disk) stops the run
+    // with the reason; the resume then posts what is left, and no group gets two articles.
+    void journalFullStopsTheRun() {
+        const QString subject = UniqueSubject("full");
+        const QStringList groups = BulkGroupNames(10);
+        const QString settings = Settings("full", FServer->Host(), subject);
+        QVERIFY(WriteTestFile(Path("full/groups.txt"), groups.join('\n').toLatin1()));
+        QProcess process;
+        process.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit capped{1500, 1500};
+            ::setrlimit(RLIMIT_FSIZE, &capped);
+        });
+        Start(process, {"post", "--settings", settings, "--groups-file", Path("full/groups.txt")});
+        QVERIFY(process.waitForFinished(RunTimeout));
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 3);
+        QVERIFY2(QRegularExpression("^heraldix: The run journal cannot be written \\(File too "
+                                    "large\\); stopped after \\d groups so that no group is "
+                                    "posted twice\n")
+                     .match(errors)
+                     .hasMatch(),
+                 qPrintable(errors));
+        QCOMPARE(Run({"post", "--resume", "--settings", settings}).Exit, 0);
+        OneArticleEach(groups, subject);
     }
 
     // The window and the command line send the same article for the same input.

@@ -5,22 +5,30 @@
 
 #include "posting/TNewsOperation.h"
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 using Lines = std::vector<std::string>;
 
-// The recorder's calls, one line each ("ArticleGoing a.one <a.one@example.com>").
+// The recorder's calls, one line each ("ArticleGoing a.one <a.one@example.com>"); from call
+// FailAt on (when not 0), each raises as a full disk would.
 struct RecordedCalls : TRunRecorder {
     Lines Calls;
+    size_t FailAt = 0;
+    void Add(const std::string& call) {
+        if (FailAt > 0 && Calls.size() + 1 >= FailAt)
+            throw std::runtime_error("No space left on device");
+        Calls.push_back(call);
+    }
     void RunStarted(const TNewsRequest& request) override {
         Calls.push_back("RunStarted " + std::to_string(request.Groups.size()));
     }
     void ArticleGoing(const std::string& group, const std::string& messageId) override {
-        Calls.push_back("ArticleGoing " + group + " " + messageId);
+        Add("ArticleGoing " + group + " " + messageId);
     }
     void GroupAnswered(const TGroupOutcome& outcome) override {
-        Calls.push_back("GroupAnswered " + outcome.Group + " " + std::to_string(outcome.Code));
+        Add("GroupAnswered " + outcome.Group + " " + std::to_string(outcome.Code));
     }
     void RunEnded() override { Calls.push_back("RunEnded"); }
 };

@@ -8,6 +8,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <tuple>
+
+using Lines = std::vector<std::string>;
+
 namespace {
 // JSON text written with ' for ".
 QByteArray J(const char* text) {
@@ -205,12 +216,15 @@ private slots:
         TNewsRequest next;
         next.Host = "other.example";
         next.Groups = {"comp.lang.c"};
+        journal.Release();
         {
             TRunJournal idle(JournalPath());
             idle.RunStarted(next);
             idle.RunEnded();
         }
         QCOMPARE(ReadTestFile(QString::fromStdString(JournalPath())), text);
+        journal.RunStarted(next);
+        journal.ArticleGoing("comp.lang.c", "<3@example.com>");
         journal.RunEnded();
         QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
         TRunJournal fresh(JournalPath());
@@ -221,6 +235,198 @@ private slots:
                  QStringLiteral("comp.lang.c=<3@example.com>"));
         TRunJournal::Discard(JournalPath());
         QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+    }
+
+    // Group names are bytes: two that differ only in bytes that are not UTF-8 keep their own
+    // Message-IDs. A resumed run keeps the places and the run id, and when it is cut short in
+    // turn, the next resume still has every answer heard, in the run's order.
+    void resumeKeepsTheRun() {
+        const std::string cafe1 = "de.caf\xe9", cafe2 = "de.caf\xe8";
+        TNewsRequest request;
+        request.Host = "news.example:119";
+        request.Groups = {cafe1, "b.two", cafe2, "d.four"};
+        request.RunId = "0f";
+        const auto outcome = [](const std::string& group, int code) {
+            return TGroupOutcome{group, code, std::to_string(code), "<" + group + ">", true,
+                                 code == 240};
+        };
+        {
+            TRunJournal journal(JournalPath());
+            journal.RunStarted(request);
+            journal.GroupAnswered(outcome("b.two", 441));
+            journal.ArticleGoing(cafe1, "<1@x>");
+            journal.ArticleGoing(cafe2, "<2@x>");
+        }
+        std::optional<TRunJournal::TInterrupted> first = TRunJournal::FindInterrupted(JournalPath());
+        QVERIFY(first);
+        QVERIFY(first->Request.Groups == (Lines{cafe1, cafe2, "d.four"}));
+        QVERIFY(first->Request.Places == (std::vector<size_t>{0, 2, 3}));
+        QVERIFY(first->Request.SentBefore ==
+                (std::map<std::string, std::string>{{cafe1, "<1@x>"}, {cafe2, "<2@x>"}}));
+        QVERIFY(first->Request.Resumed);
+        QCOMPARE(first->Request.RunId, std::string("0f"));
+        {
+            TRunJournal journal(JournalPath());
+            journal.RunStarted(first->Request);
+            journal.GroupAnswered(outcome(cafe2, 240));
+        }
+        const std::optional<TRunJournal::TInterrupted> second =
+            TRunJournal::FindInterrupted(JournalPath());
+        QVERIFY(second);
+        QVERIFY(second->Request.Groups == (Lines{cafe1, "d.four"}));
+        QVERIFY(second->Request.Places == (std::vector<size_t>{0, 3}));
+        QVERIFY(second->Request.SentBefore ==
+                (std::map<std::string, std::string>{{cafe1, "<1@x>"}}));
+        QCOMPARE(second->Total, size_t(4));
+        QCOMPARE(second->Answered.size(), size_t(2));
+        for (const auto& [i, group, code] :
+             {std::tuple{0, std::string("b.two"), 441}, std::tuple{1, cafe2, 240}}) {
+            QCOMPARE(second->Answered[i].Group, group);
+            QCOMPARE(second->Answered[i].Code, code);
+            QVERIFY(second->Answered[i].Earlier);
+        }
+    }
+
+    // With the file size capped (a full disk), the write that does not fit raises, every later
+    // one too, the end line is not written, and what reached the disk still resumes the run.
+    void writeFailureStopsTheRecord_data() {
+        QTest::addColumn<int>("failingCall");
+        QTest::addColumn<int>("cut");
+        QTest::newRow("start line cut") << 0 << -10;
+        QTest::newRow("answer cut") << 1 << 10;
+        QTest::newRow("full after a whole line") << 2 << 0;
+    }
+    void writeFailureStopsTheRecord() {
+        QFETCH(int, failingCall);
+        QFETCH(int, cut);
+        TNewsRequest request;
+        request.Host = "news.example:119";
+        request.Groups = {"a.one", "b.two", "c.three"};
+        const std::vector<std::function<void(TRunJournal&)>> calls{
+            [](TRunJournal& journal) { journal.ArticleGoing("a.one", "<1@x>"); },
+            [](TRunJournal& journal) {
+                journal.GroupAnswered(TGroupOutcome{"a.one", 240, "240 ok", "<1@x>", true, true});
+            },
+            [](TRunJournal& journal) { journal.ArticleGoing("b.two", "<2@x>"); }};
+        std::vector<qsizetype> ends;
+        {
+            TRunJournal journal(JournalPath());
+            journal.RunStarted(request);
+            for (const auto& call : calls) {
+                call(journal);
+                ends.push_back(ReadTestFile(QString::fromStdString(JournalPath())).size());
+            }
+        }
+        const qsizetype startEnd =
+            ReadTestFile(QString::fromStdString(JournalPath())).indexOf('\n') + 1;
+        const qsizetype limit = (failingCall == 0 ? startEnd : ends[size_t(failingCall - 1)]) + cut;
+        TRunJournal::Discard(JournalPath());
+
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit capped{rlim_t(limit), saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &capped);
+        std::vector<std::string> reasons;
+        {
+            TRunJournal journal(JournalPath());
+            journal.RunStarted(request);
+            for (const auto& call : calls) {
+                try {
+                    call(journal);
+                } catch (const std::exception& error) {
+                    reasons.push_back(error.what());
+                }
+            }
+            journal.RunEnded();
+        }
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        QCOMPARE(reasons,
+                 std::vector<std::string>(calls.size() - size_t(failingCall), "File too large"));
+        const std::optional<TRunJournal::TInterrupted> left =
+            TRunJournal::FindInterrupted(JournalPath());
+        QCOMPARE(left.has_value(), failingCall > 0);
+        if (left)
+            QCOMPARE(left->Request.Groups.size(), size_t(failingCall == 1 ? 3 : 2));
+    }
+
+    // A journal cut at any byte loses no group and invents no answer: every group of the run is
+    // left or answered, and only answers written count.
+    void everyCutKeepsEveryGroup() {
+        TNewsRequest request;
+        request.Host = "news.example:119";
+        request.Groups = {"a.one", "b.two", "a.one", "c.three"};
+        request.RunId = "ab";
+        {
+            TRunJournal journal(JournalPath());
+            journal.RunStarted(request);
+            journal.ArticleGoing("a.one", "<1@x>");
+            journal.GroupAnswered(TGroupOutcome{"a.one", 240, "240", "<1@x>", true, true});
+            journal.GroupAnswered(TGroupOutcome{"b.two", 441, "441", "", false, false});
+        }
+        {
+            TRunJournal journal(JournalPath());
+            journal.RunStarted(TRunJournal::FindInterrupted(JournalPath())->Request);
+            journal.ArticleGoing("a.one", "<3@x>");
+            journal.GroupAnswered(TGroupOutcome{"a.one", 240, "240", "<3@x>", true, true});
+        }
+        const std::string text = ReadTestFile(QString::fromStdString(JournalPath())).toStdString();
+        const size_t firstLine = text.find('\n');
+        for (size_t cut = 0; cut <= text.size(); ++cut) {
+            const auto found = TRunJournal::InterruptedIn(std::string_view(text).substr(0, cut));
+            QCOMPARE(found.has_value(), cut >= firstLine);
+            if (!found)
+                continue;
+            Lines groups = found->Request.Groups;
+            for (const TGroupOutcome& outcome : found->Answered)
+                groups.push_back(outcome.Group);
+            std::sort(groups.begin(), groups.end());
+            QVERIFY2(groups == (Lines{"a.one", "a.one", "b.two", "c.three"}),
+                     std::to_string(cut).c_str());
+            const QByteArray heard = QByteArray::fromStdString(text.substr(0, cut));
+            QVERIFY(found->Answered.size() <= size_t(heard.count("group-answered")));
+        }
+    }
+
+    // A run holds its journal: a second one, in another process or this one, is refused and told
+    // which process holds it; while it is held nothing is offered to resume or discarded.
+    void secondRunRefused() {
+        QVERIFY(WriteTestFile(QString::fromStdString(JournalPath()), StartLine()));
+        int ready[2] = {-1, -1};
+        QCOMPARE(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            TRunJournal held(JournalPath());
+            held.Lock();
+            (void)!::write(ready[1], "x", 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char byte = 0;
+        QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+        const auto refusal = [](TRunJournal& journal) {
+            try {
+                journal.RunStarted(TNewsRequest{});
+            } catch (const ERunRefused& refused) {
+                return std::string(refused.what());
+            }
+            return std::string();
+        };
+        const auto text = [this](pid_t pid) {
+            return "Another Heraldix run is using " + JournalPath() + " (process " +
+                   std::to_string(pid) + ")";
+        };
+        TRunJournal second(JournalPath());
+        QCOMPARE(refusal(second), text(child));
+        QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
+        TRunJournal::Discard(JournalPath());
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        QVERIFY(TRunJournal::FindInterrupted(JournalPath()));
+        QCOMPARE(refusal(second), std::string());
+        TRunJournal third(JournalPath());
+        QCOMPARE(refusal(third), text(::getpid()));
     }
 };
 

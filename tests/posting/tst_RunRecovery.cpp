@@ -130,6 +130,78 @@ private slots:
         QCOMPARE(recorded.Outcomes.at(0).MessageID, std::string("<old@example.com>"));
     }
 
+    // A resumed run asks for every group before posting it, under the Message-ID its place in
+    // the run gives (its journal may have lost the line that named the article); a fresh run
+    // asks nothing. The articles of a run go out under those same Message-IDs.
+    void resumedRunAsksFirst_data() {
+        QTest::addColumn<bool>("resumed");
+        QTest::addColumn<QString>("statReply");
+        QTest::addColumn<Lines>("received");
+        const std::string a = "<5eed.4@example.com>", b = "<5eed.7@example.com>";
+        QTest::newRow("resumed, on the server")
+            << true << "223 0 found" << Lines{"STAT " + a, "STAT " + b};
+        QTest::newRow("resumed, not there")
+            << true << "430 no such article"
+            << Lines{"STAT " + a, "POST", "article a.one " + a, "STAT " + b, "POST",
+                     "article b.two " + b};
+        QTest::newRow("fresh run") << false << ""
+                                   << Lines{"POST", "article a.one " + a, "POST",
+                                            "article b.two " + b};
+    }
+    void resumedRunAsksFirst() {
+        QFETCH(bool, resumed);
+        QFETCH(QString, statReply);
+        QFETCH(Lines, received);
+        ScriptedPeer peer;
+        Willing(peer, statReply.toStdString() + "\r\n");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsRequest request = Request(peer.Address());
+        request.ComposeArticle = nullptr;
+        request.Article.Address = "poster@example.com";
+        request.Groups = {"a.one", "b.two"};
+        request.RunId = "5eed";
+        request.Places = {4, 7};
+        request.Resumed = resumed;
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+        QCOMPARE(recorded.Summaries[0].Accepted, 2);
+        QCOMPARE(Commands(peer.Received()), received);
+    }
+
+    // A recorder that cannot record stops the run at once: nothing more is posted, the user is
+    // told, and the run is not ended (it stays resumable).
+    void journalFailureStopsTheRun_data() {
+        QTest::addColumn<int>("failAt");
+        QTest::addColumn<Lines>("received");
+        QTest::addColumn<int>("answered");
+        QTest::newRow("first article") << 1 << Lines{} << 0;
+        QTest::newRow("first answer") << 2 << Lines{"POST", "article a.one <a.one@example.com>"}
+                                      << 1;
+        QTest::newRow("second article")
+            << 3 << Lines{"POST", "article a.one <a.one@example.com>"} << 1;
+    }
+    void journalFailureStopsTheRun() {
+        QFETCH(int, failAt);
+        QFETCH(Lines, received);
+        QFETCH(int, answered);
+        ScriptedPeer peer;
+        Willing(peer);
+        peer.Start();
+        RecordedOperation recorded;
+        recorded.Recorder.FailAt = size_t(failAt) + 1;
+        TNewsRequest request = Request(peer.Address());
+        request.Groups = {"a.one", "b.two"};
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE(recorded.Failures.size(), size_t(1));
+        QCOMPARE(recorded.Failures[0],
+                 "The run journal cannot be written (No space left on device); stopped after " +
+                     std::to_string(answered) + " groups so that no group is posted twice");
+        QTest::qWait(50);
+        QCOMPARE(Commands(peer.Received()), received);
+        QVERIFY(recorded.Recorder.Calls.back() != "RunEnded");
+    }
+
     // The recorder hears the article before POST goes out and every answer; the run's end only
     // when it finished, or failed before any article went out: a run that fails later stays
     // open to be resumed.
