@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
 
-    static const std::vector<std::string> names{"a.one", "b.two", "de.caf\xe9", "a.one",
-                                                "de.caf\xe8", "c.three"};
+    static const std::vector<std::string> names{"a.one", "b.two",      "de.caf\xe9",
+                                                "a.one", "de.caf\xe8", "c.three"};
     TNewsRequest request;
     request.Host = "news.example:119";
     request.Groups.assign(names.begin(), names.begin() + 1 + data[0] % names.size());
@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     std::ifstream file(JournalPath(), std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     const size_t firstLine = text.find('\n');
     for (size_t cut = 0; cut <= text.size(); ++cut) {
         const std::string_view prefix = std::string_view(text).substr(0, cut);

@@ -39,8 +39,7 @@ void TfrmMain::OfferInterruptedRun() {
                                       QStringLiteral("Discard"))) {
         FEarlier = std::move(interrupted->Answered);
         ResumeRun(std::move(interrupted->Request));
-    }
-    else
+    } else
         TRunJournal::Discard(path);
 }
 

@@ -37,8 +37,7 @@ QStringList RowOf(const TGroupOutcome& outcome, bool verified) {
     if (outcome.Earlier)
         verdict += QStringLiteral(" (before the interruption)");
     QStringList row{
-        QString::fromStdString(outcome.Group),
-        verdict,
+        QString::fromStdString(outcome.Group), verdict,
         QString::fromStdString(outcome.Reply).replace(QLatin1Char('\t'), QLatin1Char(' ')),
         outcome.ArticleSent ? QString::fromStdString(outcome.MessageID) : QString()};
     if (verified)

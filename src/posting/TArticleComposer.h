@@ -80,8 +80,7 @@ public:
     // The Message-ID of the group at `place` (from 0) in the run `runId`, the same whenever it is
     // asked: a run resumed after its journal lost the line that named an article computes the
     // Message-ID that article went out under, and can ask the server for it.
-    static std::string RunMessageId(std::string_view address, std::string_view runId,
-                                    size_t place);
+    static std::string RunMessageId(std::string_view address, std::string_view runId, size_t place);
 
     static TArticleTime SystemTime();
     static void SystemRandom(uint8_t* bytes, size_t count);

@@ -140,10 +140,10 @@ QJsonObject RequestObject(const TNewsRequest& request) {
 // id, and the resumed run makes Message-IDs of its own, as for a journal from before run ids.
 std::string RunIdOf(const QJsonValue& value) {
     const std::string id = value.toString().toStdString();
-    const bool hex = !id.empty() && id.size() <= 64 &&
-                     std::all_of(id.begin(), id.end(), [](char c) {
-                         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-                     });
+    const bool hex =
+        !id.empty() && id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        });
     return hex ? id : std::string();
 }
 
@@ -181,10 +181,9 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     const QJsonArray places = object.value(QStringLiteral("places")).toArray();
     request.Places.resize(request.Groups.size());
     for (size_t i = 0; i < request.Places.size(); ++i) {
-        const qint64 place =
-            places.size() == static_cast<qsizetype>(request.Places.size())
-                ? places[static_cast<qsizetype>(i)].toInteger(-1)
-                : -1;
+        const qint64 place = places.size() == static_cast<qsizetype>(request.Places.size())
+                                 ? places[static_cast<qsizetype>(i)].toInteger(-1)
+                                 : -1;
         request.Places[i] = place >= 0 ? static_cast<size_t>(place) : i;
     }
     const QJsonObject article = object.value(QStringLiteral("article")).toObject();
@@ -477,7 +476,8 @@ std::optional<TRunJournal::TInterrupted> TRunJournal::FindInterrupted(const std:
 
 std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_view text) {
     std::optional<TSection> section;
-    const QByteArray bytes = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
+    const QByteArray bytes =
+        QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
     for (const QByteArray& line : bytes.split('\n')) {
         const QJsonObject object = QJsonDocument::fromJson(line).object();
         const QString event = object.value(kEvent).toString();

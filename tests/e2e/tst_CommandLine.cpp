@@ -16,8 +16,8 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <sys/resource.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -167,8 +167,8 @@ private slots:
                                      .arg(BulkGroups - answered)
                                      .arg(BulkGroups)});
         QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages().size(), 1, RunTimeout);
-        QVERIFY2(e2e.Log().contains(QStringLiteral("Finished Posting: %1 accepted, 0 refused")
-                                        .arg(BulkGroups)),
+        QVERIFY2(e2e.Log().contains(
+                     QStringLiteral("Finished Posting: %1 accepted, 0 refused").arg(BulkGroups)),
                  qPrintable(e2e.Log()));
         QCOMPARE(e2e.Window->MessageIDs().front(),
                  held[0].toObject().value("message_id").toString().toStdString());

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <functional>
 #include <tuple>
 
 using Lines = std::vector<std::string>;
@@ -247,8 +246,8 @@ private slots:
         request.Groups = {cafe1, "b.two", cafe2, "d.four"};
         request.RunId = "0f";
         const auto outcome = [](const std::string& group, int code) {
-            return TGroupOutcome{group, code, std::to_string(code), "<" + group + ">", true,
-                                 code == 240};
+            return TGroupOutcome{group, code,       std::to_string(code), "<" + group + ">",
+                                 true,  code == 240};
         };
         {
             TRunJournal journal(JournalPath());
@@ -257,7 +256,8 @@ private slots:
             journal.ArticleGoing(cafe1, "<1@x>");
             journal.ArticleGoing(cafe2, "<2@x>");
         }
-        std::optional<TRunJournal::TInterrupted> first = TRunJournal::FindInterrupted(JournalPath());
+        std::optional<TRunJournal::TInterrupted> first =
+            TRunJournal::FindInterrupted(JournalPath());
         QVERIFY(first);
         QVERIFY(first->Request.Groups == (Lines{cafe1, cafe2, "d.four"}));
         QVERIFY(first->Request.Places == (std::vector<size_t>{0, 2, 3}));
@@ -290,65 +290,57 @@ private slots:
     // With the file size capped (a full disk), the write that does not fit raises, every later
     // one too, the end line is not written, and what reached the disk still resumes the run.
     void writeFailureStopsTheRecord_data() {
-        QTest::addColumn<int>("failingCall");
-        QTest::addColumn<int>("cut");
-        QTest::newRow("start line cut") << 0 << -10;
-        QTest::newRow("answer cut") << 1 << 10;
-        QTest::newRow("full after a whole line") << 2 << 0;
+        QTest::addColumn<int>("whole"); // lines that fit whole, the start line first
+        QTest::addColumn<int>("extra"); // bytes of the next line that fit
+        QTest::newRow("start line cut") << 0 << 100;
+        QTest::newRow("answer cut") << 2 << 10;
+        QTest::newRow("full after a whole line") << 3 << 0;
     }
     void writeFailureStopsTheRecord() {
-        QFETCH(int, failingCall);
-        QFETCH(int, cut);
+        QFETCH(int, whole);
+        QFETCH(int, extra);
         TNewsRequest request;
         request.Host = "news.example:119";
         request.Groups = {"a.one", "b.two", "c.three"};
-        const std::vector<std::function<void(TRunJournal&)>> calls{
-            [](TRunJournal& journal) { journal.ArticleGoing("a.one", "<1@x>"); },
-            [](TRunJournal& journal) {
-                journal.GroupAnswered(TGroupOutcome{"a.one", 240, "240 ok", "<1@x>", true, true});
-            },
-            [](TRunJournal& journal) { journal.ArticleGoing("b.two", "<2@x>"); }};
-        std::vector<qsizetype> ends;
-        {
+        const auto run = [&] {
+            std::vector<std::string> reasons;
             TRunJournal journal(JournalPath());
             journal.RunStarted(request);
-            for (const auto& call : calls) {
-                call(journal);
-                ends.push_back(ReadTestFile(QString::fromStdString(JournalPath())).size());
-            }
-        }
-        const qsizetype startEnd =
-            ReadTestFile(QString::fromStdString(JournalPath())).indexOf('\n') + 1;
-        const qsizetype limit = (failingCall == 0 ? startEnd : ends[size_t(failingCall - 1)]) + cut;
-        TRunJournal::Discard(JournalPath());
-
-        rlimit saved{};
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit capped{rlim_t(limit), saved.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &capped);
-        std::vector<std::string> reasons;
-        {
-            TRunJournal journal(JournalPath());
-            journal.RunStarted(request);
-            for (const auto& call : calls) {
+            for (size_t i = 0; i < 3; ++i) {
                 try {
-                    call(journal);
+                    if (i == 1)
+                        journal.GroupAnswered(TGroupOutcome{"a.one", 240, "ok", "<1>", true, true});
+                    else
+                        journal.ArticleGoing(request.Groups[i / 2], "<x>");
                 } catch (const std::exception& error) {
                     reasons.push_back(error.what());
                 }
             }
             journal.RunEnded();
-        }
+            return reasons;
+        };
+        QCOMPARE(run().size(), size_t(0));
+        const QList<QByteArray> lines =
+            ReadTestFile(QString::fromStdString(JournalPath())).split('\n');
+        qsizetype limit = extra;
+        for (int i = 0; i < whole; ++i)
+            limit += lines[i].size() + 1;
+        TRunJournal::Discard(JournalPath());
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit capped{rlim_t(limit), saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &capped);
+        const std::vector<std::string> reasons = run();
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
         QCOMPARE(reasons,
-                 std::vector<std::string>(calls.size() - size_t(failingCall), "File too large"));
+                 std::vector<std::string>(size_t(4 - std::max(whole, 1)), "File too large"));
         const std::optional<TRunJournal::TInterrupted> left =
             TRunJournal::FindInterrupted(JournalPath());
-        QCOMPARE(left.has_value(), failingCall > 0);
+        QCOMPARE(left.has_value(), whole > 0);
         if (left)
-            QCOMPARE(left->Request.Groups.size(), size_t(failingCall == 1 ? 3 : 2));
+            QCOMPARE(left->Request.Groups.size(), size_t(whole == 2 ? 3 : 2));
     }
 
     // A journal cut at any byte loses no group and invents no answer: every group of the run is
@@ -405,6 +397,8 @@ private slots:
         }
         char byte = 0;
         QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+        ::close(ready[0]);
+        ::close(ready[1]);
         const auto refusal = [](TRunJournal& journal) {
             try {
                 journal.RunStarted(TNewsRequest{});

@@ -141,12 +141,10 @@ private slots:
         QTest::newRow("resumed, on the server")
             << true << "223 0 found" << Lines{"STAT " + a, "STAT " + b};
         QTest::newRow("resumed, not there")
-            << true << "430 no such article"
-            << Lines{"STAT " + a, "POST", "article a.one " + a, "STAT " + b, "POST",
-                     "article b.two " + b};
-        QTest::newRow("fresh run") << false << ""
-                                   << Lines{"POST", "article a.one " + a, "POST",
-                                            "article b.two " + b};
+            << true << "430 no such article" << Lines{"STAT " + a, "POST", "article a.one " + a,
+                                                      "STAT " + b, "POST", "article b.two " + b};
+        QTest::newRow("fresh run")
+            << false << "" << Lines{"POST", "article a.one " + a, "POST", "article b.two " + b};
     }
     void resumedRunAsksFirst() {
         QFETCH(bool, resumed);
@@ -176,8 +174,8 @@ private slots:
         QTest::addColumn<Lines>("received");
         QTest::addColumn<int>("answered");
         QTest::newRow("first article") << 1 << Lines{} << 0;
-        QTest::newRow("first answer") << 2 << Lines{"POST", "article a.one <a.one@example.com>"}
-                                      << 1;
+        QTest::newRow("first answer")
+            << 2 << Lines{"POST", "article a.one <a.one@example.com>"} << 1;
         QTest::newRow("second article")
             << 3 << Lines{"POST", "article a.one <a.one@example.com>"} << 1;
     }
