@@ -1,0 +1,293 @@
+#include "support/FaultRun.h"
+
+#include "support/NewsServer.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+
+namespace {
+
+using TStep = FaultRelay::TStep;
+using TKind = FaultRelay::TKind;
+
+// A run that has not ended by then never will: its retries do not end.
+constexpr int HangMs = 45000;
+constexpr int Resumes = 4;
+
+QString StepName(TStep step) {
+    switch (step) {
+    case TStep::None:
+        return QStringLiteral("none");
+    case TStep::Connect:
+        return QStringLiteral("connect");
+    case TStep::Greeting:
+        return QStringLiteral("greeting");
+    case TStep::LogOn:
+        return QStringLiteral("log-on");
+    case TStep::Post:
+        return QStringLiteral("POST");
+    case TStep::Go:
+        return QStringLiteral("340");
+    case TStep::Article:
+        return QStringLiteral("article");
+    case TStep::Verdict:
+        return QStringLiteral("verdict");
+    case TStep::Stat:
+        return QStringLiteral("STAT");
+    }
+    return {};
+}
+
+QString DescribePlay(const TFaultPlay& play) {
+    QStringList faults;
+    for (const FaultRelay::TFault& fault : play.Faults)
+        faults << FaultRun::Describe(fault) +
+                      QStringLiteral(" (connection %1, from the %2th, %3 times)")
+                          .arg(fault.Connection)
+                          .arg(fault.Occurrence)
+                          .arg(fault.Times);
+    return QStringLiteral("%1 connection(s)%2: %3")
+        .arg(play.Connections)
+        .arg(play.Kill ? QStringLiteral(", killed") : QString())
+        .arg(faults.join(QStringLiteral("; ")));
+}
+
+} // namespace
+
+int TFaultTally::FaultsActed() const {
+    int acted = 0;
+    for (const auto& [kind, count] : Faults)
+        acted += kind == "kill" ? 0 : count;
+    return acted;
+}
+
+TFaultTally& TFaultTally::operator+=(const TFaultTally& other) {
+    Runs += other.Runs;
+    for (const auto& [kind, count] : other.Faults)
+        Faults[kind] += count;
+    Duplicates += other.Duplicates;
+    Missing += other.Missing;
+    FalseReports += other.FalseReports;
+    Unreported += other.Unreported;
+    Hangs += other.Hangs;
+    Crashes += other.Crashes;
+    Problems += other.Problems;
+    return *this;
+}
+
+QString TFaultTally::Table() const {
+    QStringList faults;
+    for (const auto& [kind, count] : Faults)
+        faults << QStringLiteral("%1 %2").arg(QString::fromStdString(kind)).arg(count);
+    QString table;
+    const auto row = [&table](const char* name, const QString& value) {
+        table += QStringLiteral("%1  %2\n").arg(QString::fromLatin1(name), -20).arg(value);
+    };
+    row("runs", QString::number(Runs));
+    row("faults by kind", faults.join(QStringLiteral(", ")));
+    row("duplicates", QString::number(Duplicates));
+    row("missing groups", QString::number(Missing));
+    row("false reports", QString::number(FalseReports));
+    row("unreported outcomes", QString::number(Unreported));
+    row("hangs", QString::number(Hangs));
+    row("crashes", QString::number(Crashes));
+    return table;
+}
+
+FaultRun::FaultRun(NewsServer& server, QString executable)
+    : FServer(server), FExecutable(std::move(executable)) {}
+
+std::string FaultRun::KindName(const FaultRelay::TFault& fault) {
+    switch (fault.Kind) {
+    case TKind::Reset:
+        return fault.Step == TStep::Connect ? "refused" : "reset";
+    case TKind::Close:
+        if (fault.Step == TStep::Verdict && fault.Byte == 0)
+            return "swallowed verdict";
+        return FaultRelay::FromServer(fault.Step) && fault.Byte > 0 ? "cut reply" : "close";
+    case TKind::Stall:
+        return "stall";
+    case TKind::Say400:
+        return fault.Step == TStep::Greeting ? "400 greeting" : "400 reply";
+    }
+    return {};
+}
+
+QString FaultRun::Describe(const FaultRelay::TFault& fault) {
+    return QStringLiteral("%1 at %2 byte %3")
+        .arg(QString::fromStdString(KindName(fault)), StepName(fault.Step))
+        .arg(fault.Byte);
+}
+
+TFaultPlay FaultRun::RandomPlay(std::mt19937& random) {
+    const auto below = [&random](unsigned bound) { return static_cast<int>(random() % bound); };
+    TFaultPlay play;
+    play.Connections = 1 + below(8);
+    for (int count = 1 + below(3); count > 0; --count) {
+        FaultRelay::TFault fault;
+        fault.Kind = static_cast<TKind>(below(4));
+        fault.Step = static_cast<TStep>(1 + below(8));
+        fault.Byte = static_cast<size_t>(fault.Step == TStep::Article ? below(400) : below(8));
+        fault.Connection = below(2) == 0 ? 0 : 1 + below(static_cast<unsigned>(play.Connections));
+        fault.Occurrence = 1 + below(3);
+        fault.Times = below(10) == 0 ? FaultRelay::Always : 1 + below(2);
+        play.Faults.push_back(fault);
+    }
+    play.Kill = below(7) == 0;
+    return play;
+}
+
+FaultRun::TRun FaultRun::RunProgram(const QStringList& arguments,
+                                    const std::function<bool()>& killWhen) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    // The relay plays the log-on and takes any password.
+    environment.insert(QStringLiteral("HERALDIX_PASSWORD"), QStringLiteral("secret"));
+    process.setProcessEnvironment(environment);
+    process.start(FExecutable, arguments);
+    process.closeWriteChannel();
+    TRun run;
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(10)) {
+        run.Killed = killWhen && killWhen();
+        run.Hung = clock.elapsed() > HangMs;
+        if (run.Killed || run.Hung || process.state() == QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+            break;
+        }
+    }
+    run.Crashed = !run.Killed && !run.Hung && process.exitStatus() == QProcess::CrashExit;
+    run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = process.readAllStandardOutput();
+    run.Err = process.readAllStandardError();
+    return run;
+}
+
+TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
+    TFaultTally tally;
+    tally.Runs = 1;
+    const int number = ++FPlays;
+    QStringList groups;
+    for (int i = 0; i < openGroups; ++i)
+        groups << QStringLiteral("test.bulk.%1").arg(FNextGroup++, 6, 10, QLatin1Char('0'));
+    groups << QString::fromLatin1(RefusingGroup);
+    const QString subject = QStringLiteral("fault play %1 %2")
+                                .arg(number)
+                                .arg(QRandomGenerator::global()->generate64(), 0, 16);
+
+    FaultRelay relay(FServer.Port());
+    relay.AnswerLogOn(true);
+    relay.SetFaults(play.Faults);
+    const QString dir = FDir.filePath(QStringLiteral("play%1").arg(number));
+    const QString settings = dir + QStringLiteral("/frmsv.INI");
+    // A killed run waits longer for its stalled reply, so that the other connections are
+    // answered before the kill.
+    const int timeout = play.Kill ? 5 * TimeoutSeconds : TimeoutSeconds;
+    if (!relay.Start() || !QDir().mkpath(dir) ||
+        !WriteTestFile(settings,
+                       QStringLiteral("[TfrmMain]\r\neHost.Text=%1\r\ncbSecurity.CurrentIndex=0\r\n"
+                                      "eAddress.Text=p@example.com\r\neSubject.Text=%2\r\n"
+                                      "cbLogon.Checked=True\r\neUserName.Text=poster\r\n"
+                                      "seTimeout.Value=%3\r\nseConnections.Value=%4\r\n"
+                                      "[TfrmMain.dcMsgBody.Lines]\r\nCount=1\r\nItem0=Body\r\n")
+                           .arg(QString::fromStdString(relay.Address()), subject)
+                           .arg(timeout)
+                           .arg(play.Connections)
+                           .toUtf8())) {
+        tally.Problems << QStringLiteral("the play could not be set up in %1").arg(dir);
+        return tally;
+    }
+
+    QStringList arguments{QStringLiteral("post"), QStringLiteral("--json"),
+                          QStringLiteral("--settings"), settings};
+    for (const QString& group : groups)
+        arguments << QStringLiteral("--group") << group;
+    QElapsedTimer sinceFault;
+    const auto killWhen = [&]() {
+        if (!play.Kill || relay.Fired().empty())
+            return false;
+        if (!sinceFault.isValid())
+            sinceFault.start();
+        return play.Connections == 1 ||
+               relay.Seen(TStep::Verdict) >= static_cast<int>(groups.size()) - 1 ||
+               sinceFault.elapsed() > 1000 * TimeoutSeconds;
+    };
+    std::vector<TRun> runs{RunProgram(arguments, killWhen)};
+    relay.SetFaults({});
+    const QStringList resume{QStringLiteral("post"), QStringLiteral("--resume"),
+                             QStringLiteral("--json"), QStringLiteral("--settings"), settings};
+    while (runs.size() <= Resumes) {
+        const TRun& last = runs.back();
+        if (last.Killed || last.Hung || last.Crashed || last.Exit == 3)
+            runs.push_back(RunProgram(resume));
+        // Told that nothing is left to resume, the user posts again.
+        else if (last.Exit == 2 && last.Err.contains("No interrupted run to resume"))
+            runs.push_back(RunProgram(arguments));
+        else
+            break;
+    }
+
+    for (const FaultRelay::TFault& fault : relay.Fired())
+        ++tally.Faults[KindName(fault)];
+    std::map<QString, std::vector<bool>> reports;
+    QStringList exits;
+    for (const TRun& run : runs) {
+        tally.Hangs += run.Hung ? 1 : 0;
+        tally.Crashes += run.Crashed ? 1 : 0;
+        tally.Faults["kill"] += run.Killed ? 1 : 0;
+        exits << (run.Killed ? QStringLiteral("killed")
+                  : run.Hung ? QStringLiteral("hung")
+                             : QStringLiteral("exit %1").arg(run.Exit)) +
+                     QStringLiteral(" [%1]").arg(QString::fromUtf8(run.Err).trimmed());
+        for (const QByteArray& line : run.Out.split('\n')) {
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            if (object.contains(QStringLiteral("accepted")) &&
+                object.contains(QStringLiteral("group")))
+                reports[object.value(QStringLiteral("group")).toString()].push_back(
+                    object.value(QStringLiteral("accepted")).toBool());
+        }
+    }
+    if (tally.Faults["kill"] == 0)
+        tally.Faults.erase("kill");
+    for (const QString& group : groups) {
+        const auto stored = FServer.ArticlesWithSubject(group, subject).size();
+        const std::vector<bool>& said = reports[group];
+        const bool refusing = group == QLatin1String(RefusingGroup);
+        QString wrong;
+        if (stored > 1) {
+            ++tally.Duplicates;
+            wrong = QStringLiteral("%1 articles").arg(stored);
+        } else if (stored == 0 && !refusing) {
+            ++tally.Missing;
+            wrong = QStringLiteral("no article");
+        }
+        if (said.empty()) {
+            ++tally.Unreported;
+            wrong += QStringLiteral(" never reported");
+        } else if (std::count(said.begin(), said.end(), stored == 0) > 0) {
+            ++tally.FalseReports;
+            wrong += stored == 0 ? QStringLiteral(" reported accepted")
+                                 : QStringLiteral(" reported refused");
+        }
+        if (!wrong.isEmpty())
+            tally.Problems << group + QStringLiteral(": ") + wrong.trimmed();
+    }
+    for (const TRun& run : runs)
+        if (run.Hung || run.Crashed)
+            tally.Problems << (run.Hung ? QStringLiteral("a run hung")
+                                        : QStringLiteral("a run crashed"));
+    if (!tally.Clean())
+        tally.Problems.prepend(DescribePlay(play) + QStringLiteral("; runs: ") +
+                               exits.join(QStringLiteral(", ")));
+    return tally;
+}
