@@ -44,18 +44,25 @@ QString StepName(TStep step) {
     return {};
 }
 
+QString DescribeFaults(const std::vector<FaultRelay::TFault>& faults) {
+    QStringList texts;
+    for (const FaultRelay::TFault& fault : faults)
+        texts << FaultRun::Describe(fault) +
+                     QStringLiteral(" (connection %1, from the %2th, %3 times)")
+                         .arg(fault.Connection)
+                         .arg(fault.Occurrence)
+                         .arg(fault.Times);
+    return texts.join(QStringLiteral("; "));
+}
+
 QString DescribePlay(const TFaultPlay& play) {
-    QStringList faults;
-    for (const FaultRelay::TFault& fault : play.Faults)
-        faults << FaultRun::Describe(fault) +
-                      QStringLiteral(" (connection %1, from the %2th, %3 times)")
-                          .arg(fault.Connection)
-                          .arg(fault.Occurrence)
-                          .arg(fault.Times);
-    return QStringLiteral("%1 connection(s)%2: %3")
+    return QStringLiteral("%1 connection(s)%2: %3%4")
         .arg(play.Connections)
         .arg(play.Kill ? QStringLiteral(", killed") : QString())
-        .arg(faults.join(QStringLiteral("; ")));
+        .arg(DescribeFaults(play.Faults))
+        .arg(play.ResumeFaults.empty()
+                 ? QString()
+                 : QStringLiteral("; in the resume: ") + DescribeFaults(play.ResumeFaults));
 }
 
 } // namespace
@@ -129,17 +136,23 @@ TFaultPlay FaultRun::RandomPlay(std::mt19937& random) {
     const auto below = [&random](unsigned bound) { return static_cast<int>(random() % bound); };
     TFaultPlay play;
     play.Connections = 1 + below(8);
-    for (int count = 1 + below(3); count > 0; --count) {
-        FaultRelay::TFault fault;
-        fault.Kind = static_cast<TKind>(below(4));
-        fault.Step = static_cast<TStep>(1 + below(8));
-        fault.Byte = static_cast<size_t>(fault.Step == TStep::Article ? below(400) : below(8));
-        fault.Connection = below(2) == 0 ? 0 : 1 + below(static_cast<unsigned>(play.Connections));
-        fault.Occurrence = 1 + below(3);
-        fault.Times = below(10) == 0 ? FaultRelay::Always : 1 + below(2);
-        play.Faults.push_back(fault);
-    }
+    const auto mix = [&]() {
+        std::vector<FaultRelay::TFault> faults(static_cast<size_t>(1 + below(3)));
+        for (FaultRelay::TFault& fault : faults) {
+            fault.Kind = static_cast<TKind>(below(4));
+            fault.Step = static_cast<TStep>(1 + below(8));
+            fault.Byte = static_cast<size_t>(fault.Step == TStep::Article ? below(400) : below(8));
+            fault.Connection =
+                below(2) == 0 ? 0 : 1 + below(static_cast<unsigned>(play.Connections));
+            fault.Occurrence = 1 + below(3);
+            fault.Times = below(10) == 0 ? FaultRelay::Always : 1 + below(2);
+        }
+        return faults;
+    };
+    play.Faults = mix();
     play.Kill = below(7) == 0;
+    if (below(4) == 0)
+        play.ResumeFaults = mix();
     return play;
 }
 
@@ -223,11 +236,13 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
                sinceFault.elapsed() > 1000 * TimeoutSeconds;
     };
     std::vector<TRun> runs{RunProgram(arguments, killWhen)};
-    relay.SetFaults({});
+    relay.SetFaults(play.ResumeFaults);
     const QStringList resume{QStringLiteral("post"), QStringLiteral("--resume"),
                              QStringLiteral("--json"), QStringLiteral("--settings"), settings};
     while (runs.size() <= Resumes) {
         const TRun& last = runs.back();
+        if (runs.size() == 2)
+            relay.SetFaults({});
         if (last.Killed || last.Hung || last.Crashed || last.Exit == 3)
             runs.push_back(RunProgram(resume));
         // Told that nothing is left to resume, the user posts again.

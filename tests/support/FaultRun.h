@@ -25,6 +25,8 @@ struct TFaultPlay {
     int Connections = 1;
     // The program is killed (SIGKILL) the moment the first fault acts, then resumed.
     bool Kill = false;
+    // Armed for the first resume; later resumes go unhindered.
+    std::vector<FaultRelay::TFault> ResumeFaults;
 };
 
 // What went wrong in one play or many, counted per group.
@@ -62,7 +64,7 @@ public:
     TFaultTally Play(const TFaultPlay& play, int openGroups);
 
     // A mix of one to three faults of any kind at any step over 1 to 8 connections; one play in
-    // seven is killed.
+    // seven is killed, one in four meets a fault in its first resume too.
     static TFaultPlay RandomPlay(std::mt19937& random);
     // "cut reply", "swallowed verdict", "refused", ... as the table counts them.
     static std::string KindName(const FaultRelay::TFault& fault);
