@@ -3,8 +3,10 @@
 // `heraldix post` played through a FaultRelay against the real news server, resumed until it is
 // done, and held against what the server stored: every group chosen holds exactly one article
 // (found by a token in the Subject, not by Message-ID, so a second article under another
-// Message-ID counts too), and every outcome the program reported, in any of the runs, says what
-// the server did.
+// Message-ID counts too), every outcome the program reported, in any of the runs, says what the
+// server did, and the run that finishes reports every group (a resumed run those answered
+// before the interruption too). A run that fails is resumed; one told there is nothing to resume
+// is started again, as a user would.
 
 #include "support/FaultRelay.h"
 
