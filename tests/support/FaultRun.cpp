@@ -227,14 +227,26 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
                           QStringLiteral("--settings"), settings};
     for (const QString& group : groups)
         arguments << QStringLiteral("--group") << group;
+    const std::vector<TRun> runs = RunUntilDone(relay, play, arguments, settings);
+    for (const FaultRelay::TFault& fault : relay.Fired())
+        ++tally.Faults[KindName(fault)];
+    const QString exits = Judge(runs, groups, subject, tally);
+    if (!tally.Clean())
+        tally.Problems.prepend(DescribePlay(play) + QStringLiteral("; runs: ") + exits);
+    return tally;
+}
+
+std::vector<FaultRun::TRun> FaultRun::RunUntilDone(FaultRelay& relay, const TFaultPlay& play,
+                                                   const QStringList& arguments,
+                                                   const QString& settings) {
+    const int groups = static_cast<int>(arguments.count(QStringLiteral("--group")));
     QElapsedTimer sinceFault;
     const auto killWhen = [&]() {
         if (!play.Kill || relay.Fired().empty())
             return false;
         if (!sinceFault.isValid())
             sinceFault.start();
-        return play.Connections == 1 ||
-               relay.Seen(TStep::Verdict) >= static_cast<int>(groups.size()) - 1 ||
+        return play.Connections == 1 || relay.Seen(TStep::Verdict) >= groups - 1 ||
                sinceFault.elapsed() > 1000 * TimeoutSeconds;
     };
     std::vector<TRun> runs{RunProgram(arguments, killWhen)};
@@ -253,9 +265,11 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
         else
             break;
     }
+    return runs;
+}
 
-    for (const FaultRelay::TFault& fault : relay.Fired())
-        ++tally.Faults[KindName(fault)];
+QString FaultRun::Judge(const std::vector<TRun>& runs, const QStringList& groups,
+                        const QString& subject, TFaultTally& tally) {
     // What every run said of each group, and the groups the last run (the one that finished the
     // run, resumed or not) reported: it has to report them all.
     std::map<QString, std::vector<bool>> reports;
@@ -264,7 +278,8 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
     for (const TRun& run : runs) {
         tally.Hangs += run.Hung ? 1 : 0;
         tally.Crashes += run.Crashed ? 1 : 0;
-        tally.Faults["kill"] += run.Killed ? 1 : 0;
+        if (run.Killed)
+            ++tally.Faults["kill"];
         exits << (run.Killed ? QStringLiteral("killed")
                   : run.Hung ? QStringLiteral("hung")
                              : QStringLiteral("exit %1").arg(run.Exit)) +
@@ -280,8 +295,6 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
             }
         }
     }
-    if (tally.Faults["kill"] == 0)
-        tally.Faults.erase("kill");
     for (const QString& group : groups) {
         const auto stored = FServer.ArticlesWithSubject(group, subject).size();
         const std::vector<bool>& said = reports[group];
@@ -310,8 +323,5 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
         if (run.Hung || run.Crashed)
             tally.Problems << (run.Hung ? QStringLiteral("a run hung")
                                         : QStringLiteral("a run crashed"));
-    if (!tally.Clean())
-        tally.Problems.prepend(DescribePlay(play) + QStringLiteral("; runs: ") +
-                               exits.join(QStringLiteral(", ")));
-    return tally;
+    return exits.join(QStringLiteral(", "));
 }

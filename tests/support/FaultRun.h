@@ -84,6 +84,12 @@ private:
     };
     // Runs the program to its end, or kills it once `killWhen` says so or it has hung.
     TRun RunProgram(const QStringList& arguments, const std::function<bool()>& killWhen = {});
+    // The play's first run, then resumes (or a new start) until one ends.
+    std::vector<TRun> RunUntilDone(FaultRelay& relay, const TFaultPlay& play,
+                                   const QStringList& arguments, const QString& settings);
+    // Counts what the runs did wrong by the server's articles; says how each run ended.
+    QString Judge(const std::vector<TRun>& runs, const QStringList& groups, const QString& subject,
+                  TFaultTally& tally);
 
     NewsServer& FServer;
     QString FExecutable;
