@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -31,6 +32,7 @@
 //           closed inside its line a cut one
 //   Stall   nothing more passes either way until the client gives up and closes
 //   Say400  the client gets "400" and a close instead of the rest (at Greeting: a 400 greeting)
+// When several faults are due on one unit, the first listed acts; the others count it all the same.
 // Once a fault has acted the server's side is closed; the relay keeps reading the client's side
 // until it closes, so a close reaches the client as a close and not as a reset.
 //

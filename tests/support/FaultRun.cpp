@@ -11,7 +11,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
-#include <set>
+#include <algorithm>
 
 namespace {
 
@@ -183,8 +183,13 @@ FaultRun::TRun FaultRun::RunProgram(const QStringList& arguments,
     }
     run.Crashed = !run.Killed && !run.Hung && process.exitStatus() == QProcess::CrashExit;
     run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = process.readAllStandardOutput();
     run.Err = process.readAllStandardError();
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.contains(QStringLiteral("accepted")) && object.contains(QStringLiteral("group")))
+            run.Reports.emplace_back(object.value(QStringLiteral("group")).toString(),
+                                     object.value(QStringLiteral("accepted")).toBool());
+    }
     return run;
 }
 
@@ -223,11 +228,7 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
         return tally;
     }
 
-    QStringList arguments{QStringLiteral("post"), QStringLiteral("--json"),
-                          QStringLiteral("--settings"), settings};
-    for (const QString& group : groups)
-        arguments << QStringLiteral("--group") << group;
-    const std::vector<TRun> runs = RunUntilDone(relay, play, arguments, settings);
+    const std::vector<TRun> runs = RunUntilDone(relay, play, settings, groups);
     for (const FaultRelay::TFault& fault : relay.Fired())
         ++tally.Faults[KindName(fault)];
     const QString exits = Judge(runs, groups, subject, tally);
@@ -237,43 +238,63 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
 }
 
 std::vector<FaultRun::TRun> FaultRun::RunUntilDone(FaultRelay& relay, const TFaultPlay& play,
-                                                   const QStringList& arguments,
-                                                   const QString& settings) {
-    const int groups = static_cast<int>(arguments.count(QStringLiteral("--group")));
+                                                   const QString& settings,
+                                                   const QStringList& groups) {
+    const auto post = [&](const QStringList& to, const std::function<bool()>& killWhen) {
+        QStringList arguments{QStringLiteral("post"), QStringLiteral("--json"),
+                              QStringLiteral("--settings"), settings};
+        for (const QString& group : to)
+            arguments << QStringLiteral("--group") << group;
+        TRun run = RunProgram(arguments, killWhen);
+        run.Groups = to;
+        return run;
+    };
     QElapsedTimer sinceFault;
     const auto killWhen = [&]() {
         if (!play.Kill || relay.Fired().empty())
             return false;
         if (!sinceFault.isValid())
             sinceFault.start();
-        return play.Connections == 1 || relay.Seen(TStep::Verdict) >= groups - 1 ||
+        return play.Connections == 1 ||
+               relay.Seen(TStep::Verdict) >= static_cast<int>(groups.size()) - 1 ||
                sinceFault.elapsed() > 1000 * TimeoutSeconds;
     };
-    std::vector<TRun> runs{RunProgram(arguments, killWhen)};
+    std::vector<TRun> runs{post(groups, killWhen)};
     relay.SetFaults(play.ResumeFaults);
+    const auto unreported = [&]() {
+        QStringList left = groups;
+        for (const TRun& run : runs)
+            for (const auto& report : run.Reports)
+                left.removeAll(report.first);
+        return left;
+    };
     const QStringList resume{QStringLiteral("post"), QStringLiteral("--resume"),
                              QStringLiteral("--json"), QStringLiteral("--settings"), settings};
     while (runs.size() <= Resumes) {
-        const TRun& last = runs.back();
         if (runs.size() == 2)
             relay.SetFaults({});
-        if (last.Killed || last.Hung || last.Crashed || last.Exit == 3)
+        const TRun& last = runs.back();
+        if (last.Killed || last.Hung || last.Crashed || last.Exit == 3) {
+            const QStringList resumed = last.Groups;
             runs.push_back(RunProgram(resume));
-        // Told that nothing is left to resume, the user posts again.
-        else if (last.Exit == 2 && last.Err.contains("No interrupted run to resume"))
-            runs.push_back(RunProgram(arguments));
-        else
+            runs.back().Groups = resumed;
+            runs.back().Resumed = true;
+        } else if (last.Exit == 2 && last.Err.contains("No interrupted run to resume") &&
+                   !runs[runs.size() - 2].Resumed && !unreported().isEmpty()) {
+            runs.push_back(post(unreported(), {}));
+        } else {
             break;
+        }
     }
     return runs;
 }
 
 QString FaultRun::Judge(const std::vector<TRun>& runs, const QStringList& groups,
                         const QString& subject, TFaultTally& tally) {
-    // What every run said of each group, and the groups the last run (the one that finished the
-    // run, resumed or not) reported: it has to report them all.
+    // What every run said of each group, and whether the last run for it (the one that finished
+    // it, resumed or not) did: that one has to report it, whenever it was answered.
     std::map<QString, std::vector<bool>> reports;
-    std::set<QString> lastReported;
+    std::map<QString, bool> reportedLast;
     QStringList exits;
     for (const TRun& run : runs) {
         tally.Hangs += run.Hung ? 1 : 0;
@@ -284,40 +305,36 @@ QString FaultRun::Judge(const std::vector<TRun>& runs, const QStringList& groups
                   : run.Hung ? QStringLiteral("hung")
                              : QStringLiteral("exit %1").arg(run.Exit)) +
                      QStringLiteral(" [%1]").arg(QString::fromUtf8(run.Err).trimmed());
-        for (const QByteArray& line : run.Out.split('\n')) {
-            const QJsonObject object = QJsonDocument::fromJson(line).object();
-            if (object.contains(QStringLiteral("accepted")) &&
-                object.contains(QStringLiteral("group"))) {
-                const QString group = object.value(QStringLiteral("group")).toString();
-                reports[group].push_back(object.value(QStringLiteral("accepted")).toBool());
-                if (&run == &runs.back())
-                    lastReported.insert(group);
-            }
+        for (const QString& group : run.Groups)
+            reportedLast[group] = false;
+        for (const auto& [group, accepted] : run.Reports) {
+            reports[group].push_back(accepted);
+            reportedLast[group] = true;
         }
     }
     for (const QString& group : groups) {
         const auto stored = FServer.ArticlesWithSubject(group, subject).size();
         const std::vector<bool>& said = reports[group];
         const bool refusing = group == QLatin1String(RefusingGroup);
-        QString wrong;
+        QStringList wrong;
         if (stored > 1) {
             ++tally.Duplicates;
-            wrong = QStringLiteral("%1 articles").arg(stored);
+            wrong << QStringLiteral("%1 articles").arg(stored);
         } else if (stored == 0 && !refusing) {
             ++tally.Missing;
-            wrong = QStringLiteral("no article");
+            wrong << QStringLiteral("no article");
         }
-        if (lastReported.count(group) == 0) {
+        if (!reportedLast[group]) {
             ++tally.Unreported;
-            wrong += QStringLiteral(" not reported by the last run");
+            wrong << QStringLiteral("not reported by the last run");
         }
         if (std::count(said.begin(), said.end(), stored == 0) > 0) {
             ++tally.FalseReports;
-            wrong += stored == 0 ? QStringLiteral(" reported accepted")
-                                 : QStringLiteral(" reported refused");
+            wrong << (stored == 0 ? QStringLiteral("reported accepted")
+                                  : QStringLiteral("reported refused"));
         }
         if (!wrong.isEmpty())
-            tally.Problems << group + QStringLiteral(": ") + wrong.trimmed();
+            tally.Problems << group + QStringLiteral(": ") + wrong.join(QStringLiteral(", "));
     }
     for (const TRun& run : runs)
         if (run.Hung || run.Crashed)

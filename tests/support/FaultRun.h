@@ -18,6 +18,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 class NewsServer;
@@ -79,14 +80,20 @@ private:
         bool Killed = false;
         bool Hung = false;
         bool Crashed = false;
-        QByteArray Out;
         QByteArray Err;
+        // The groups the run was for (a resume: those of the run it resumed), and each outcome
+        // it printed: group and accepted.
+        QStringList Groups;
+        bool Resumed = false;
+        std::vector<std::pair<QString, bool>> Reports;
     };
     // Runs the program to its end, or kills it once `killWhen` says so or it has hung.
     TRun RunProgram(const QStringList& arguments, const std::function<bool()>& killWhen = {});
-    // The play's first run, then resumes (or a new start) until one ends.
+    // The play's first run, then resumes until one ends. Told that nothing is left to resume
+    // after a first run failed, it posts again to the groups no run has reported, as a user
+    // would; after a resume failed, the groups not answered are lost.
     std::vector<TRun> RunUntilDone(FaultRelay& relay, const TFaultPlay& play,
-                                   const QStringList& arguments, const QString& settings);
+                                   const QString& settings, const QStringList& groups);
     // Counts what the runs did wrong by the server's articles; says how each run ended.
     QString Judge(const std::vector<TRun>& runs, const QStringList& groups, const QString& subject,
                   TFaultTally& tally);
