@@ -2,13 +2,18 @@
 #   make run    set up this machine, build, start Heraldix
 #   make test   set up this machine, build, run every test (plain and sanitized builds)
 #   make bench  build with optimisation and run the benchmarks
+#   make soak   play SOAK_RUNS (default 200) random fault mixes through a breaking relay
+#               (SOAK_SEED picks the mixes) and print what went wrong, counted
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: run test test-plain test-asan bench bootstrap build clean
+SOAK_RUNS  ?= 200
+SOAK_SEED  ?= 1
+
+.PHONY: run test test-plain test-asan bench soak bootstrap build clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -38,6 +43,11 @@ bench: bootstrap
 	cmake $(CMAKE_GEN) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 	bench/run $(BUILD)
+
+soak: build
+	@tests/support/news-server-path install >/dev/null
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen SOAK_RUNS=$(SOAK_RUNS) SOAK_SEED=$(SOAK_SEED) \
+	  QTEST_FUNCTION_TIMEOUT=86400000 ./e2e_tst_FaultRuns soak
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
