@@ -82,7 +82,8 @@ int TCommandLine::RunOperation(TNewsOperation& operation, const std::function<vo
     const auto multiLine = events.MultiLine;
     events.MultiLine = [&completed, multiLine](std::vector<std::string>& lines, bool groupList) {
         completed = completed || groupList;
-        multiLine(lines, groupList);
+        if (multiLine)
+            multiLine(lines, groupList);
     };
     events.Notice = [this](const std::string& text) { Error(QString::fromStdString(text)); };
     events.Failed = [this](const std::string& message) {

@@ -78,8 +78,11 @@ public:
     // The close sequence: stop sending, drain and deliver what is left, close, report stDisconnect.
     void Shutdown();
 
-    // Starts the TLS handshake on the connected socket (after the server agreed to it).
+    // Starts the TLS handshake on the connected socket (after the server agreed to it). Bytes
+    // still unread are dropped: they came in clear and are no part of the encrypted stream.
     void StartTls();
+    // Bytes received and not yet delivered to the owner as units.
+    uint32_t UnreadBytes() const { return FTail - FHead; }
     // True once a TLS handshake has succeeded and the session is still up.
     bool Encrypted() const { return FTls && FTls->Established(); }
 

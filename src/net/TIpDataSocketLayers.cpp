@@ -155,6 +155,9 @@ void TIpDataSocket::StartTls() {
     std::scoped_lock lock(FLock);
     if (!FConnected)
         throw EIpWinSockError("Not connected");
+    // Read on after the handshake, they would pass for the first decrypted bytes: a line
+    // injected by anyone on the path before encryption began.
+    FHead = FTail = 0;
     try {
         FTls = std::make_unique<TIpTlsLayer>(FTlsSettings, HostOfText(FHostText),
                                              TIpWinSockAccess::Ntohs(FRemoteAddress.sin_port));

@@ -46,6 +46,8 @@ static const std::array<TIpNntpNames, 31> StateNames{{
 }};
 
 static const char NoStartTlsText[] = "This news server does not offer encryption (STARTTLS)";
+static const char DataBeforeEncryptionText[] =
+    "The news server sent data it should not have before encryption began";
 static const char EncryptionRequiredText[] =
     "This news server accepts the log-on only over an encrypted connection. Choose TLS or "
     "STARTTLS as the connection security and try again.";
@@ -155,11 +157,19 @@ void TIpCustomNntpClient::Stat(const std::string& messageId) {
 }
 
 void TIpCustomNntpClient::Quit() {
+    const bool startingTls = FState == TIpNntpStates::nsStartTls && !Encrypted();
     SetState(TIpNntpStates::nsQuit);
     // QUIT may overtake a reply still due: nothing follows it, and the replies before its own
     // only end up in the log. A multi-line reply under way is still collected whole.
     if (!FReplyDue)
         FMultiLine = false;
+    // Between STARTTLS and the end of the handshake a QUIT would go out in clear, into what the
+    // server reads as the handshake.
+    if (Connected() && startingTls) {
+        if (TIpDataSocket* socket = FindSocket(Handle(), false))
+            socket->Shutdown();
+        return;
+    }
     if (Connected()) {
         FReplyDue = false;
         SendCommand("QUIT\r\n");
@@ -235,7 +245,9 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
         case TIpJoinedLine::jlNone:
             break;
         case TIpJoinedLine::jlWhole:
+            FUnjoinedBytes = rest.size();
             HandleReplyLine(line);
+            FUnjoinedBytes = 0;
             break;
         case TIpJoinedLine::jlTooLong:
             ReplyLineTooLong(handle);
@@ -450,6 +462,22 @@ void TIpCustomNntpClient::ReleaseGreeting() {
         FollowUp(code);
 }
 
+void TIpCustomNntpClient::BeginHandshake() {
+    TIpDataSocket* socket = FindSocket(Handle(), false);
+    if (socket == nullptr)
+        return;
+    if (FUnjoinedBytes > 0 || socket->UnreadBytes() > 0) {
+        // Nothing more is read from this connection, not even while it closes.
+        FProtocolBroken = true;
+        EndOperation(TIpNntpErrorCode::DataBeforeEncryption, DataBeforeEncryptionText);
+        return;
+    }
+    FJoiner.Reset();
+    // The capabilities asked for once the connection is encrypted are owed from now on.
+    FReplyDue = true;
+    socket->StartTls();
+}
+
 void TIpCustomNntpClient::AfterLogOn() {
     if (FTask == TIpNntpTasks::ntAuthenticate)
         DoTaskComplete();
@@ -486,9 +514,13 @@ void TIpCustomNntpClient::DoResponse(int32_t& code) {
 }
 
 void TIpCustomNntpClient::DoMultiLineResponse() {
-    Log(LogKind::MultiLineResponse, 0);
-    if (OnMultiLineResponse)
-        OnMultiLineResponse(this, FState, FResponseList);
+    // The application asked for no capabilities; a handler waiting for its own list would take
+    // them for it.
+    if (FState != TIpNntpStates::nsCapabilities) {
+        Log(LogKind::MultiLineResponse, 0);
+        if (OnMultiLineResponse)
+            OnMultiLineResponse(this, FState, FResponseList);
+    }
     FResponseList.clear();
     FDroppedLines = 0;
     FMultiLine = false;
@@ -567,8 +599,7 @@ void TIpCustomNntpClient::FollowUp(int32_t code) {
         break;
     case TIpNntpStates::nsStartTls:
         if (code == 382) {
-            if (TIpDataSocket* socket = FindSocket(Handle(), false))
-                socket->StartTls();
+            BeginHandshake();
         } else {
             EndOperation(TIpNntpErrorCode::NoStartTls, NoStartTlsText);
         }

@@ -55,6 +55,7 @@ struct TIpNntpErrorCode {
     static constexpr int32_t EncryptionRequired = 20102;
     static constexpr int32_t LogOnRefused = 20103;
     static constexpr int32_t GreetingRefused = 20104;
+    static constexpr int32_t DataBeforeEncryption = 20105;
 };
 
 // The running task; once set it stays until another task is set.
@@ -105,6 +106,13 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 // handshake before the greeting arrives; a refused certificate ends the connection in the
 // socket. An operation that ends is an error notification (OnSocketError) with the code of
 // TIpNntpErrorCode and the text for the user; no QUIT follows.
+//
+// Both CAPABILITIES replies of STARTTLS are the client's own and never reach
+// OnMultiLineResponse. The 382 must be the last thing the server sends in clear: anything after
+// it, in the same read or left in the connection's buffers, would be read as if it had come
+// encrypted, so it is a protocol error (DataBeforeEncryption) and the connection closes without
+// a handshake. From STARTTLS until the handshake is done the client sends nothing: a reply stays
+// due (commands raise), and Quit closes the connection instead of sending QUIT.
 //
 // Reply lines reach the states whole, however the connection cut them (TIpReplyLineJoiner). A
 // line longer than 1 MiB is left out of a multi-line reply (DroppedLines counts it); as a
@@ -241,6 +249,8 @@ private:
     void FollowUp(int32_t code);
     // Hands the greeting held back during STARTTLS to the application and follows it up.
     void ReleaseGreeting();
+    // After 382: the handshake, unless the server sent more in clear.
+    void BeginHandshake();
     void AfterLogOn();
     // Ends the operation: an error notification, then the connection closes.
     void EndOperation(int32_t code, const std::string& text);
@@ -258,6 +268,8 @@ private:
     uint64_t FCommandsSent = 0;
     TIpReplyLineJoiner FJoiner;
     std::string FJoinedLine;
+    // Bytes of the unit being joined that follow the line being handled.
+    size_t FUnjoinedBytes = 0;
     uint32_t FDroppedLines = 0;
     // Set once a reply has broken the protocol: nothing more is read from that connection.
     bool FProtocolBroken = false;

@@ -29,7 +29,8 @@ static bool RefusedAsDuplicate(int32_t code, const std::string& line) {
 // or will not serve the run as asked does not get better when the run connects again.
 static bool EndsTheRun(int32_t code) {
     return code == TIpCustomNntpClient::ReplyTooLongCode || code == TIpNntpErrorCode::NoStartTls ||
-           code == TIpNntpErrorCode::EncryptionRequired || code == TIpNntpErrorCode::LogOnRefused;
+           code == TIpNntpErrorCode::EncryptionRequired || code == TIpNntpErrorCode::LogOnRefused ||
+           code == TIpNntpErrorCode::DataBeforeEncryption;
 }
 
 TNewsOperation::TNewsOperation()

@@ -366,6 +366,25 @@ private slots:
         QVERIFY(trusted.Out.startsWith("accepted  misc.test  <"));
     }
 
+    // STARTTLS on the plain port, the test authority trusted through OpenSSL's own variable.
+    void startTlsPostsAndLists() {
+        NewsServer tlsServer;
+        QVERIFY2(tlsServer.Start({"--tls"}), tlsServer.Output().constData());
+        qputenv("SSL_CERT_FILE", tlsServer.CertificatePath().toLocal8Bit());
+        const QStringList server{"--server", tlsServer.Host(), "--security", "starttls"};
+        const CliResult posted = Run(QStringList{"post", "--from", "p@example.com", "--subject",
+                                                 "s", "--body", "-", "--group", "misc.test"}
+                                         << server,
+                                     "text\n");
+        const CliResult listed = Run(QStringList{"list"} << server);
+        qunsetenv("SSL_CERT_FILE");
+        QVERIFY(tlsServer.Stop());
+        QVERIFY2(posted.Exit == 0 && posted.Out.startsWith("accepted  misc.test  <"),
+                 posted.Err.constData());
+        QVERIFY2(listed.Exit == 0 && listed.Err.isEmpty() && listed.Out.contains("\nmisc.test\n"),
+                 listed.Err.constData());
+    }
+
     void listPrintsTheGroupsAndSavesThem() {
         QVERIFY(WriteTestFile(Path("list.INI"),
                               "[TfrmMain]\r\neHost.Text=" + FServer->Host().toLatin1() +

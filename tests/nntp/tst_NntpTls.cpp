@@ -37,6 +37,7 @@ private slots:
     void passwordOnlyAfter381();
     void startTlsUnavailable_data();
     void startTlsUnavailable();
+    void quitBefore382ClosesInstead();
     void tlsThroughSocksProxy();
     void badCertificateRefused_data();
     void badCertificateRefused();
@@ -232,6 +233,16 @@ void tst_NntpTls::startTlsUnavailable_data() {
                                              << "500 What?\r\n"
                                              << ""
                                              << "CAPABILITIES";
+    QTest::newRow("382, then a byte in the same write")
+        << "200 ready"
+        << "101 Capability list:\r\nSTARTTLS\r\n.\r\n"
+        << "382 go ahead\r\n5"
+        << "CAPABILITIES|STARTTLS";
+    QTest::newRow("382, then another 382 in the same write")
+        << "200 ready"
+        << "101 Capability list:\r\nSTARTTLS\r\n.\r\n"
+        << "382 go ahead\r\n382 go ahead"
+        << "CAPABILITIES|STARTTLS";
     QTest::newRow("service unavailable: nothing sent") << "502 Permission denied"
                                                        << ""
                                                        << ""
@@ -266,10 +277,29 @@ void tst_NntpTls::startTlsUnavailable() {
     const std::string expected =
         capabilities.isEmpty()
             ? "error 20104 The news server refused the connection: " + greeting.toStdString()
+        : startTlsReply.startsWith("382")
+            ? "error 20105 The news server sent data it should not have before encryption began"
             : "error 20101 This news server does not offer encryption (STARTTLS)";
     QCOMPARE(rec.Matching("error"), Lines{expected});
     // The greeting never reached the application: it would have started the log-on.
     QVERIFY(rec.Matching("response nsConnect").empty());
+}
+
+// A QUIT sent after STARTTLS would go out in clear, into what the server reads as the handshake.
+void tst_NntpTls::quitBefore382ClosesInstead() {
+    ScriptedPeer peer;
+    peer.Send("200 ready\r\n")
+        .WaitFor("CAPABILITIES\r\n")
+        .Send("101 Capability list:\r\nSTARTTLS\r\n.\r\n");
+    peer.Start();
+    TIpNntpClient client;
+    NntpRecorder rec(client);
+    client.SetSecurity(TIpNntpSecurity::nySecStartTls);
+    client.Connect(peer.Address());
+    QTRY_VERIFY(rec.Has("state nsStartTls"));
+    client.Quit();
+    QTRY_VERIFY(peer.ClientClosed());
+    QCOMPARE(peer.Received(), std::string("CAPABILITIES\r\nSTARTTLS\r\n"));
 }
 
 void tst_NntpTls::tlsThroughSocksProxy() {
