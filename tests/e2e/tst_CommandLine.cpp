@@ -620,8 +620,7 @@ private slots:
         QFETCH(bool, sent);
         ScriptedPeer peer;
         peer.Send("200 ready\r\n").Answer("AUTHINFO USER", "381 more\r\n");
-        peer.Answer("AUTHINFO PASS", "281 ok\r\n").Answer("POST", "340 go\r\n");
-        peer.Answer("STAT", "430 no\r\n").Start();
+        peer.Answer("AUTHINFO PASS", "281 ok\r\n").Answer("POST", "340 go\r\n").Start();
         const QString host = QString::fromStdString(peer.Address());
         const QString dir = QStringLiteral("saved-%1").arg(peer.Port());
         const QString settings =
