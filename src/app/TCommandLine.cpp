@@ -12,6 +12,7 @@
 #include "nntp/TIpGroupName.h"
 #include "posting/TKeychainStore.h"
 #include "posting/TRunJournal.h"
+#include "posting/TServerAddress.h"
 #include "selection/TGroupList.h"
 
 #include <QCommandLineParser>
@@ -92,6 +93,9 @@ int TCommandLine::Execute() {
     } catch (const EUsage& usage) {
         Error(usage.Message);
         return exUsage;
+    } catch (const ENoPassword& missing) {
+        Error(missing.Message);
+        return exConnection;
     }
 }
 
@@ -213,7 +217,7 @@ TNewsRequest TCommandLine::ConnectionRequest(const QCommandLineParser& parser) {
         (Setting(QStringLiteral("cbLogon.Checked")) == QLatin1String("True") && !user.isEmpty());
     if (request.LogOn) {
         request.UserID = user.toStdString();
-        request.Password = Password(parser, user, host);
+        request.Password = Password(parser, user, host, request.Security);
     }
     request.EndOnRefusedLogOn = true;
     request.TimeoutSeconds =
@@ -276,17 +280,19 @@ TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
     request.EndOnRefusedLogOn = true;
     if (request.LogOn)
         request.Password = Password(parser, QString::fromStdString(request.UserID),
-                                    QString::fromStdString(request.Host));
+                                    QString::fromStdString(request.Host), request.Security);
     if (!FQuiet)
         std::fprintf(stderr, "Resuming the interrupted run to %zu of %zu groups\n",
                      request.Groups.size(), interrupted->Total);
     return request;
 }
 
-// The password never comes as an argument (others can read a process's arguments): the
-// environment, a file, the desktop's secret store, then the settings file, in that order.
+// The password never comes as an argument (others can read a process's arguments). The
+// environment and a password file are the user's choice for this run, whatever its server; a
+// saved password (the desktop's secret store, then the settings file) goes only to the user and
+// server it was saved for, so that a run to another server never hands it over.
 std::string TCommandLine::Password(const QCommandLineParser& parser, const QString& user,
-                                   const QString& host) const {
+                                   const QString& host, TIpNntpSecurity security) const {
     if (const char* const fromEnvironment = std::getenv(kPasswordVariable))
         return fromEnvironment;
     if (parser.isSet(QStringLiteral("password-file"))) {
@@ -308,7 +314,30 @@ std::string TCommandLine::Password(const QCommandLineParser& parser, const QStri
     loop.exec();
     if (answer.Status == TSecretStatus::ssDone)
         return answer.Secret.toStdString();
-    return TComponentState::TrimText(Setting(QStringLiteral("ePassword.Text"))).toStdString();
+    const TServerAddress server = TServerAddress::Of(host.toStdString(), security);
+    const TServerAddress saved = TServerAddress::Of(
+        TComponentState::TrimText(Setting(QStringLiteral("eHost.Text"))).toStdString(),
+        SettingsSecurity());
+    const QString password = TComponentState::TrimText(Setting(QStringLiteral("ePassword.Text")));
+    if (saved == server &&
+        TComponentState::TrimText(Setting(QStringLiteral("eUserName.Text"))) == user &&
+        !password.isEmpty())
+        return password.toStdString();
+    throw ENoPassword{
+        QStringLiteral("No password for %1 on %2: set HERALDIX_PASSWORD or --password-file")
+            .arg(user, QString::fromStdString(server.Text()))};
+}
+
+// The security the window's settings chose, as ConnectionRequest reads it.
+TIpNntpSecurity TCommandLine::SettingsSecurity() const {
+    switch (Setting(QStringLiteral("cbSecurity.CurrentIndex"), QStringLiteral("1")).toInt()) {
+    case 0:
+        return TIpNntpSecurity::nySecNone;
+    case 2:
+        return TIpNntpSecurity::nySecStartTls;
+    default:
+        return TIpNntpSecurity::nySecTls;
+    }
 }
 
 std::vector<std::string> TCommandLine::TextLines(const std::string& text) {

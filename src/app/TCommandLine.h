@@ -50,6 +50,11 @@ private:
     struct EUsage {
         QString Message;
     };
+    // A log-on without a password meant for its server: its text goes to standard error and the
+    // program ends with exConnection, before anything is sent.
+    struct ENoPassword {
+        QString Message;
+    };
 
     explicit TCommandLine(QStringList arguments);
     int Execute();
@@ -66,8 +71,10 @@ private:
     // The interrupted run of the journal, with the password a new run would take.
     TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal);
     std::string JournalPath() const;
-    std::string Password(const QCommandLineParser& parser, const QString& user,
-                         const QString& host) const;
+    // The password for `user` on `host`; throws ENoPassword when none is meant for them.
+    std::string Password(const QCommandLineParser& parser, const QString& user, const QString& host,
+                         TIpNntpSecurity security) const;
+    TIpNntpSecurity SettingsSecurity() const;
     TArticleRequest ArticleRequest(const QCommandLineParser& parser, const QString& host) const;
     std::vector<std::string> Groups(const QCommandLineParser& parser) const;
     QString ListDir() const;

@@ -15,7 +15,9 @@ const QString kPasswordEntry = QStringLiteral("ePassword.Text");
 TPasswordKeeper::TPasswordKeeper(TfrmMain& form, TIniFileStore& iniStore, const QString& section,
                                  std::unique_ptr<TSecretStore> secrets)
     : FForm(form), FIniStore(iniStore), FSection(section), FSecrets(std::move(secrets)),
-      FUsable(FSecrets != nullptr) {}
+      FUsable(FSecrets != nullptr) {
+    connect(&form, &TfrmMain::LogonPasswordTyped, this, &TPasswordKeeper::KeepTyped);
+}
 
 TPasswordKeeper::~TPasswordKeeper() = default;
 
@@ -34,6 +36,7 @@ void TPasswordKeeper::Restore() {
         return;
     const QString inFile =
         TComponentState::TrimText(FIniStore.ReadString(FSection, kPasswordEntry, QString()));
+    FFilePassword = inFile;
     if (inFile.isEmpty())
         Read(CurrentKey());
     else
@@ -51,9 +54,19 @@ void TPasswordKeeper::Save() {
             Remove(key);
     } else if (FKnown.contains(key) && FKnown.value(key) == password) {
         FIniStore.DeleteKey(FSection, kPasswordEntry);
+    } else if (FLocked && password != FFilePassword) {
+        // Not even until the store answers: it is likely to be locked still.
+        FIniStore.DeleteKey(FSection, kPasswordEntry);
+        MoveToStore(key, password, true);
     } else {
         MoveToStore(key, password);
     }
+}
+
+// Stored at once, so that a store found locked is said while the user is there to read it.
+void TPasswordKeeper::KeepTyped() {
+    if (FUsable && !CurrentPassword().isEmpty())
+        MoveToStore(CurrentKey(), CurrentPassword());
 }
 
 void TPasswordKeeper::Read(const QString& key) {
@@ -68,6 +81,10 @@ void TPasswordKeeper::Read(const QString& key) {
         case TSecretStatus::ssNotFound:
             FForm.SetAskPasswordAtLogon(true);
             break;
+        case TSecretStatus::ssLocked:
+            StoreLocked();
+            FForm.SetAskPasswordAtLogon(true);
+            break;
         case TSecretStatus::ssUnavailable:
             StoreUnavailable(answer.Reason);
             FForm.SetAskPasswordAtLogon(true);
@@ -77,17 +94,26 @@ void TPasswordKeeper::Read(const QString& key) {
     });
 }
 
-void TPasswordKeeper::MoveToStore(const QString& key, const QString& password) {
+void TPasswordKeeper::MoveToStore(const QString& key, const QString& password, bool outOfFile) {
     ++FPending;
-    FSecrets->Write(key, password, this, [this, key, password](const TSecretAnswer& answer) {
+    FSecrets->Write(key, password, this, [=, this](const TSecretAnswer& answer) {
         switch (answer.Status) {
         case TSecretStatus::ssDone:
             FKnown.insert(key, password);
             DropFromFile(password);
             break;
+        case TSecretStatus::ssLocked:
+            StoreLocked();
+            // A password the file held before is left there; one typed this run is not put
+            // there because the store is locked.
+            if (password != FFilePassword)
+                DropFromFile(password);
+            break;
         case TSecretStatus::ssNotFound:
         case TSecretStatus::ssUnavailable:
             StoreUnavailable(answer.Reason);
+            if (outOfFile)
+                WriteToFile(password);
             break;
         }
         Answered();
@@ -101,6 +127,9 @@ void TPasswordKeeper::Remove(const QString& key) {
         case TSecretStatus::ssDone:
         case TSecretStatus::ssNotFound:
             FKnown.remove(key);
+            break;
+        case TSecretStatus::ssLocked:
+            StoreLocked();
             break;
         case TSecretStatus::ssUnavailable:
             StoreUnavailable(answer.Reason);
@@ -122,6 +151,25 @@ void TPasswordKeeper::DropFromFile(const QString& password) {
     } catch (const std::exception& error) {
         TApplication::ShowException(error);
     }
+}
+
+// The store that has gone since it was found locked: the password falls back to the file.
+void TPasswordKeeper::WriteToFile(const QString& password) {
+    try {
+        FIniStore.Open();
+        FIniStore.WriteString(FSection, kPasswordEntry, password);
+        FIniStore.Close();
+    } catch (const std::exception& error) {
+        TApplication::ShowException(error);
+    }
+}
+
+void TPasswordKeeper::StoreLocked() {
+    if (FLocked)
+        return;
+    FLocked = true;
+    FForm.mDisplay->appendPlainText(
+        QStringLiteral("The secret store is locked; the password is kept until Heraldix closes"));
 }
 
 void TPasswordKeeper::StoreUnavailable(const QString& reason) {

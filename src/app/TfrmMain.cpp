@@ -74,12 +74,17 @@ bool TfrmMain::LogonPasswordReady() {
     if (!FAskPasswordAtLogon || !cbLogon->isChecked() || eUserName->text().isEmpty() ||
         !ePassword->text().isEmpty())
         return true;
+    return AskLogonPassword();
+}
+
+bool TfrmMain::AskLogonPassword() {
     TLogon logon{eUserName->text(), QString()};
     if (!TPrompts::Current().AskLogon(this, eHost->text(), logon))
         return false;
     eUserName->setText(logon.UserName);
     ePassword->setText(logon.Password);
     FAskPasswordAtLogon = false;
+    emit LogonPasswordTyped();
     return true;
 }
 

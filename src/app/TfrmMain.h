@@ -154,6 +154,9 @@ public:
     // Called by the commands that log on before they start; asks for the password in the log-on
     // box when it must. False when the user cancelled the box: the command does not start.
     bool LogonPasswordReady();
+    // Asks for the Options page's log-on password in the log-on box, whatever is stored; false
+    // when the user cancelled the box.
+    bool AskLogonPassword();
 
     // The controls that hold data.
     trcvListbox* trcvNewsgroups = nullptr;
@@ -198,6 +201,9 @@ signals:
     // A run or a retrieval has started (true) or ended (false); while one is under way the
     // commands that would start another are disabled.
     void BusyChanged(bool busy);
+    // The user has typed the log-on password for the Options page's user and server into the
+    // log-on box; ePassword holds it now.
+    void LogonPasswordTyped();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -233,6 +239,8 @@ private:
     void StartRun(TNewsRequest request);
     // Starts the run a journal left unfinished, logged on and encrypted as a new run would be.
     void ResumeRun(TNewsRequest request);
+    // Sets the resumed run's password; false when the user cancelled the log-on box.
+    bool ResumeLogon(TNewsRequest& request);
     void AppendToLog(const QString& line);
     void ShowLater(const QString& message, TPromptIcon icon = TPromptIcon::Information);
     void ReportFailure(const std::exception& error);

@@ -39,18 +39,21 @@ private:
         case QKeychain::EntryNotFound:
             answer.Status = TSecretStatus::ssNotFound;
             break;
-        case QKeychain::CouldNotDeleteEntry:
         case QKeychain::AccessDeniedByUser:
         case QKeychain::AccessDenied:
+            answer.Status = TSecretStatus::ssLocked;
+            break;
+        case QKeychain::CouldNotDeleteEntry:
         case QKeychain::NoBackendAvailable:
         case QKeychain::NotImplemented:
         case QKeychain::OtherError:
             answer.Status = TSecretStatus::ssUnavailable;
+            break;
+        }
+        if (answer.Status != TSecretStatus::ssDone)
             answer.Reason = job->errorString().isEmpty()
                                 ? QStringLiteral("error %1").arg(int(job->error()))
                                 : job->errorString();
-            break;
-        }
         Answer(answer);
     }
 

@@ -8,10 +8,10 @@
 // The library's jobs run asynchronously but may wait for a hung service for as long as the
 // bus allows (some 50 seconds); each request therefore has a timer of its own, and a store that
 // has not answered within TimeoutMs counts as unavailable. The job is then left to end by itself
-// and its late answer is ignored. Every error but "entry not found" (no bus, no service, a
-// locked collection refusing a write, access denied) is answered as ssUnavailable with the
-// library's text as the reason. Needs only Qt Core and an event loop, so a program without
-// windows uses it as well.
+// and its late answer is ignored. A locked collection refusing a write, or access the user
+// denied, is answered as ssLocked; every other error but "entry not found" (no bus, no service)
+// as ssUnavailable, each with the library's text as the reason. Needs only Qt Core and an event
+// loop, so a program without windows uses it as well.
 class TKeychainStore : public TSecretStore {
 public:
     static constexpr int TimeoutMs = 5000;

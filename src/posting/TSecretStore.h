@@ -16,6 +16,9 @@ enum class TSecretStatus : uint8_t {
     ssNotFound,
     // No store, an error, or no answer in time; Reason says which.
     ssUnavailable,
+    // The store is there but locked, or its user would not open it: it refused a write. It
+    // keeps what it holds and may take the write once it is unlocked.
+    ssLocked,
 };
 
 struct TSecretAnswer {

@@ -15,6 +15,7 @@ void TScriptedPrompts::Forget() {
     FQuestions.clear();
     FFileDialogs.clear();
     FLogonBoxes.clear();
+    FLogonServers.clear();
     FPrintDialogs = 0;
     FUnanswered = 0;
 }
@@ -66,8 +67,9 @@ bool TScriptedPrompts::ChoosePrinter(QWidget*, QPrinter*) {
     return print;
 }
 
-bool TScriptedPrompts::AskLogon(QWidget*, const QString&, TLogon& logon) {
+bool TScriptedPrompts::AskLogon(QWidget*, const QString& server, TLogon& logon) {
     FLogonBoxes << logon.UserName;
+    FLogonServers << server;
     if (FPasswords.empty()) {
         ++FUnanswered;
         return false;

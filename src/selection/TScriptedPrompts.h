@@ -31,6 +31,8 @@ public:
     int PrintDialogs() const { return FPrintDialogs; }
     // The user name each log-on box was opened with, in order.
     const QStringList& LogonBoxes() const { return FLogonBoxes; }
+    // The server each log-on box named, in order.
+    const QStringList& LogonServers() const { return FLogonServers; }
     int Unanswered() const { return FUnanswered; }
     void Forget();
 
@@ -55,6 +57,7 @@ private:
     QStringList FQuestions;
     QStringList FFileDialogs;
     QStringList FLogonBoxes;
+    QStringList FLogonServers;
     int FPrintDialogs = 0;
     int FUnanswered = 0;
 };

@@ -145,6 +145,37 @@ private slots:
             QVERIFY2(Ini().contains(fileEntry), Ini().constData());
     }
 
+    // A password typed while the store is locked stays out of the file, the log says so once,
+    // and the save at the end tries the store again; only a store gone since gets it filed.
+    void typedPasswordWithALockedStore_data() {
+        QTest::addColumn<int>("atSave");
+        QTest::addColumn<bool>("filed");
+        QTest::newRow("still locked") << int(TSecretStatus::ssLocked) << false;
+        QTest::newRow("gone since") << int(TSecretStatus::ssUnavailable) << true;
+    }
+    void typedPasswordWithALockedStore() {
+        QFETCH(int, atSave);
+        QFETCH(bool, filed);
+        const QString write = QStringLiteral("write ann@news.example.org=pw-typed");
+        WriteLogonIni("ePassword.Text=\r\n");
+        TfrmMain window(FDir->path());
+        TMainSettings settings(window, NewStore());
+        settings.Restore();
+        Answer(TSecretStatus::ssNotFound);
+        FPrompts->QueuePassword(QStringLiteral("pw-typed"));
+        QVERIFY(window.LogonPasswordReady());
+        QCOMPARE(NextRequest(), write);
+        Answer(TSecretStatus::ssLocked);
+        window.close();
+        QVERIFY2(!Ini().contains("pw-typed"), Ini().constData());
+        QCOMPARE(NextRequest(), write);
+        Answer(TSecretStatus(atSave));
+        QCOMPARE(window.mDisplay->toPlainText().count(QLatin1String(
+                     "The secret store is locked; the password is kept until Heraldix closes")),
+                 1);
+        QCOMPARE(Ini().contains("ePassword.Text=pw-typed"), filed);
+    }
+
     void emptiedPasswordLeavesTheStore() {
         WriteLogonIni("");
         TfrmMain window(FDir->path());

@@ -5,6 +5,7 @@
 #include "app/TfrmMain.h"
 #include "posting/TRunJournal.h"
 #include "selection/trcvListbox.h"
+#include "support/ScriptedPeer.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -19,11 +20,15 @@ class tst_ResumeOffer : public QObject, private MainWindowFixture {
     std::string JournalFile() const { return QFile::encodeName(Path("run.journal")).toStdString(); }
 
     // A run to `groups` groups of which the first `answered` were answered; with `going` the
-    // next one's article went out unanswered; with `ended` the run ended.
-    void WriteJournal(int groups, int answered, bool going, bool ended) const {
+    // next one's article went out unanswered; with `ended` the run ended. The run logged on to
+    // `host` as ann.
+    void WriteJournal(int groups, int answered, bool going, bool ended,
+                      const std::string& host = "127.0.0.1:1") const {
         TRunJournal journal(JournalFile());
         TNewsRequest request;
-        request.Host = "127.0.0.1:1";
+        request.Host = host;
+        request.LogOn = true;
+        request.UserID = "ann";
         for (int i = 0; i < groups; ++i)
             request.Groups.push_back("group" + std::to_string(i) + ".test");
         journal.RunStarted(request);
@@ -115,6 +120,40 @@ private slots:
                                  .arg(Path("run.journal"))
                                  .arg(::getpid())});
         QVERIFY(!window.Busy());
+    }
+
+    // The Options page's password goes only to its own user and server (host and port); a run
+    // that logged on as another gets the password typed into the log-on box, which names the
+    // journal's user and server.
+    void resumeSendsOnlyItsServersPassword_data() {
+        // The Options' user and server (%1: the journal's port), and the password the run sends.
+        QTest::addColumn<QStringList>("logOn");
+        QTest::newRow("the Options' log-on") << QStringList{"ann", "127.0.0.1:%1", "pw-options"};
+        QTest::newRow("another user") << QStringList{"bob", "127.0.0.1:%1", "pw-typed"};
+        QTest::newRow("another port") << QStringList{"ann", "127.0.0.1:1", "pw-typed"};
+        QTest::newRow("another server") << QStringList{"ann", "news.b.example", "pw-typed"};
+    }
+    void resumeSendsOnlyItsServersPassword() {
+        QFETCH(QStringList, logOn);
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n").WaitFor("AUTHINFO USER").Send("381 more\r\n");
+        peer.Start();
+        WriteJournal(2, 1, false, false, peer.Address());
+        TfrmMain window(FDir->path());
+        window.cbLogon->setChecked(true);
+        window.eHost->setText(logOn[1].arg(peer.Port()));
+        window.eUserName->setText(logOn[0]);
+        window.ePassword->setText(QStringLiteral("pw-options"));
+        FPrompts->QueueAnswer(true);
+        FPrompts->QueuePassword(QStringLiteral("pw-typed"));
+        window.OfferInterruptedRun();
+        QTRY_COMPARE(peer.ReceivedLines(),
+                     (std::vector<std::string>{"AUTHINFO USER ann",
+                                               "AUTHINFO PASS " + logOn[2].toStdString()}));
+        QCOMPARE(FPrompts->LogonServers(), logOn[2] == QLatin1String("pw-typed")
+                                               ? QStringList{QString::fromStdString(peer.Address())}
+                                               : QStringList());
+        QCOMPARE(window.ePassword->text(), QStringLiteral("pw-options"));
     }
 
     // The question waits for the start wizard to close.

@@ -675,6 +675,62 @@ private slots:
         OneArticleEach(groups, subject);
     }
 
+    // A password saved in the settings goes only to its own user and server (host and port): a
+    // run as alice, resumed or named by --server and --user, finds no other log-on's.
+    void savedPasswordOnlyForItsServer_data() {
+        QTest::addColumn<bool>("resume");
+        QTest::addColumn<QByteArray>("saved"); // the settings' user@host; %1: the run's port
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("resumed, bob on B") << true << QByteArray("bob@news.b.example") << false;
+        QTest::newRow("resumed, other port") << true << QByteArray("alice@127.0.0.1:1") << false;
+        QTest::newRow("resumed, same server") << true << QByteArray("alice@127.0.0.1:%1") << true;
+        QTest::newRow("--server, bob on B") << false << QByteArray("bob@news.b.example") << false;
+    }
+    void savedPasswordOnlyForItsServer() {
+        QFETCH(bool, resume);
+        QFETCH(QByteArray, saved);
+        QFETCH(bool, sent);
+        ScriptedPeer peer;
+        peer.Send("200 ready\r\n").Answer("AUTHINFO USER", "381 more\r\n");
+        peer.Answer("AUTHINFO PASS", "281 ok\r\n").Answer("POST", "340 go\r\n").Start();
+        const QString host = QString::fromStdString(peer.Address());
+        const QString dir = QStringLiteral("saved-%1").arg(peer.Port());
+        const QString settings =
+            Settings(dir, host, "saved", "cbLogon.Checked=True\r\neUserName.Text=alice\r\n");
+        QStringList arguments{"post", "--resume", "--settings", settings};
+        if (resume) {
+            // Killed while its article awaits the verdict: the journal has the run to resume.
+            QProcess first;
+            Start(first, {"post", "--settings", settings, "--group", "misc.test"}, "first-pw");
+            QVERIFY(peer.WaitReceived("\r\n.\r\n", RunTimeout));
+            first.kill();
+            QVERIFY(first.waitForFinished(RunTimeout));
+        } else {
+            arguments = QStringList{"post",   "--settings", settings,  "--server", host,
+                                    "--user", "alice",      "--group", "misc.test"};
+        }
+        const QList<QByteArray> logOn =
+            saved.replace("%1", QByteArray::number(peer.Port())).split('@');
+        Settings(dir, QString::fromLatin1(logOn[1]), "saved",
+                 "cbLogon.Checked=True\r\neUserName.Text=" + logOn[0] +
+                     "\r\nePassword.Text=saved-pw\r\n");
+        const size_t connections = peer.Connections();
+        QProcess process;
+        Start(process, arguments);
+        if (sent) {
+            QVERIFY(peer.WaitReceived("AUTHINFO PASS saved-pw\r\n", RunTimeout));
+            process.kill();
+        }
+        QVERIFY(process.waitForFinished(RunTimeout));
+        if (!sent) {
+            QCOMPARE(process.exitCode(), 3);
+            QVERIFY(process.readAllStandardError().contains(
+                "heraldix: No password for alice on " + host.toLatin1() +
+                ": set HERALDIX_PASSWORD or --password-file\n"));
+            QCOMPARE(peer.Connections(), connections);
+        }
+    }
+
     // The window and the command line send the same article for the same input.
     void sameArticleAsTheWindow() {
         QByteArray bytes;
