@@ -10,6 +10,7 @@
 #include "app/TTrustedCertificates.h"
 #include "app/TfrmMain.h"
 #include "nntp/TIpGroupName.h"
+#include "nntp/TIpVisibleText.h"
 #include "posting/TKeychainStore.h"
 #include "posting/TRunJournal.h"
 #include "selection/TGroupList.h"
@@ -520,7 +521,7 @@ int TCommandLine::List() {
             const std::string_view name = ListLineGroupName(lines[i]);
             if (name.empty())
                 continue;
-            out.append(name);
+            AppendVisibleText(out, name);
             out += '\n';
             names.emplace_back(name);
         }

@@ -3,6 +3,8 @@
 
 #include "app/TCommandLine.h"
 
+#include "nntp/TIpVisibleText.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -23,8 +25,8 @@ std::string TCommandLine::OutcomeLine(const TGroupOutcome& outcome, bool json) {
         return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
     }
     if (outcome.Accepted)
-        return "accepted  " + outcome.Group + "  " + outcome.MessageID;
-    return "refused  " + outcome.Group + "  " + outcome.Reply;
+        return "accepted  " + VisibleText(outcome.Group) + "  " + VisibleText(outcome.MessageID);
+    return "refused  " + VisibleText(outcome.Group) + "  " + VisibleText(outcome.Reply);
 }
 
 std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool json) {
@@ -38,7 +40,8 @@ std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool js
         };
         return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
     }
-    return (found ? "verified  " : "missing  ") + outcome.Group + "  " + outcome.MessageID;
+    return (found ? "verified  " : "missing  ") + VisibleText(outcome.Group) + "  " +
+           VisibleText(outcome.MessageID);
 }
 
 // Each line goes out as it is known, for a reader at the other end of a pipe too.
@@ -58,10 +61,14 @@ void TCommandLine::ShowProgress(const std::string& text) {
     FProgressShown = !text.empty();
 }
 
+// An error may carry the server's words: written whole, past any NUL, with nothing in it a
+// terminal would act on. Its own line breaks stay.
 void TCommandLine::Error(const QString& text) const {
     if (FProgressShown)
         std::fputs("\r\x1b[K", stderr);
-    std::fprintf(stderr, "heraldix: %s\n", qPrintable(text));
+    const std::string line =
+        "heraldix: " + VisibleText(text.toStdString(), TIpLineFeeds::Kept) + '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 int TCommandLine::RunOperation(TNewsOperation& operation, const std::function<void()>& start) {
