@@ -358,6 +358,11 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
             throw EUsage{QStringLiteral("Cannot read the attachment %1").arg(path)};
         request.AttachmentPath = QFile::encodeName(path).toStdString();
     }
+    const std::string_view addressProblem = TArticleComposer::AddressProblem(request.Address);
+    if (addressProblem == TArticleComposer::MissingAddressText)
+        throw EUsage{QString::fromUtf8(addressProblem) + QStringLiteral(": give --from ADDRESS")};
+    if (!addressProblem.empty())
+        throw EUsage{QString::fromUtf8(addressProblem)};
     return request;
 }
 

@@ -196,6 +196,12 @@ void TfrmMain::spdPostClick() {
             this, QStringLiteral("You haven't selected any groups to post to"));
         return;
     }
+    const std::string_view addressProblem =
+        TArticleComposer::AddressProblem(Utf8(eAddress->text()));
+    if (!addressProblem.empty()) {
+        TPrompts::Current().ShowMessage(this, QString::fromUtf8(addressProblem));
+        return;
+    }
     if (!LogonPasswordReady())
         return;
     TNewsRequest request = MakeRequest();

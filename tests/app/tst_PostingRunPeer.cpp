@@ -658,6 +658,26 @@ private slots:
         QCOMPARE(tip.toPlainText(), refusal);
     }
 
+    // An address no article can carry is refused before any connection.
+    void addressRefusedBeforeConnecting_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("empty") << " "
+                               << "You haven't entered an email address";
+        QTest::newRow("too long") << "p@" + QString(1000, 'd')
+                                  << "The address is too long for a news article";
+    }
+    void addressRefusedBeforeConnecting() {
+        QFETCH(QString, address);
+        QFETCH(QString, box);
+        E2eWindow e2e(QStringLiteral("127.0.0.1:1"));
+        e2e.SetGroups({"a.one"});
+        e2e.Window->eAddress->setText(address);
+        e2e.PressPost();
+        QVERIFY(!e2e.Window->Busy());
+        QCOMPARE(e2e.Prompts->Messages(), QStringList{box});
+    }
+
     // The run posts to the groups chosen when Post was pressed; the list stays free to edit and
     // keeps the edit for the next run.
     void listEditedDuringTheRun_data() {

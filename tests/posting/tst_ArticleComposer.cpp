@@ -361,6 +361,20 @@ private slots:
             << "Pat"
             << "file" << QStringList{"see"} << "line\nfeed.bin" << binary << "line feed.bin"
             << "text/plain 7bit";
+        // Words longer than a header line are split across encoded-words.
+        QTest::newRow("1000-character subject word")
+            << "Pat" << QString(1000, 'x') << QStringList{"x"} << "" << QByteArray() << ""
+            << "text/plain 7bit";
+        QTest::newRow("1000-character name word") << "Pat " + QString(1000, 'n') << "Hello"
+                                                  << QStringList{"x"} << "" << QByteArray() << ""
+                                                  << "text/plain 7bit";
+        // Not clean text (a bare CR, a NUL, ESC): base64, and every byte comes back.
+        QTest::newRow("text file with bare CR and NUL")
+            << "Pat"
+            << "file" << QStringList{"see"} << "old mac.txt"
+            << QByteArray("one\rtwo\r\nthree") + '\0' + "four\x1b[31m\r"
+            << "old mac.txt"
+            << "text/plain 7bit";
         QTest::newRow("text file with a long line")
             << "Pat"
             << "file" << QStringList{"see"} << "notes.txt"
@@ -451,6 +465,33 @@ private slots:
         QTest::newRow("non-ascii") << QStringLiteral("pat@bücher.de") << "heraldix.invalid";
         QTest::newRow("too long") << "pat@" + QString("a.").repeated(101) + "com"
                                   << "heraldix.invalid";
+    }
+
+    // An address an article cannot carry is refused before anything is composed.
+    void addressProblem_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("problem");
+        const QString missing = QString::fromUtf8(TArticleComposer::MissingAddressText);
+        const QString tooLong = QString::fromUtf8(TArticleComposer::LongAddressText);
+        QTest::newRow("empty") << "" << missing;
+        QTest::newRow("blanks and a line end") << " \r\n " << missing;
+        QTest::newRow("longest that fits") << "p@" + QString(988, 'd') << "";
+        QTest::newRow("1000-character domain") << "p@" + QString(1000, 'd') << tooLong;
+    }
+    void addressProblem() {
+        QFETCH(QString, address);
+        QFETCH(QString, problem);
+        QCOMPARE(QString::fromUtf8(TArticleComposer::AddressProblem(address.toStdString())),
+                 problem);
+        TArticleRequest request = Request("Pat", "Hello", {"x"});
+        request.Address = address.toStdString();
+        TIpNewsArticle article;
+        if (problem.isEmpty())
+            QVERIFY(
+                Lines(Composed(FixedComposer(), request, article)).contains("Sender: " + address));
+        else
+            QVERIFY_THROWS_EXCEPTION(std::exception,
+                                     FixedComposer().Compose(request, "alt.test", article));
     }
     void messageIdDomain() {
         QFETCH(QString, address);
