@@ -393,10 +393,11 @@ private slots:
             << QStringList{"--resume", "--group", "misc.test"} << "--resume takes no --group";
         QTest::newRow("resume without a journal")
             << QStringList{"--resume", "--quiet"} << "No interrupted run to resume";
-        QTest::newRow("no address") << QStringList{"--from", ""}
+        QTest::newRow("no address") << QStringList{"--group", "a.b", "--from", ""}
                                     << "You haven't entered an email address: give --from ADDRESS";
-        QTest::newRow("address too long") << QStringList{"--from", "p@" + QString(1000, 'd')}
-                                          << "The address is too long for a news article";
+        QTest::newRow("address too long")
+            << QStringList{"--group", "a.b", "--from", "p@" + QString(1000, 'd')}
+            << "The address is too long for a news article";
     }
     void postOptionErrors() {
         QFETCH(QStringList, arguments);
