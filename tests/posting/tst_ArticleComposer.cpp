@@ -332,6 +332,10 @@ private slots:
             << "Pat"
             << "long" << QStringList{"before", longLine, "after"} << "" << QByteArray() << ""
             << "text/plain quoted-printable";
+        QTest::newRow("control characters in the body")
+            << "Pat" << QString("ctl") << QStringList{"bell\a esc\x1b[2J nul" + QString(QChar(0))}
+            << "" << QByteArray() << ""
+            << "text/plain quoted-printable";
         QTest::newRow("3000-octet utf-8 line")
             << "Pat"
             << "long" << QStringList{QStringLiteral("é").repeated(1500)} << "" << QByteArray() << ""
