@@ -10,6 +10,7 @@
 #include "app/TTrustedCertificates.h"
 #include "app/TfrmMain.h"
 #include "nntp/TIpGroupName.h"
+#include "nntp/TIpVisibleText.h"
 #include "posting/TKeychainStore.h"
 #include "posting/TRunJournal.h"
 #include "posting/TServerAddress.h"
@@ -393,6 +394,11 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
             throw EUsage{QStringLiteral("Cannot read the attachment %1").arg(path)};
         request.AttachmentPath = QFile::encodeName(path).toStdString();
     }
+    const std::string_view addressProblem = TArticleComposer::AddressProblem(request.Address);
+    if (addressProblem == TArticleComposer::MissingAddressText)
+        throw EUsage{QString::fromUtf8(addressProblem) + QStringLiteral(": give --from ADDRESS")};
+    if (!addressProblem.empty())
+        throw EUsage{QString::fromUtf8(addressProblem)};
     return request;
 }
 
@@ -575,7 +581,7 @@ int TCommandLine::List() {
             const std::string_view name = ListLineGroupName(lines[i]);
             if (name.empty())
                 continue;
-            out.append(name);
+            AppendVisibleText(out, name);
             out += '\n';
             names.emplace_back(name);
         }

@@ -39,7 +39,8 @@ public:
     // after a final line end.
     static std::vector<std::string> TextLines(const std::string& text);
     // One outcome as printed: "accepted  alt.test  <id>" or "refused  mod.test  441 ...", or
-    // one JSON object; one heard before an interruption is marked so.
+    // one JSON object; one heard before an interruption is marked so. Printed text shows the
+    // server's control characters as escapes ("\x1b").
     static std::string OutcomeLine(const TGroupOutcome& outcome, bool json);
     // What verification found of one accepted article: "verified  alt.test  <id>" or
     // "missing  alt.test  <id>", or one JSON object.

@@ -3,6 +3,8 @@
 
 #include "app/TCommandLine.h"
 
+#include "nntp/TIpVisibleText.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -26,8 +28,9 @@ std::string TCommandLine::OutcomeLine(const TGroupOutcome& outcome, bool json) {
     }
     const std::string earlier = outcome.Earlier ? "  (before the interruption)" : "";
     if (outcome.Accepted)
-        return "accepted  " + outcome.Group + "  " + outcome.MessageID + earlier;
-    return "refused  " + outcome.Group + "  " + outcome.Reply + earlier;
+        return "accepted  " + VisibleText(outcome.Group) + "  " + VisibleText(outcome.MessageID) +
+               earlier;
+    return "refused  " + VisibleText(outcome.Group) + "  " + VisibleText(outcome.Reply) + earlier;
 }
 
 std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool json) {
@@ -41,7 +44,8 @@ std::string TCommandLine::VerificationLine(const TGroupOutcome& outcome, bool js
         };
         return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
     }
-    return (found ? "verified  " : "missing  ") + outcome.Group + "  " + outcome.MessageID;
+    return (found ? "verified  " : "missing  ") + VisibleText(outcome.Group) + "  " +
+           VisibleText(outcome.MessageID);
 }
 
 // Each line goes out as it is known, for a reader at the other end of a pipe too.
@@ -61,10 +65,14 @@ void TCommandLine::ShowProgress(const std::string& text) {
     FProgressShown = !text.empty();
 }
 
+// An error may carry the server's words: written whole, past any NUL, with nothing in it a
+// terminal would act on. Its own line breaks stay.
 void TCommandLine::Error(const QString& text) const {
     if (FProgressShown)
         std::fputs("\r\x1b[K", stderr);
-    std::fprintf(stderr, "heraldix: %s\n", qPrintable(text));
+    const std::string line =
+        "heraldix: " + VisibleText(text.toStdString(), TIpLineFeeds::Kept) + '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 int TCommandLine::RunOperation(TNewsOperation& operation, const std::function<void()>& start) {

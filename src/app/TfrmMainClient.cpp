@@ -11,6 +11,7 @@
 #include "app/TfrmRunReport.h"
 
 #include "nntp/TIpGroupName.h"
+#include "nntp/TIpVisibleText.h"
 #include "posting/TArticleComposer.h"
 #include "posting/TRunJournal.h"
 #include "selection/TBodyEditor.h"
@@ -35,6 +36,12 @@ static std::string Utf8(const QString& text) {
     return text.toStdString();
 }
 
+// What the operation reports carries the server's words: shown with their control characters
+// (and line separators) as escapes, so that each line the server sent stays one line, whole.
+static QString Shown(const std::string& text, TIpLineFeeds lineFeeds = TIpLineFeeds::Escaped) {
+    return QString::fromStdString(VisibleText(text, lineFeeds));
+}
+
 // Cuts the lines from `first` on to the group names they begin with, leaving out the lines that
 // hold none; returns how many were left out.
 static size_t KeepGroupNames(std::vector<std::string>& lines, size_t first) {
@@ -56,9 +63,10 @@ static size_t KeepGroupNames(std::vector<std::string>& lines, size_t first) {
 // Lines per block of the status log when a multi-line reply is appended.
 static constexpr size_t LogLinesPerBlock = 64;
 
-// The lines from `first` on as one text for the status log, in blocks of LogLinesPerBlock lines.
-// The log's document pays for every block it holds (100,000 one-line blocks take a quarter of a
-// second to insert) and little for the text inside them. Within a block the lines are divided
+// The lines from `first` on as one text for the status log, in blocks of LogLinesPerBlock lines,
+// each line shown as Shown() shows one. The log's document pays for every block it holds
+// (100,000 one-line blocks take a quarter of a second to insert) and little for the text inside
+// them. Within a block the lines are divided
 // by line separators, which the log shows as line breaks and gives back as line feeds, so the
 // log reads and copies exactly as with one block per line.
 static QString LogBlocks(const std::vector<std::string>& lines, size_t first) {
@@ -71,7 +79,7 @@ static QString LogBlocks(const std::vector<std::string>& lines, size_t first) {
     for (size_t i = first; i < lines.size(); ++i) {
         if (i > first)
             text += (i - first) % LogLinesPerBlock == 0 ? "\n" : LineSeparator;
-        text += lines[i];
+        AppendVisibleText(text, lines[i]);
     }
     return QString::fromStdString(text);
 }
@@ -91,17 +99,15 @@ void TfrmMain::CreateClient() {
     eventLog.SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
 
     TNewsOperationEvents& events = FOperation->Events();
-    events.Log = [this](const std::string& line) { AppendToLog(QString::fromStdString(line)); };
-    events.Status = [this](const std::string& text) {
-        SetStatusText(QString::fromStdString(text));
-    };
+    events.Log = [this](const std::string& line) { AppendToLog(Shown(line)); };
+    events.Status = [this](const std::string& text) { SetStatusText(Shown(text)); };
     events.Progress = [this](uint64_t bytes) {
         if (!FHideByteCount)
             SetStatusText(QStringLiteral("Bytes received: %1").arg(bytes));
     };
     events.Notice = [this](const std::string& text) {
         FHideByteCount = true;
-        ShowLater(QString::fromStdString(text));
+        ShowLater(Shown(text, TIpLineFeeds::Kept));
     };
     events.MultiLine = [this](std::vector<std::string>& lines, bool groupList) {
         ShowGroupList(lines, groupList);
@@ -114,11 +120,11 @@ void TfrmMain::CreateClient() {
     events.GroupDone = [this](const TGroupOutcome& outcome) {
         FMessageIDs.push_back(outcome.MessageID);
         if (outcome.ArticleSent && !outcome.MessageID.empty())
-            AppendToLog(QStringLiteral("Message-ID: ") + QString::fromStdString(outcome.MessageID));
+            AppendToLog(QStringLiteral("Message-ID: ") + Shown(outcome.MessageID));
     };
     events.Finished = [this](const TRunSummary& summary) { ShowFinished(summary); };
     events.Failed = [this](const std::string& message) {
-        ShowLater(QString::fromStdString(message));
+        ShowLater(Shown(message, TIpLineFeeds::Kept));
     };
     events.BusyChanged = [this](bool busy) { ShowBusy(busy); };
     events.Encrypted = [this](const TIpTlsPeer& peer) { IpNntpClient1Tls(peer); };
@@ -199,6 +205,12 @@ void TfrmMain::spdPostClick() {
     if (trcvToPost->Count() == 0) {
         TPrompts::Current().ShowMessage(
             this, QStringLiteral("You haven't selected any groups to post to"));
+        return;
+    }
+    const std::string_view addressProblem =
+        TArticleComposer::AddressProblem(Utf8(eAddress->text()));
+    if (!addressProblem.empty()) {
+        TPrompts::Current().ShowMessage(this, QString::fromUtf8(addressProblem));
         return;
     }
     if (!LogonPasswordReady())
@@ -289,7 +301,7 @@ void TfrmMain::ShowFinished(const TRunSummary& run) {
     ShowLater(QStringLiteral("Finished Posting: %1 accepted, %2 refused\n%3")
                   .arg(summary.Accepted)
                   .arg(summary.Refused)
-                  .arg(QString::fromStdString(summary.FirstRefusal)),
+                  .arg(Shown(summary.FirstRefusal)),
               summary.Accepted == 0 ? TPromptIcon::Critical : TPromptIcon::Warning);
 }
 

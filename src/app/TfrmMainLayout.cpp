@@ -106,6 +106,8 @@ QWidget* TfrmMain::CreateMessagePage() {
     Image1->setAttribute(Qt::WA_TranslucentBackground);
     Image1->setAccessibleName(QStringLiteral("Attached file icon"));
     Label10 = Named(new QLabel(page), "Label10");
+    // A file's name is shown as it is, whatever it looks like.
+    Label10->setTextFormat(Qt::PlainText);
     strip->addWidget(btnLoadMessage);
     strip->addWidget(btnAttach);
     strip->addSpacing(8);
@@ -280,6 +282,8 @@ void TfrmMain::CreateStatusBar() {
     for (int panel = 0; panel < 3; ++panel) {
         auto* const label = new QLabel(bar);
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel + 1));
+        // The status shows the server's words now and then.
+        label->setTextFormat(Qt::PlainText);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setMinimumWidth(kPanelWidths[panel]);
         if (panel < 2)

@@ -8,6 +8,7 @@
 #include "app/TTrustedCertificates.h"
 #include "app/TfrmMain.h"
 
+#include "nntp/TIpVisibleText.h"
 #include "selection/TPrompts.h"
 
 #include <QComboBox>
@@ -38,12 +39,17 @@ QString TfrmMain::StatusWithSecurity(const QString& text) const {
     return text;
 }
 
+// A certificate's fields are the server's text, as its replies are.
+static QString CertificateField(const std::string& text) {
+    return QString::fromStdString(VisibleText(text));
+}
+
 void TfrmMain::IpNntpClient1Tls(const TIpTlsPeer& peer) {
     if (!peer.Accepted)
         return;
     AppendToLog(QStringLiteral("Encrypted connection: %1, cipher %2, certificate of %3")
                     .arg(QString::fromStdString(peer.Protocol), QString::fromStdString(peer.Cipher),
-                         QString::fromStdString(peer.Subject)));
+                         CertificateField(peer.Subject)));
 }
 
 static QString CertificateQuestion(const TIpTlsPeer& peer) {
@@ -52,10 +58,10 @@ static QString CertificateQuestion(const TIpTlsPeer& peer) {
                           "SHA-256 fingerprint: %7\n\n"
                           "Trust this certificate for this server only if you know it is the "
                           "server's own.")
-        .arg(TTrustedCertificates::Key(peer), QString::fromStdString(peer.ProblemText),
-             QString::fromStdString(peer.Subject), QString::fromStdString(peer.Issuer),
-             QString::fromStdString(peer.ValidFrom), QString::fromStdString(peer.ValidUntil),
-             QString::fromStdString(peer.Fingerprint));
+        .arg(TTrustedCertificates::Key(peer), CertificateField(peer.ProblemText),
+             CertificateField(peer.Subject), CertificateField(peer.Issuer),
+             CertificateField(peer.ValidFrom), CertificateField(peer.ValidUntil),
+             CertificateField(peer.Fingerprint));
 }
 
 void TfrmMain::AskTrustLater(const TIpTlsPeer& peer, bool restart) {

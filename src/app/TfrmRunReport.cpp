@@ -1,5 +1,6 @@
 #include "app/TfrmRunReport.h"
 
+#include "nntp/TIpVisibleText.h"
 #include "selection/TFormLayout.h"
 
 #include <QClipboard>
@@ -8,6 +9,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,16 +32,20 @@ QString VerificationText(TGroupOutcome::TVerification verification) {
     return {};
 }
 
+QString Shown(const std::string& text) {
+    return QString::fromStdString(VisibleText(text));
+}
+
 // A group whose POST was refused sent no article, so no Message-ID names anything on the
-// server. A tab inside a reply would cut the copied line into the wrong fields.
+// server. A tab inside a reply would cut the copied line into the wrong fields; the server's
+// other control characters show as escapes.
 QStringList RowOf(const TGroupOutcome& outcome, bool verified) {
     QString verdict = outcome.Accepted ? QStringLiteral("accepted") : QStringLiteral("refused");
     if (outcome.Earlier)
         verdict += QStringLiteral(" (before the interruption)");
-    QStringList row{
-        QString::fromStdString(outcome.Group), verdict,
-        QString::fromStdString(outcome.Reply).replace(QLatin1Char('\t'), QLatin1Char(' ')),
-        outcome.ArticleSent ? QString::fromStdString(outcome.MessageID) : QString()};
+    QStringList row{Shown(outcome.Group), verdict,
+                    Shown(outcome.Reply).replace(QLatin1Char('\t'), QLatin1Char(' ')),
+                    outcome.ArticleSent ? Shown(outcome.MessageID) : QString()};
     if (verified)
         row << VerificationText(outcome.Verification);
     return row;
@@ -100,7 +106,8 @@ void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool ver
     for (size_t row = 0; row < FRows.size(); ++row)
         for (qsizetype column = 0; column < FRows[row].size(); ++column) {
             auto* const item = new QTableWidgetItem(FRows[row][column]);
-            item->setToolTip(FRows[row][column]);
+            // A tooltip takes text that looks like markup for markup; this one is plain.
+            item->setToolTip(Qt::convertFromPlainText(FRows[row][column], Qt::WhiteSpaceNoWrap));
             tblGroups->setItem(static_cast<int>(row), static_cast<int>(column), item);
         }
     tblGroups->resizeColumnsToContents();

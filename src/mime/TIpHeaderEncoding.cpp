@@ -106,11 +106,18 @@ std::string TIpHeaderEncoding::QuotedString(std::string_view text) {
 
 std::string TIpHeaderEncoding::Phrase(std::string_view name, size_t firstLimit) {
     const auto isAtom = [](std::string_view word) {
-        return !word.empty() && !NeedsEncoding(word) &&
+        return !word.empty() && word.size() <= LongestPlainWord && !NeedsEncoding(word) &&
                std::all_of(word.begin(), word.end(),
                            [](char c) { return IsAtomText(static_cast<unsigned char>(c)); });
     };
-    if (!NeedsEncoding(name)) {
+    // Blanks are where a long header line folds; a word longer than a line cannot stay whole.
+    bool longWord = false;
+    for (size_t start = 0; start <= name.size() && !longWord;) {
+        const size_t end = std::min(name.find(' ', start), name.size());
+        longWord = end - start > LongestPlainWord;
+        start = end + 1;
+    }
+    if (!NeedsEncoding(name) && !longWord) {
         // Atoms divided by single blanks read back as typed; anything else is quoted.
         bool atoms = true;
         for (size_t start = 0; start <= name.size() && atoms;) {

@@ -12,6 +12,9 @@ class TIpHeaderEncoding {
 public:
     // Readers accept no longer encoded-word.
     static constexpr size_t EncodedWordLimit = 75;
+    // The longest word a display name keeps as it is: with room for a header's name before it,
+    // it fits an article line (998 octets) whatever line it is folded onto.
+    static constexpr size_t LongestPlainWord = 998 - 78;
 
     // True when text cannot go into a header as it is: a control character, a byte outside ASCII,
     // or "=?", which a reader would take for the start of an encoded-word.
@@ -28,7 +31,8 @@ public:
     // text in double quotes, with backslash and double quote escaped by a backslash.
     static std::string QuotedString(std::string_view text);
     // A display name: words of plain letters and the like as they are, other ASCII text as a
-    // quoted string, anything else as encoded-words (the first at most firstLimit long).
+    // quoted string, anything else, and any word longer than LongestPlainWord, as encoded-words
+    // (the first at most firstLimit long).
     static std::string Phrase(std::string_view name, size_t firstLimit = EncodedWordLimit);
     // "name <address>", or the address alone when there is no name.
     static std::string Mailbox(std::string_view name, std::string_view address,

@@ -60,37 +60,51 @@ std::string FileNameParameter(const std::string& name) {
     return "filename*=" + TIpHeaderEncoding::ExtendedValue(name);
 }
 
-// The length of the longest line of the stream from its start, line ends not counted; the
-// stream is left at its start.
-int64_t LongestLine(TIpStream& stream) {
+// What copying a stream line by line into an article would meet: its longest line (line ends
+// not counted), and whether it is clean text, whose only control characters are TAB and line
+// ends (LF, or CR LF). RFC 5322 and RFC 3977 allow no NUL and no CR outside CR LF in an article,
+// and other control bytes mark a file that is not text.
+struct TTextShape {
+    int64_t LongestLine = 0;
+    bool Clean = true;
+};
+
+// Scans the stream from its start and leaves it there; stops at the first byte that is not
+// clean text.
+TTextShape ShapeOf(TIpStream& stream) {
     stream.Seek(0, TIpStream::soFromBeginning);
     std::vector<char> chunk(64 * 1024);
-    int64_t longest = 0;
+    TTextShape shape;
     int64_t current = 0;
-    char previous = '\0';
+    bool afterCR = false;
     for (;;) {
         const int64_t n = stream.Read(chunk.data(), static_cast<int64_t>(chunk.size()));
         if (n <= 0)
             break;
-        const char* at = chunk.data();
-        const char* const end = at + n;
-        while (at < end) {
-            const auto* lineEnd = static_cast<const char*>(std::memchr(at, '\n', end - at));
-            if (!lineEnd) {
-                current += end - at;
-                break;
+        for (int64_t i = 0; i < n && shape.Clean; ++i) {
+            const auto c = static_cast<unsigned char>(chunk[static_cast<size_t>(i)]);
+            if (afterCR && c != '\n') {
+                shape.Clean = false;
+            } else if (c == '\n') {
+                shape.LongestLine = std::max(shape.LongestLine, current);
+                current = 0;
+            } else if (c == '\r') {
+                afterCR = true;
+                continue;
+            } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
+                shape.Clean = false;
+            } else {
+                ++current;
             }
-            current += lineEnd - at;
-            if ((lineEnd > at ? lineEnd[-1] : previous) == '\r')
-                --current;
-            longest = std::max(longest, current);
-            current = 0;
-            at = lineEnd + 1;
+            afterCR = false;
         }
-        previous = end[-1];
+        if (!shape.Clean)
+            break;
     }
+    shape.Clean = shape.Clean && !afterCR;
+    shape.LongestLine = std::max(shape.LongestLine, current);
     stream.Seek(0, TIpStream::soFromBeginning);
-    return std::max(longest, current);
+    return shape;
 }
 
 bool IsAscii(const std::vector<std::string>& lines) {
@@ -99,6 +113,15 @@ bool IsAscii(const std::vector<std::string>& lines) {
             if (static_cast<unsigned char>(c) >= 0x80)
                 return false;
     return true;
+}
+
+// A control character other than TAB: typed text holding one cannot go out as it is.
+bool HoldsControl(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+        for (const char c : line)
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+                return true;
+    return false;
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -313,8 +336,14 @@ void TIpMimeEntity::LoadFromStream(TIpStream& stream, const std::string& fileNam
         const bool copiesLines = ContentTransferEncoding == TIpMimeEncodingMethod::em7Bit ||
                                  ContentTransferEncoding == TIpMimeEncodingMethod::em8Bit ||
                                  ContentTransferEncoding == TIpMimeEncodingMethod::emUnknown;
-        if (copiesLines && size > MaxLineOctets && LongestLine(stream) > MaxLineOctets)
-            ContentTransferEncoding = TIpMimeEncodingMethod::emQuoted;
+        // Bytes that are not clean text cannot be copied at all: the file goes as any other.
+        if (copiesLines) {
+            const TTextShape shape = ShapeOf(stream);
+            if (!shape.Clean)
+                ContentTransferEncoding = TIpMimeEncodingMethod::emBase64;
+            else if (shape.LongestLine > MaxLineOctets)
+                ContentTransferEncoding = TIpMimeEncodingMethod::emQuoted;
+        }
         ClearBody();
         ReserveBody(size);
         switch (ContentTransferEncoding) {
@@ -349,6 +378,9 @@ void TIpMimeEntity::LoadText(const std::vector<std::string>& lines) {
     const bool ascii = IsAscii(lines);
     CharSet = ascii ? std::string() : std::string("utf-8");
     ContentTransferEncoding = ascii ? TIpMimeEncodingMethod::em7Bit : TIpMimeEncodingMethod::em8Bit;
+    // Quoted-printable keeps such text readable where a file would go base64.
+    if (HoldsControl(lines))
+        ContentTransferEncoding = TIpMimeEncodingMethod::emQuoted;
     ClearBody();
     LoadFromStrings(lines, std::string());
 }

@@ -61,12 +61,13 @@ public:
     static constexpr int64_t MaxLineOctets = 998;
 
     // Encode content into Body by ContentTransferEncoding. Content that would be copied line
-    // by line (7bit, 8bit or no encoding set) is sent quoted-printable instead when one of its
-    // lines is longer than MaxLineOctets.
+    // by line (7bit, 8bit or no encoding set) is sent base64 instead when it is not clean text
+    // (a NUL, a CR without LF, another control character but TAB), and quoted-printable when
+    // one of its lines is longer than MaxLineOctets.
     void LoadFromStream(TIpStream& stream, const std::string& fileName);
     // Makes this entity a text/plain part holding lines of UTF-8 text (without line ends):
     // ASCII goes as 7bit, other text as 8bit with charset utf-8 (quoted-printable when a line is
-    // too long for an article).
+    // too long for an article or holds a control character other than TAB).
     void LoadText(const std::vector<std::string>& lines);
     void LoadFromStrings(const std::vector<std::string>& lines, const std::string& fileName);
     // Types the file by its extension when no type is set yet; raises when it cannot be opened.

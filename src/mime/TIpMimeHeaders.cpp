@@ -4,6 +4,7 @@
 #include "mime/TIpHeaderEncoding.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 char Lower(char c) {
@@ -81,8 +82,16 @@ void TIpMimeHeaders::AddFoldedHeader(TStrings& list, std::string_view name, std:
 
 void TIpMimeHeaders::AddTextHeader(TStrings& list, std::string_view name, std::string_view text) {
     if (!TIpHeaderEncoding::NeedsEncoding(text)) {
-        AddFoldedHeader(list, name, text, MaxLineLength);
-        return;
+        TStrings folded;
+        AddFoldedHeader(folded, name, text, MaxLineLength);
+        // A word too long for any line is split across encoded-words instead (RFC 2047 allows
+        // it), which readers join again.
+        if (std::all_of(folded.begin(), folded.end(),
+                        [](const std::string& line) { return line.size() <= MaxLineLength; })) {
+            list.insert(list.end(), std::make_move_iterator(folded.begin()),
+                        std::make_move_iterator(folded.end()));
+            return;
+        }
     }
     const size_t room =
         name.size() < ReadableLineLength ? ReadableLineLength - name.size() : size_t(0);

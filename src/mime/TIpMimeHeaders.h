@@ -25,8 +25,8 @@ public:
     // joins the lines again gets the value unchanged.
     static void AddFoldedHeader(TStrings& list, std::string_view name, std::string_view value,
                                 size_t width);
-    // name + free text: ASCII as it is (folded only past the line limit), other text as
-    // encoded-words folded to readable lines.
+    // name + free text: ASCII as it is (folded only past the line limit), other text, and ASCII
+    // with a word too long for a line, as encoded-words folded to readable lines.
     static void AddTextHeader(TStrings& list, std::string_view name, std::string_view text);
     // The items joined by separator and one blank, folded; with linePerItem every item after the
     // first goes on its own continuation line. Nothing for an empty list; one empty item still

@@ -1,5 +1,6 @@
 #include "posting/TArticleComposer.h"
 
+#include "mime/EIpBaseException.h"
 #include "mime/TIpHeaderEncoding.h"
 #include "mime/TIpMimeHeaders.h"
 
@@ -72,6 +73,15 @@ std::string TArticleComposer::SingleLine(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string_view TArticleComposer::AddressProblem(std::string_view address) {
+    const std::string carried = Trimmed(SingleLine(address));
+    if (carried.empty())
+        return MissingAddressText;
+    if (carried.size() > MaxAddressLength)
+        return LongAddressText;
+    return {};
 }
 
 std::vector<std::string> TArticleComposer::BodyLines(const std::vector<std::string>& lines) {
@@ -187,6 +197,8 @@ std::string TArticleComposer::Compose(const TArticleRequest& request, const std:
 
 std::string TArticleComposer::Compose(const TArticleRequest& request, const std::string& group,
                                       TIpNewsArticle& article, const std::string& messageId) const {
+    if (const std::string_view problem = AddressProblem(request.Address); !problem.empty())
+        throw EIpBaseException(std::string(problem));
     article.NewMessage();
     const std::string address = Trimmed(SingleLine(request.Address));
     const std::string name = Trimmed(SingleLine(request.Name));
@@ -195,9 +207,8 @@ std::string TArticleComposer::Compose(const TArticleRequest& request, const std:
     article.Newsgroups = {group};
     article.MessageID = messageId.empty() ? NewMessageId(address) : messageId;
     article.Date = DateText(FClock());
-    if (!address.empty())
-        article.From =
-            TIpHeaderEncoding::Mailbox(name, address, TIpMimeHeaders::ReadableLineLength - 6);
+    article.From =
+        TIpHeaderEncoding::Mailbox(name, address, TIpMimeHeaders::ReadableLineLength - 6);
     article.Sender = address;
     article.Subject = SingleLine(request.Subject);
     article.Organization = SingleLine(request.Organization);

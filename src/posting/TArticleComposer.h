@@ -43,6 +43,13 @@ public:
     using TClock = std::function<TArticleTime()>;
     using TRandom = std::function<void(uint8_t* bytes, size_t count)>;
 
+    // Why an address cannot go into an article; what the Message page says of a missing one.
+    static constexpr std::string_view MissingAddressText = "You haven't entered an email address";
+    static constexpr std::string_view LongAddressText =
+        "The address is too long for a news article";
+    // An address cannot be encoded or folded, and Sender carries it alone on its line.
+    static constexpr size_t MaxAddressLength = 998 - std::string_view("Sender: ").size();
+
     // Random bits in a Message-ID: enough that no two articles ever share one.
     static constexpr size_t MessageIdRandomBytes = 16;
     // The longest Message-ID a server must take (RFC 5536 §3.1.3).
@@ -55,7 +62,7 @@ public:
     TArticleComposer(TClock clock, TRandom random);
 
     // Fills article afresh for group and returns its Message-ID (also in article.MessageID).
-    // Raises what reading the attachment raises.
+    // Raises what reading the attachment raises, and AddressProblem's text.
     std::string Compose(const TArticleRequest& request, const std::string& group,
                         TIpNewsArticle& article) const;
     // The same under messageId, for an article that may already be on the server: posted again
@@ -67,6 +74,9 @@ public:
     // named by its file name (as a single line). Raises when the file cannot be read.
     static void AddAttachment(TIpNewsArticle& article, const std::string& path);
 
+    // MissingAddressText or LongAddressText when the address, as the article would carry it,
+    // is empty or too long for its header line; empty when it will do.
+    static std::string_view AddressProblem(std::string_view address);
     // text with CR, LF, U+2028, U+2029 and every other control character as a blank.
     static std::string SingleLine(std::string_view text);
     // The lines of a body whose lines may themselves hold line breaks.

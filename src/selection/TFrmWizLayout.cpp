@@ -169,6 +169,7 @@ QWidget* TFrmWiz::CreateIdentityPage() {
     Image1->setFixedSize(32, 32);
     Image1->setAccessibleName(QStringLiteral("Attached file icon"));
     Label10 = Named(new QLabel(page), "Label10");
+    Label10->setTextFormat(Qt::PlainText);
     attachment->addWidget(btnAttach);
     attachment->addSpacing(8);
     attachment->addWidget(Image1);

@@ -30,35 +30,49 @@ std::unique_ptr<TPrompts> TPrompts::Install(std::unique_ptr<TPrompts> prompts) {
     return prompts;
 }
 
+// Boxes show what servers send (replies, group names, certificate fields), and a box would
+// take text that looks like markup for markup: every box is plain text.
+static QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon,
+                                           const QString& title, const QString& text,
+                                           QMessageBox::StandardButtons buttons,
+                                           QMessageBox::StandardButton byDefault) {
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(byDefault);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+static QMessageBox::Icon BoxIcon(TPromptIcon icon) {
+    switch (icon) {
+    case TPromptIcon::Information:
+        return QMessageBox::Information;
+    case TPromptIcon::Warning:
+        return QMessageBox::Warning;
+    case TPromptIcon::Critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::Information;
+}
+
 void TQtPrompts::ShowMessage(QWidget* parent, const QString& text) {
-    QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
+    ShowIconMessage(parent, text, TPromptIcon::Information);
 }
 
 void TQtPrompts::ShowIconMessage(QWidget* parent, const QString& text, TPromptIcon icon) {
-    const QString title = QApplication::applicationDisplayName();
-    switch (icon) {
-    case TPromptIcon::Information:
-        QMessageBox::information(parent, title, text);
-        return;
-    case TPromptIcon::Warning:
-        QMessageBox::warning(parent, title, text);
-        return;
-    case TPromptIcon::Critical:
-        QMessageBox::critical(parent, title, text);
-        return;
-    }
+    ShowBox(parent, BoxIcon(icon), QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+            QMessageBox::Ok);
 }
 
 bool TQtPrompts::AskYesNo(QWidget* parent, const QString& question) {
-    return QMessageBox::question(parent, QStringLiteral("Confirm"), question,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return ShowBox(parent, QMessageBox::Question, QStringLiteral("Confirm"), question,
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool TQtPrompts::AskChoice(QWidget* parent, const QString& question, const QString& accept,
                            const QString& reject) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Confirm"), question,
                     QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
     QPushButton* const yes = box.addButton(accept, QMessageBox::AcceptRole);
     QPushButton* const no = box.addButton(reject, QMessageBox::RejectRole);
     box.setDefaultButton(no);
@@ -80,7 +94,9 @@ bool TQtPrompts::AskLogon(QWidget* parent, const QString& server, TLogon& logon)
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Log on"));
     auto* const grid = new QGridLayout(&dialog);
-    grid->addWidget(new QLabel(QStringLiteral("Log on to %1").arg(server), &dialog), 0, 0, 1, 2);
+    auto* const heading = new QLabel(QStringLiteral("Log on to %1").arg(server), &dialog);
+    heading->setTextFormat(Qt::PlainText);
+    grid->addWidget(heading, 0, 0, 1, 2);
     QLineEdit* const userName =
         AddEditRow(grid, 1, QStringLiteral("User Name:"), "eUserName", &dialog);
     QLineEdit* const password =

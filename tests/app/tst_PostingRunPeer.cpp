@@ -2,6 +2,7 @@
 // behaviour a real server will not produce on demand (a connection lost mid-run, answers held
 // back while the user presses Abort or Post, broken LIST lines).
 
+#include "app/TfrmRunReport.h"
 #include "e2e/E2eWindow.h"
 #include "nntp/TIpReplyLineJoiner.h"
 #include "posting/TArticleComposer.h"
@@ -18,8 +19,10 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include <atomic>
 #include <chrono>
@@ -603,6 +606,17 @@ private slots:
             << QStringList{"481 Authentication failed", "340 go"} << QStringList{"", "441 no"}
             << "Finished Posting: 0 accepted, 2 refused\n481 Authentication failed"
             << TPromptIcon::Critical;
+        // A reply is shown, never obeyed: markup as its characters, control characters and a
+        // line separator as escapes, and nothing lost after a NUL.
+        QTest::newRow("hostile reply")
+            << QStringList{"340 go", "340 go"}
+            << QStringList{"240 ok",
+                           QString::fromUtf8(
+                               "441 <b>busy</b> \x1b]52;c;aGk=\x07 \xe2\x80\xa8G-START alpha") +
+                               QChar(0) + "rest"}
+            << "Finished Posting: 1 accepted, 1 refused\n441 <b>busy</b> \\x1b]52;c;aGk=\\x07 "
+               "\\u2028G-START alpha\\x00rest"
+            << TPromptIcon::Warning;
     }
     void finishedBoxTellsTheOutcome() {
         QFETCH(QStringList, postReplies);
@@ -630,6 +644,38 @@ private slots:
         for (int group = 0; group < verdicts.size(); ++group)
             QCOMPARE(log.contains("Message-ID: " + QString::fromStdString(ids[size_t(group)])),
                      !verdicts[group].isEmpty());
+        // The refusal reads the same in the log (after its code) and the report, its tooltip too.
+        if (!box.contains('\n'))
+            return;
+        const QString refusal = box.section('\n', 1);
+        QVERIFY2(log.contains('\n' + refusal.mid(4) + '\n'), qPrintable(log));
+        const auto* report = e2e.Window->findChild<TfrmRunReport*>();
+        QVERIFY(report);
+        const int row = report->Rows()[0][1] == "refused" ? 0 : 1;
+        QCOMPARE(report->Rows()[size_t(row)][2], refusal);
+        QTextDocument tip;
+        tip.setHtml(report->tblGroups->item(row, 2)->toolTip());
+        QCOMPARE(tip.toPlainText(), refusal);
+    }
+
+    // An address no article can carry is refused before any connection.
+    void addressRefusedBeforeConnecting_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("empty") << " "
+                               << "You haven't entered an email address";
+        QTest::newRow("too long") << "p@" + QString(1000, 'd')
+                                  << "The address is too long for a news article";
+    }
+    void addressRefusedBeforeConnecting() {
+        QFETCH(QString, address);
+        QFETCH(QString, box);
+        E2eWindow e2e(QStringLiteral("127.0.0.1:1"));
+        e2e.SetGroups({"a.one"});
+        e2e.Window->eAddress->setText(address);
+        e2e.PressPost();
+        QVERIFY(!e2e.Window->Busy());
+        QCOMPARE(e2e.Prompts->Messages(), QStringList{box});
     }
 
     // The run posts to the groups chosen when Post was pressed; the list stays free to edit and

@@ -8,17 +8,20 @@
 #include "support/ListEntries.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 class tst_TfrmMain : public QObject, private MainWindowFixture {
     Q_OBJECT
@@ -320,6 +323,25 @@ private slots:
         QCOMPARE(window.mDisplay->accessibleName(), QStringLiteral("Status log"));
         QCOMPARE(window.ePassword->echoMode(), QLineEdit::Password);
         QVERIFY(!window.eProxy->isVisibleTo(&window));
+    }
+
+    // A box shows a server's markup as its characters: every box is plain text.
+    void boxesArePlainText() {
+        const QString text = QStringLiteral("400 <b>busy</b> <a href='http://x'>click</a>");
+        QList<Qt::TextFormat> formats;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* const box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    formats << box->textFormat();
+                    box->done(0);
+                }
+        });
+        closer.start(10);
+        TQtPrompts prompts;
+        prompts.ShowIconMessage(nullptr, text, TPromptIcon::Warning);
+        prompts.AskChoice(nullptr, text, QStringLiteral("Trust"), QStringLiteral("Cancel"));
+        QCOMPARE(formats, (QList<Qt::TextFormat>{Qt::PlainText, Qt::PlainText}));
     }
 
     void programDirFallsBackWhenNotWritable() {

@@ -415,6 +415,11 @@ private slots:
             << QStringList{"--resume", "--group", "misc.test"} << "--resume takes no --group";
         QTest::newRow("resume without a journal")
             << QStringList{"--resume", "--quiet"} << "No interrupted run to resume";
+        QTest::newRow("no address") << QStringList{"--group", "a.b", "--from", ""}
+                                    << "You haven't entered an email address: give --from ADDRESS";
+        QTest::newRow("address too long")
+            << QStringList{"--group", "a.b", "--from", "p@" + QString(1000, 'd')}
+            << "The address is too long for a news article";
     }
     void postOptionErrors() {
         QFETCH(QStringList, arguments);
@@ -524,6 +529,24 @@ private slots:
                      qPrintable(lines[2]));
         }
         QVERIFY(peer.Received().find("STAT <") != std::string::npos);
+    }
+
+    // The server's words are printed, not obeyed: a terminal would act on ESC (OSC 52 writes the
+    // clipboard), and a NUL would end the line early.
+    void serverTextShownNotObeyed() {
+        ScriptedPeer peer;
+        peer.SetTimeout(RunTimeout);
+        peer.Answer("POST", "340 go\r\n")
+            .Answer(".", std::string("441 \x1b]52;c;aGk=\x07 <b>x</b>\0 \xc2\x9bK\r\n", 32))
+            .Answer("QUIT", "205 bye\r\n");
+        peer.Send("200 ready\r\n").WaitFor("never sent");
+        peer.Start();
+        const CliResult result = Run(QStringList{
+            "post", "--settings", Settings("hostile", QString::fromStdString(peer.Address()), "h"),
+            "--connections", "1", "--group", "a.one"});
+        QCOMPARE(result.Exit, 1);
+        QCOMPARE(OutputLines(result.Out).value(0),
+                 QStringLiteral("refused  a.one  441 \\x1b]52;c;aGk=\\x07 <b>x</b>\\x00 \\u009bK"));
     }
 
     // Four connections to the real server: every group gets its article once, each line in the

@@ -4,6 +4,7 @@
 #include "NntpTestText.h"
 #include "nntp/TIpGroupName.h"
 #include "nntp/TIpReplyLineJoiner.h"
+#include "nntp/TIpVisibleText.h"
 
 #include <QTest>
 
@@ -112,6 +113,34 @@ private slots:
         const std::string_view found =
             ListLineGroupName(std::string_view(line.constData(), static_cast<size_t>(line.size())));
         QCOMPARE(QByteArray(found.data(), static_cast<qsizetype>(found.size())), name);
+    }
+
+    // A server's text as it is shown: nothing in it a terminal or a text view would act on.
+    void visibleText_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("keepLineFeeds");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("printable, TAB and UTF-8 as they are")
+            << QByteArray("a\tb \xc3\xa9 \xe6\x97\xa5") << false
+            << QByteArray("a\tb \xc3\xa9 \xe6\x97\xa5");
+        QTest::newRow("C0 and DEL")
+            << QByteArray("\x1b[2J\0\r\x7f", 7) << false << QByteArray("\\x1b[2J\\x00\\x0d\\x7f");
+        QTest::newRow("C1 as a character and as a stray byte")
+            << QByteArray("\xc2\x9bm \x9b") << false << QByteArray("\\u009bm \\x9b");
+        QTest::newRow("line and paragraph separators")
+            << QByteArray("a\xe2\x80\xa8z\xe2\x80\xa9") << false << QByteArray("a\\u2028z\\u2029");
+        QTest::newRow("other bad UTF-8 left to the view")
+            << QByteArray("\xff\xc3(\xed\xa0\x80") << false << QByteArray("\xff\xc3(\xed\xa0\\x80");
+        QTest::newRow("line feed escaped") << QByteArray("a\nb") << false << QByteArray("a\\x0ab");
+        QTest::newRow("line feed kept") << QByteArray("a\nb") << true << QByteArray("a\nb");
+    }
+    void visibleText() {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, keepLineFeeds);
+        QFETCH(QByteArray, shown);
+        const std::string out = VisibleText(
+            text.toStdString(), keepLineFeeds ? TIpLineFeeds::Kept : TIpLineFeeds::Escaped);
+        QCOMPARE(QByteArray::fromStdString(out), shown);
     }
 };
 

@@ -332,6 +332,10 @@ private slots:
             << "Pat"
             << "long" << QStringList{"before", longLine, "after"} << "" << QByteArray() << ""
             << "text/plain quoted-printable";
+        QTest::newRow("control characters in the body")
+            << "Pat" << QString("ctl") << QStringList{"bell\a esc\x1b[2J nul" + QString(QChar(0))}
+            << "" << QByteArray() << ""
+            << "text/plain quoted-printable";
         QTest::newRow("3000-octet utf-8 line")
             << "Pat"
             << "long" << QStringList{QStringLiteral("é").repeated(1500)} << "" << QByteArray() << ""
@@ -360,6 +364,17 @@ private slots:
         QTest::newRow("name with a line feed")
             << "Pat"
             << "file" << QStringList{"see"} << "line\nfeed.bin" << binary << "line feed.bin"
+            << "text/plain 7bit";
+        // A word longer than a header line is split across encoded-words.
+        QTest::newRow("1000-character subject word")
+            << "Pat" << QString(1000, 'x') << QStringList{"x"} << "" << QByteArray() << ""
+            << "text/plain 7bit";
+        // Not clean text (a bare CR, a NUL, ESC): base64, and every byte comes back.
+        QTest::newRow("text file with bare CR and NUL")
+            << "Pat"
+            << "file" << QStringList{"see"} << "old mac.txt"
+            << QByteArray("one\rtwo\r\nthree") + '\0' + "four\x1b[31m\r"
+            << "old mac.txt"
             << "text/plain 7bit";
         QTest::newRow("text file with a long line")
             << "Pat"
@@ -418,7 +433,10 @@ private slots:
         QCOMPARE(attachments.size(), fileName.isEmpty() ? 0 : 1);
         if (fileName.isEmpty())
             return;
-        QCOMPARE(TextLines(attachments.first()), TextLines(bytes));
+        // A text file it writes with its own line ends: without any CR.
+        QCOMPARE(
+            TextLines(attachments.first()),
+            TextLines(fileName.endsWith(".txt") ? QByteArray(bytes).replace('\r', "") : bytes));
         if (readName.toLatin1() == readName.toUtf8()) {
             QString cleaned = readName;
             for (QChar& c : cleaned)
@@ -451,6 +469,33 @@ private slots:
         QTest::newRow("non-ascii") << QStringLiteral("pat@bücher.de") << "heraldix.invalid";
         QTest::newRow("too long") << "pat@" + QString("a.").repeated(101) + "com"
                                   << "heraldix.invalid";
+    }
+
+    // An address an article cannot carry is refused before anything is composed.
+    void addressProblem_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("problem");
+        const QString missing = QString::fromUtf8(TArticleComposer::MissingAddressText);
+        const QString tooLong = QString::fromUtf8(TArticleComposer::LongAddressText);
+        QTest::newRow("empty") << "" << missing;
+        QTest::newRow("blanks and a line end") << " \r\n " << missing;
+        QTest::newRow("longest that fits") << "p@" + QString(988, 'd') << "";
+        QTest::newRow("1000-character domain") << "p@" + QString(1000, 'd') << tooLong;
+    }
+    void addressProblem() {
+        QFETCH(QString, address);
+        QFETCH(QString, problem);
+        QCOMPARE(QString::fromUtf8(TArticleComposer::AddressProblem(address.toStdString())),
+                 problem);
+        TArticleRequest request = Request("Pat", "Hello", {"x"});
+        request.Address = address.toStdString();
+        TIpNewsArticle article;
+        if (problem.isEmpty())
+            QVERIFY(
+                Lines(Composed(FixedComposer(), request, article)).contains("Sender: " + address));
+        else
+            QVERIFY_THROWS_EXCEPTION(std::exception,
+                                     FixedComposer().Compose(request, "alt.test", article));
     }
     void messageIdDomain() {
         QFETCH(QString, address);
