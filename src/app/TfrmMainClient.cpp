@@ -120,7 +120,6 @@ void TfrmMain::CreateClient() {
         ShowLater(QString::fromStdString(message));
     };
     events.BusyChanged = [this](bool busy) { ShowBusy(busy); };
-    events.Encrypted = [this](const TIpTlsPeer& peer) { IpNntpClient1Tls(peer); };
     events.CertificateRefused = [this](const TIpTlsPeer& peer, bool nothingPosted) {
         AskTrustLater(peer, nothingPosted);
     };

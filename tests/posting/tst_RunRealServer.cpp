@@ -46,7 +46,7 @@ class tst_RunRealServer : public QObject {
 private slots:
     void initTestCase() {
         FServer = std::make_unique<NewsServer>();
-        QVERIFY2(FServer->Start({"--fresh", "--groups", QString::number(BulkGroups)}),
+        QVERIFY2(FServer->Start({"--fresh", "--tls", "--groups", QString::number(BulkGroups)}),
                  FServer->Output().constData());
     }
     void cleanupTestCase() {
@@ -132,6 +132,27 @@ private slots:
                                               "Connection 4: Connecting") != recorded.Log.end();
         QVERIFY(allConnections);
         CheckOneArticleEach(request, subject);
+    }
+
+    // Connections of one run may reach different machines behind one name: each says what it
+    // is encrypted with and where it went.
+    void eachEncryptedConnectionLogged() {
+        RecordedOperation recorded;
+        TNewsRequest request = ServerRequest(UniqueSubject("encrypted"), 4, 2);
+        request.Host = FServer->TlsHost().toStdString();
+        request.Security = TIpNntpSecurity::nySecTls;
+        request.Tls.CaFile = FServer->CertificatePath().toStdString();
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        QCOMPARE(recorded.Failures, Lines{});
+        const auto encrypted =
+            std::count_if(recorded.Log.begin(), recorded.Log.end(), [](const std::string& line) {
+                return line.find("Encrypted connection: TLSv1.") != std::string::npos &&
+                       line.find("certificate of CN=localhost,O=news-server (address 127.0.0.1)") !=
+                           std::string::npos;
+            });
+        QCOMPARE(encrypted, 2);
     }
 };
 
