@@ -3,6 +3,7 @@
 
 #include "app/TCommandLine.h"
 
+#include "net/TIpHostPort.h"
 #include "nntp/TIpVisibleText.h"
 
 #include <QCoreApplication>
@@ -101,12 +102,11 @@ int TCommandLine::RunOperation(TNewsOperation& operation, const std::function<vo
     };
     events.CertificateRefused = [this](const TIpTlsPeer& peer, bool) {
         ShowProgress({});
-        Error(QStringLiteral("The certificate of the news server %1:%2 was not accepted: %3\n"
-                             "SHA-256 fingerprint: %4\n"
+        Error(QStringLiteral("The certificate of the news server %1 was not accepted: %2\n"
+                             "SHA-256 fingerprint: %3\n"
                              "Trust it in the window first if you know it is the server's own.")
-                  .arg(QString::fromStdString(peer.Host))
-                  .arg(peer.Port)
-                  .arg(QString::fromStdString(peer.ProblemText),
+                  .arg(QString::fromStdString(TIpHostPort::Join(peer.Host, peer.Port)),
+                       QString::fromStdString(peer.ProblemText),
                        QString::fromStdString(peer.Fingerprint)));
         FExit = exConnection;
     };

@@ -99,7 +99,6 @@ public:
     // Encrypted connections (TfrmMainSecurity.cpp): the security chosen in cbSecurity and the
     // certificates the user trusts go into every request.
     void PrepareConnection(TNewsRequest& request) const;
-    void IpNntpClient1Tls(const TIpTlsPeer& peer);
     // A certificate that failed the check: asks (once the current event is over) whether to
     // trust it for this server, and when the user does, stores it and starts the operation again.
     void AskTrustLater(const TIpTlsPeer& peer, bool restart);

@@ -127,7 +127,6 @@ void TfrmMain::CreateClient() {
         ShowLater(Shown(message, TIpLineFeeds::Kept));
     };
     events.BusyChanged = [this](bool busy) { ShowBusy(busy); };
-    events.Encrypted = [this](const TIpTlsPeer& peer) { IpNntpClient1Tls(peer); };
     events.CertificateRefused = [this](const TIpTlsPeer& peer, bool nothingPosted) {
         AskTrustLater(peer, nothingPosted);
     };

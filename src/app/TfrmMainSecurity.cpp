@@ -1,13 +1,15 @@
 // The main window's part in encrypted connections. Every request the window makes carries the
 // security chosen in cbSecurity and a lookup of the certificates the user trusts; the operation,
-// the client and its socket do the rest. The window logs each encrypted connection, warns when
-// a password is about to go out in clear, and asks the user about a certificate that failed the
-// check. The question comes after the connection has been closed, and a "trust" answer starts
-// the operation again on a new connection, which then finds the certificate trusted.
+// the client and its socket do the rest (the operation logs each encrypted connection). The
+// window warns when a password is about to go out in clear, and asks the user about a
+// certificate that failed the check. The question comes after the connection has been closed,
+// and a "trust" answer starts the operation again on a new connection, which then finds the
+// certificate trusted.
 
 #include "app/TTrustedCertificates.h"
 #include "app/TfrmMain.h"
 
+#include "net/TIpHostPort.h"
 #include "nntp/TIpVisibleText.h"
 #include "selection/TPrompts.h"
 
@@ -44,24 +46,16 @@ static QString CertificateField(const std::string& text) {
     return QString::fromStdString(VisibleText(text));
 }
 
-void TfrmMain::IpNntpClient1Tls(const TIpTlsPeer& peer) {
-    if (!peer.Accepted)
-        return;
-    AppendToLog(QStringLiteral("Encrypted connection: %1, cipher %2, certificate of %3")
-                    .arg(QString::fromStdString(peer.Protocol), QString::fromStdString(peer.Cipher),
-                         CertificateField(peer.Subject)));
-}
-
 static QString CertificateQuestion(const TIpTlsPeer& peer) {
     return QStringLiteral("The certificate of the news server %1 was not accepted.\n\n%2\n\n"
                           "Subject: %3\nIssuer: %4\nValid from %5 to %6\n"
                           "SHA-256 fingerprint: %7\n\n"
                           "Trust this certificate for this server only if you know it is the "
                           "server's own.")
-        .arg(TTrustedCertificates::Key(peer), CertificateField(peer.ProblemText),
-             CertificateField(peer.Subject), CertificateField(peer.Issuer),
-             CertificateField(peer.ValidFrom), CertificateField(peer.ValidUntil),
-             CertificateField(peer.Fingerprint));
+        .arg(QString::fromStdString(TIpHostPort::Join(peer.Host, peer.Port)),
+             CertificateField(peer.ProblemText), CertificateField(peer.Subject),
+             CertificateField(peer.Issuer), CertificateField(peer.ValidFrom),
+             CertificateField(peer.ValidUntil), CertificateField(peer.Fingerprint));
 }
 
 void TfrmMain::AskTrustLater(const TIpTlsPeer& peer, bool restart) {

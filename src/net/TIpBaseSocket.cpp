@@ -7,6 +7,8 @@
 
 #include <netinet/tcp.h>
 
+#include <cstring>
+
 static bool IsAnyAddress(const sockaddr_in& address) {
     return address.sin_family == AF_INET && address.sin_port == 0 && address.sin_addr.s_addr == 0;
 }
@@ -16,8 +18,8 @@ TIpBaseSocket::TIpBaseSocket(TIpSockControl& owner, const TIpSocksServerInfo* pr
                              int existingHandle)
     : FSocketType(owner.SocketType()), FOwner(owner) {
     TIpWinSockAccess& access = TIpWinSockAccess::Instance();
-    FLocalAddress.sin_family = AF_INET;
-    FRemoteAddress.sin_family = AF_INET;
+    FOptions = options;
+    FBindAddress = bindAddress;
     if (existingHandle == -1) {
         FHandle = access.Socket(FSocketType);
         if (FHandle < 0) {
@@ -42,10 +44,12 @@ TIpBaseSocket::TIpBaseSocket(TIpSockControl& owner, const TIpSocksServerInfo* pr
         if (existingHandle != -1) {
             access.GetSockName(FHandle, FLocalAddress);
             access.GetPeerName(FHandle, FRemoteAddress);
+            FFamily = FLocalAddress.Family();
             FConnected = true;
             WantRead(true);
         } else if (!IsAnyAddress(bindAddress)) {
-            FLocalAddress = bindAddress;
+            FBound = true;
+            FLocalAddress = FBindAddress;
             if (access.Bind(FHandle, FLocalAddress) != 0)
                 throw EIpWinSockError(access.LastError(), "Bind");
         }
@@ -67,10 +71,15 @@ TIpBaseSocket::~TIpBaseSocket() {
 TIpConnRec TIpBaseSocket::ConnectionRecord() const {
     std::scoped_lock lock(FLock);
     TIpConnRec record;
-    record.RemoteAddress = FRemoteAddress.sin_addr.s_addr;
-    record.RemotePort = TIpWinSockAccess::Ntohs(FRemoteAddress.sin_port);
-    record.LocalAddress = FLocalAddress.sin_addr.s_addr;
-    record.LocalPort = TIpWinSockAccess::Ntohs(FLocalAddress.sin_port);
+    record.RemoteAddress = FRemoteAddress.V4Address();
+    record.RemotePort = FRemoteAddress.Port();
+    record.LocalAddress = FLocalAddress.V4Address();
+    record.LocalPort = FLocalAddress.Port();
+    record.IPv6 = FRemoteAddress.IsV6();
+    if (FRemoteAddress.IsV6())
+        std::memcpy(record.RemoteAddress6, FRemoteAddress.V6Address().s6_addr, 16);
+    if (FLocalAddress.IsV6())
+        std::memcpy(record.LocalAddress6, FLocalAddress.V6Address().s6_addr, 16);
     return record;
 }
 
@@ -123,6 +132,29 @@ void TIpBaseSocket::ConnectFailed() {
     std::scoped_lock lock(FLock);
     FConnecting = false;
     WantWrite(false);
+}
+
+void TIpBaseSocket::ReopenHandle(int family) {
+    std::scoped_lock lock(FLock);
+    TIpWinSockAccess& access = TIpWinSockAccess::Instance();
+    // The notifiers watched the old socket; new ones watch the new one.
+    if (FReadiness) {
+        FReadiness->Release();
+        FReadiness.reset();
+    }
+    if (access.ReplaceSocket(FHandle, FSocketType, family) != 0 ||
+        access.SetNonBlocking(FHandle) != 0)
+        throw EIpWinSockError(access.LastError(), "Socket");
+    FFamily = family;
+    FReadiness = std::make_unique<TIpSocketReadiness>(FOwner, FHandle);
+    ApplySocketOptions(FOptions);
+    FLocalAddress = TIpSockAddr();
+    // The bind address is IPv4: it applies to IPv4 sockets only.
+    if (FBound && family == FBindAddress.Family()) {
+        FLocalAddress = FBindAddress;
+        if (access.Bind(FHandle, FLocalAddress) != 0)
+            throw EIpWinSockError(access.LastError(), "Bind");
+    }
 }
 
 void TIpBaseSocket::WantRead(bool want) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/TIpSockAddr.h"
 #include "net/TIpSockOptionSet.h"
 #include "net/TIpSockStatRec.h"
 #include "net/TIpSocksServerInfo.h"
@@ -22,6 +23,7 @@ public:
     // Opens a new IPv4 socket of the owner's type (existingHandle -1) or adopts an accepted one,
     // registers it for readiness, applies `options`, binds when `bindAddress` is not the
     // any-address and copies the proxy settings (a non-empty Address puts the proxy state at 1).
+    // A connect to an IPv6 address reopens the handle for IPv6 (ReopenHandle).
     TIpBaseSocket(TIpSockControl& owner, const TIpSocksServerInfo* proxy,
                   const TIpSockOptionSet& options, const sockaddr_in& bindAddress,
                   int existingHandle);
@@ -37,8 +39,8 @@ public:
     int Handle() const { return FHandle; }
     bool HandleOpen() const { return FHandleOpen; }
     const std::string& HostText() const { return FHostText; }
-    const sockaddr_in& LocalAddress() const { return FLocalAddress; }
-    const sockaddr_in& RemoteAddress() const { return FRemoteAddress; }
+    const TIpSockAddr& LocalAddress() const { return FLocalAddress; }
+    const TIpSockAddr& RemoteAddress() const { return FRemoteAddress; }
     uint8_t ProxyState() const { return FProxyState; }
     int SocketType() const { return FSocketType; }
     TIpConnRec ConnectionRecord() const;
@@ -59,6 +61,10 @@ protected:
     void WantWrite(bool want);
     // Stops readiness and closes the handle (once).
     void CloseHandle();
+    // A fresh, unconnected socket of `family` under the same handle, with the options and bind
+    // address it was made with: a connect that failed cannot be tried again on its socket, and
+    // the owner knows the connection by its handle.
+    void ReopenHandle(int family);
 
     bool FConnected = false;
     bool FConnecting = false;
@@ -70,14 +76,19 @@ protected:
     bool FEchoSent = false;
     bool FStripHighBit = false;
     bool FTelnet = false;
-    sockaddr_in FLocalAddress{};
-    sockaddr_in FRemoteAddress{};
+    TIpSockAddr FLocalAddress;
+    TIpSockAddr FRemoteAddress;
     mutable std::recursive_mutex FLock;
     TIpSocksServerInfo FProxy;
     uint8_t FProxyState = 0;
     int FSocketType = 1;
+    // The address family of the socket under the handle.
+    int FFamily = AF_INET;
     TIpSockControl& FOwner;
 
 private:
     std::unique_ptr<TIpSocketReadiness> FReadiness;
+    TIpSockOptionSet FOptions;
+    TIpSockAddr FBindAddress;
+    bool FBound = false;
 };

@@ -30,4 +30,6 @@ public:
     // connection is reported only once it is encrypted.
     bool TlsOnConnect = false;
     TIpTlsSettings Tls;
+    // Milliseconds a connect may take over all of a host's addresses (TIpDataSocket); 0: none.
+    uint32_t ConnectTimeout = 0;
 };

@@ -51,6 +51,7 @@ TIpDataSocket::TIpDataSocket(TIpSockControl& owner, const TIpSocksServerInfo* pr
     StripLineTerminator = inits.StripLineTerminator;
     FTlsOnConnect = inits.TlsOnConnect;
     FTlsSettings = inits.Tls;
+    ConnectTimeout = inits.ConnectTimeout;
     FIdleCounter = 0;
     ApplyBufferSize(SO_RCVBUF, inits.ReceiveBufferSize);
     ApplyBufferSize(SO_SNDBUF, inits.SendBufferSize);
@@ -61,8 +62,15 @@ TIpDataSocket::~TIpDataSocket() {
     FSendQueue.clear();
 }
 
-void TIpDataSocket::ConnectTo(const sockaddr_in& destination, const std::string& hostText) {
+void TIpDataSocket::ConnectTo(const TIpSockAddr& destination, const std::string& hostText) {
+    ConnectTo(std::vector<TIpSockAddr>{destination}, hostText);
+}
+
+void TIpDataSocket::ConnectTo(const std::vector<TIpSockAddr>& destinations,
+                              const std::string& hostText) {
     std::scoped_lock lock(FLock);
+    if (destinations.empty())
+        throw EIpWinSockError(std::string("Destination address required"));
     FHead = FTail = 0;
     FStatistics = {};
     FActivity = false;
@@ -70,27 +78,74 @@ void TIpDataSocket::ConnectTo(const sockaddr_in& destination, const std::string&
     FPendingCloseError = 0;
     FTls.reset();
     FHostText = hostText;
-    FRemoteAddress = destination;
-
-    sockaddr_in target = destination;
-    const char* api = "Connect";
+    FRemoteAddress = destinations.front();
+    FAttempts = destinations;
+    FConnectApi = "Connect";
     if (FProxyState != 0) {
-        target.sin_port = TIpWinSockAccess::Htons(FProxy.Port);
-        target.sin_addr.s_addr = FOwner.ResolveHost(FProxy.Address);
-        api = "SocksConnect";
+        FRemoteAddress = ProxyDestination(destinations);
+        FAttempts = FOwner.ResolveHost(FProxy.Address);
+        for (TIpSockAddr& proxy : FAttempts)
+            proxy.SetPort(FProxy.Port);
+        FConnectApi = "SocksConnect";
     }
-    TIpWinSockAccess& access = TIpWinSockAccess::Instance();
+    FAttempt = 0;
     FConnecting = true;
-    if (access.Connect(FHandle, target) != 0) {
-        const int32_t error = access.LastError();
-        if (error != TIpWsaCode::WouldBlock) {
-            FConnecting = false;
-            UpdateWriteInterest();
-            throw EIpWinSockError(error, api);
-        }
+    int32_t error = 0;
+    if (!StartAttempt(error)) {
+        FConnecting = false;
+        UpdateWriteInterest();
+        throw EIpWinSockError(error, FConnectApi);
     }
     // Completion, immediate or not, is reported through write readiness.
     UpdateWriteInterest();
+}
+
+bool TIpDataSocket::StartAttempt(int32_t& error) {
+    TIpWinSockAccess& access = TIpWinSockAccess::Instance();
+    for (; FAttempt < FAttempts.size(); ++FAttempt) {
+        const TIpSockAddr& target = FAttempts[FAttempt];
+        FAttemptElapsed = 0;
+        if (FAttempt > 0 || target.Family() != FFamily)
+            ReopenHandle(target.Family());
+        if (FProxyState == 0)
+            FRemoteAddress = target;
+        if (access.Connect(FHandle, target) == 0)
+            return true;
+        error = access.LastError();
+        if (error == TIpWsaCode::WouldBlock)
+            return true;
+    }
+    return false;
+}
+
+bool TIpDataSocket::ConnectNext(int32_t& error) {
+    std::scoped_lock lock(FLock);
+    if (!FConnecting || FAttempt + 1 >= FAttempts.size())
+        return false;
+    ++FAttempt;
+    try {
+        if (!StartAttempt(error))
+            return false;
+    } catch (const EIpWinSockError& failure) {
+        error = failure.ErrorCode();
+        return false;
+    }
+    UpdateWriteInterest();
+    return true;
+}
+
+TIpSockAddr TIpDataSocket::ProxyDestination(const std::vector<TIpSockAddr>& destinations) const {
+    if (FProxy.SocksVersion == TIpSocksVersion::svSocks5)
+        return destinations.front();
+    for (const TIpSockAddr& destination : destinations)
+        if (!destination.IsV6())
+            return destination;
+    if (FProxy.SocksVersion == TIpSocksVersion::svSocks4)
+        throw EIpWinSockError(10047, "SocksConnect");
+    // 0.0.0.0: the SOCKS4a proxy looks the name up itself.
+    TIpSockAddr byName;
+    byName.SetPort(destinations.front().Port());
+    return byName;
 }
 
 void TIpDataSocket::HandleConnected() {
@@ -481,6 +536,16 @@ void TIpDataSocket::Shutdown() {
 
 void TIpDataSocket::HandleTick(uint32_t elapsed) {
     std::scoped_lock lock(FLock);
+    FAttemptElapsed += elapsed;
+    if (FConnecting && ConnectTimeout != 0 && FAttempt + 1 < FAttempts.size() &&
+        FAttemptElapsed >= ConnectTimeout / FAttempts.size()) {
+        int32_t error = 0;
+        if (!ConnectNext(error)) {
+            ConnectFailed();
+            FOwner.PostMessage(TIpWm::Socket, FHandle,
+                               TIpWindowMessage::MakeSelectReply(TIpFd::Connect, error));
+        }
+    }
     FIdleCounter += elapsed;
     if (IdleTimeout != 0 && FIdleCounter > IdleTimeout) {
         bool reset = false;

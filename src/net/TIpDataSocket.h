@@ -23,7 +23,8 @@
 //
 // States: created (handle open, not connected) -> connecting (ConnectTo) -> [proxy negotiating]
 // -> connected (HandleConnected reported stConnect) -> closing (Shutdown) -> closed (no handle;
-// the owner frees the object). A failed connect returns to the created state.
+// the owner frees the object). A failed connect moves on to the host's next address (connecting
+// again, on a new socket under the same handle) or, with none left, returns to the created state.
 //
 // With a proxy the TCP connect reaches the proxy; the tunnel's negotiation (TIpSocksNegotiation)
 // runs in proxy states 2 to 4 and stConnect is reported only once it is up (state 5). Items the
@@ -59,7 +60,17 @@ public:
     ~TIpDataSocket() override;
 
     // Starts a non-blocking connect to `destination` (or to the proxy); resets the counters.
-    void ConnectTo(const sockaddr_in& destination, const std::string& hostText);
+    void ConnectTo(const TIpSockAddr& destination, const std::string& hostText);
+    // The same for a host with several addresses (or a proxy with several): they are tried in
+    // order, each on a fresh socket under the same handle, until one answers. An address that
+    // has not answered within its share of ConnectTimeout gives way to the next. Raises the last
+    // failure when every address fails at once.
+    void ConnectTo(const std::vector<TIpSockAddr>& destinations, const std::string& hostText);
+    // A connect has failed with `error`: true when the next address is being tried instead;
+    // false (with `error` the last failure) when none is left.
+    bool ConnectNext(int32_t& error);
+    // Milliseconds a connect may take over all addresses; 0: no limit of our own.
+    uint32_t ConnectTimeout = 0;
 
     // Appends a send item and writes as much as the socket takes at once. Returns 0 when the item
     // went out completely within this call, else the number the item was given. With a `source`
@@ -182,6 +193,11 @@ private:
     void ContinueHandshake();
     void FinishHandshake();
     void FailTls(int32_t code, const std::string& text);
+    // Connects to the address at FAttempt, moving past those that fail at once; false with
+    // `error` when none is left.
+    bool StartAttempt(int32_t& error);
+    // Where the proxy is asked to connect: SOCKS4 carries only IPv4 addresses.
+    TIpSockAddr ProxyDestination(const std::vector<TIpSockAddr>& destinations) const;
 
     uint32_t FIdleCounter = 0;
     char FBuffer[ReceiveBufferCapacity] = {};
@@ -205,4 +221,8 @@ private:
     TIpTlsSettings FTlsSettings;
     std::unique_ptr<TIpTlsLayer> FTls;
     std::string FTlsScratch;
+    std::vector<TIpSockAddr> FAttempts;
+    size_t FAttempt = 0;
+    uint32_t FAttemptElapsed = 0;
+    const char* FConnectApi = "Connect";
 };

@@ -1,6 +1,7 @@
 #include "net/TIpDataSocket.h"
 
 #include "net/EIpWinSockError.h"
+#include "net/TIpHostPort.h"
 #include "net/TIpSockControl.h"
 #include "net/TIpWinSockAccess.h"
 
@@ -13,12 +14,10 @@
 // listeners. The client's sockets run without a proxy Address, soTelnet and listeners; TLS when
 // the user chose it.
 
-// The host part of a destination text such as "news.example:119" or "nntp://news.example/".
+// The host part of a destination text such as "news.example:119", "nntp://news.example/" or
+// "[2001:db8::1]:563".
 static std::string HostOfText(const std::string& text) {
-    size_t start = text.find("://");
-    start = start == std::string::npos ? 0 : start + 3;
-    const size_t end = text.find_first_of(":/", start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return TIpHostPort::Parse(text).Host;
 }
 
 void TIpDataSocket::SendProxyRequest() {
@@ -160,7 +159,7 @@ void TIpDataSocket::StartTls() {
     FHead = FTail = 0;
     try {
         FTls = std::make_unique<TIpTlsLayer>(FTlsSettings, HostOfText(FHostText),
-                                             TIpWinSockAccess::Ntohs(FRemoteAddress.sin_port));
+                                             FRemoteAddress.Port());
     } catch (const EIpTlsError& error) {
         FailTls(TIpTlsCode::HandshakeFailed, error.what());
         return;
@@ -170,12 +169,19 @@ void TIpDataSocket::StartTls() {
     ContinueHandshake();
 }
 
+// What a user can do about a port that does not speak TLS, when TLS came first on it.
+static std::string NotTlsAdvice() {
+    return " If this server offers no encryption on this port, choose STARTTLS or None on Options "
+           "(`--security starttls|none`), or use its TLS port (usually 563)";
+}
+
 void TIpDataSocket::ContinueHandshake() {
     TIpTlsLayer::THandshake step = TIpTlsLayer::THandshake::hsPending;
     try {
         step = FTls->Handshake();
     } catch (const EIpTlsError& error) {
-        FailTls(TIpTlsCode::HandshakeFailed, error.what());
+        const bool advise = FTlsOnConnect && error.Cause() == TIpTlsFailure::tfNotTls;
+        FailTls(TIpTlsCode::HandshakeFailed, error.what() + (advise ? NotTlsAdvice() : ""));
         return;
     }
     FlushTls();
@@ -186,6 +192,7 @@ void TIpDataSocket::ContinueHandshake() {
 
 void TIpDataSocket::FinishHandshake() {
     TIpTlsPeer peer = FTls->Peer();
+    peer.Address = FRemoteAddress.AddressText();
     if (!peer.Accepted && FTlsSettings.IsTrusted)
         peer.Accepted = FTlsSettings.IsTrusted(peer);
     FOwner.NotifyTls(FHandle, peer);
@@ -225,8 +232,15 @@ ssize_t TIpDataSocket::ReceiveTls(char* data, uint32_t room, int32_t& error, uin
         error = access.LastError();
         return -1;
     }
-    if (received == 0)
+    if (received == 0) {
+        // Without this the handshake would end as a plain close, and the user would not learn
+        // that it was the encryption the server gave up on.
+        if (!FTls->Established())
+            FailTls(TIpTlsCode::HandshakeFailed,
+                    TIpHostPort::Join(HostOfText(FHostText), FRemoteAddress.Port()) +
+                        " closed the connection during the TLS handshake.");
         return 0;
+    }
     progress = static_cast<uint32_t>(received);
     FTls->Feed(FTlsScratch.data(), static_cast<size_t>(received));
     if (!FTls->Established()) {

@@ -3,6 +3,7 @@
 #include "net/EIpWinSockError.h"
 #include "net/TIpDataSocket.h"
 #include "net/TIpExceptionReporter.h"
+#include "net/TIpHostPort.h"
 #include "net/TIpTickCount.h"
 #include "net/TIpWinSockAccess.h"
 
@@ -12,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdio>
+
+#include <arpa/inet.h>
 
 // The component's event-loop window: timer ticks and posted messages go to WindowProcedure.
 class TIpSockControl::Window : public QObject {
@@ -204,10 +207,17 @@ void TIpSockControl::NotifyServiceReply(uint32_t handle, const std::string& serv
 void TIpSockControl::WriteEventLine(const char* prefix, const TIpConnRec& connection) {
     if (!FEventLog->Enabled())
         return;
+    auto text = [&connection](uint32_t v4, const uint8_t* v6, uint16_t port) {
+        if (!connection.IPv6)
+            return AddressText(v4) + ":" + std::to_string(port);
+        char buffer[INET6_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET6, v6, buffer, sizeof buffer);
+        return TIpHostPort::Join(buffer, port);
+    };
     const std::string local =
-        AddressText(connection.LocalAddress) + ":" + std::to_string(connection.LocalPort);
+        text(connection.LocalAddress, connection.LocalAddress6, connection.LocalPort);
     const std::string remote =
-        AddressText(connection.RemoteAddress) + ":" + std::to_string(connection.RemotePort);
+        text(connection.RemoteAddress, connection.RemoteAddress6, connection.RemotePort);
     FEventLog->WriteLine(prefix + local + " Rem: " + remote);
 }
 
@@ -321,8 +331,11 @@ void TIpSockControl::SocketReadiness(int handle, bool writable) {
         Dispatch(message);
     };
     if (writable && socket->Connecting()) {
-        const int32_t error = TIpWinSockAccess::Instance().PendingError(handle);
+        int32_t error = TIpWinSockAccess::Instance().PendingError(handle);
         if (error != 0) {
+            // A host with several addresses is tried at the next one before a failure counts.
+            if (socket->ConnectNext(error))
+                return;
             socket->ConnectFailed();
             notify(TIpFd::Connect, error);
             return;
@@ -462,82 +475,35 @@ std::string TIpSockControl::AddressText(in_addr_t address) {
     return TIpWinSockAccess::InetNtoa(address);
 }
 
-in_addr_t TIpSockControl::ResolveHost(const std::string& text) {
-    in_addr_t address = 0;
-    if (TIpWinSockAccess::InetAddr(text.substr(0, 15), address))
-        return address;
+std::vector<TIpSockAddr> TIpSockControl::ResolveHost(const std::string& text) {
+    TIpSockAddr numeric;
+    if (TIpSockAddr::FromText(text, numeric))
+        return {numeric};
     TIpWinSockAccess& access = TIpWinSockAccess::Instance();
     // An unknown name must not become the all-zero address: on this system that reaches the
     // local machine.
-    if (!access.GetHostByName(text, address))
+    std::vector<TIpSockAddr> addresses;
+    if (!access.GetAddresses(text, addresses))
         throw EIpWinSockError(access.LastError(), "gethostbyname");
-    return address;
+    return addresses;
 }
 
-static bool AllDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-sockaddr_in TIpSockControl::ResolveAddress(const std::string& text, uint16_t defaultPort) {
-    // Positions of the first '.', ':' and '/'; a missing character counts as the last position.
-    const size_t last = text.empty() ? 0 : text.size() - 1;
-    auto position = [&](char c) {
-        const size_t at = text.find(c);
-        return at == std::string::npos ? last : at;
-    };
-    const size_t colon = position(':');
-    const size_t dot = position('.');
-    const size_t slash = position('/');
-
-    std::string host;
-    std::string portText;
-    if (!text.empty() && text[0] != '.' && text[0] != '/') {
-        size_t hostStart = 0;
-        bool scheme = false;
-        if (colon < dot && colon < slash && text[colon] == ':') {
-            // "name:8119" is a host and its port, not a scheme followed by a host "8119".
-            const size_t end = text.find('/', colon + 1);
-            const std::string afterColon = text.substr(
-                colon + 1, end == std::string::npos ? std::string::npos : end - colon - 1);
-            if (!AllDigits(afterColon)) {
-                scheme = true;
-                hostStart = colon + 1;
-                while (hostStart < text.size() && text[hostStart] == '/')
-                    ++hostStart;
-            }
-        }
-        bool hasHost = true;
-        if (scheme) {
-            size_t separator = text.find('/', hostStart);
-            if (separator == std::string::npos)
-                separator = text.find('\\', hostStart);
-            if (separator != std::string::npos && separator < dot)
-                hasHost = false;
-        }
-        if (hasHost) {
-            const size_t end = text.find('/', hostStart);
-            host = text.substr(hostStart,
-                               end == std::string::npos ? std::string::npos : end - hostStart);
-            const size_t portColon = host.find(':');
-            if (portColon != std::string::npos) {
-                portText = host.substr(portColon + 1);
-                host.resize(portColon);
-            }
-        }
-    }
-
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
+std::vector<TIpSockAddr> TIpSockControl::ResolveAddress(const std::string& text,
+                                                        uint16_t defaultPort) {
+    const TIpHostPort destination = TIpHostPort::Parse(text);
+    const std::string& portText = destination.PortText;
     uint16_t port = defaultPort;
     if (!portText.empty()) {
-        if (!AllDigits(portText) || portText.size() > 5 || std::stoul(portText) > 65535)
+        const bool digits = std::all_of(portText.begin(), portText.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits || portText.size() > 5 || std::stoul(portText) > 65535)
             throw EIpBaseException("'" + portText + "' is not a valid integer value");
         port = static_cast<uint16_t>(std::stoul(portText));
     }
-    address.sin_port = TIpWinSockAccess::Htons(port);
-    if (host.empty())
+    if (destination.Host.empty())
         throw EIpWinSockError(std::string("Destination address required"));
-    address.sin_addr.s_addr = ResolveHost(host);
-    return address;
+    std::vector<TIpSockAddr> addresses = ResolveHost(destination.Host);
+    for (TIpSockAddr& address : addresses)
+        address.SetPort(port);
+    return addresses;
 }

@@ -5,6 +5,7 @@
 #include "net/TIpDebugLog.h"
 #include "net/TIpEventLog.h"
 #include "net/TIpSet.h"
+#include "net/TIpSockAddr.h"
 #include "net/TIpSockStatRec.h"
 #include "net/TIpTlsSettings.h"
 #include "net/TIpWindowMessage.h"
@@ -96,12 +97,13 @@ public:
     // the handle is not one of this component's.
     void PutString(int handle, const std::string& text, bool closeAfter);
 
-    // "host", "host:port", "scheme://host:port/..." to an IPv4 socket address; the port is in
-    // network order. An empty host raises "Destination address required".
-    sockaddr_in ResolveAddress(const std::string& text, uint16_t defaultPort);
-    // A numeric IPv4 text or a host name to an address in network order; an unknown name raises
-    // EIpWinSockError 11001 "Host not found" on API 'gethostbyname'.
-    in_addr_t ResolveHost(const std::string& text);
+    // "host", "host:port", "scheme://host:port/...", "[IPv6]:port" (TIpHostPort) to the host's
+    // addresses, each with the port, to be tried in order. An empty host raises "Destination
+    // address required".
+    std::vector<TIpSockAddr> ResolveAddress(const std::string& text, uint16_t defaultPort);
+    // A numeric IPv4 or IPv6 text or a host name to its addresses (port 0); an unknown name
+    // raises EIpWinSockError 11001 "Host not found" on API 'gethostbyname'.
+    std::vector<TIpSockAddr> ResolveHost(const std::string& text);
     static std::string AddressText(in_addr_t address);
 
     // Posts a message to this component's window; it is handled after the current notification.

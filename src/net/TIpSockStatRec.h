@@ -6,13 +6,16 @@
 enum class TIpStatusType : uint8_t { stConnect, stDisconnect, stProgress };
 
 // Both ends of a connection, as OnStatus reports them: addresses in network order, ports in
-// host order.
+// host order. An IPv6 connection has its addresses in the 16-byte fields and 0 in the IPv4 ones.
 #pragma pack(push, 1)
 struct TIpConnRec {
     uint32_t RemoteAddress = 0;
     uint16_t RemotePort = 0;
     uint32_t LocalAddress = 0;
     uint16_t LocalPort = 0;
+    bool IPv6 = false;
+    uint8_t RemoteAddress6[16] = {};
+    uint8_t LocalAddress6[16] = {};
 };
 #pragma pack(pop)
 

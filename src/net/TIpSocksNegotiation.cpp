@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <arpa/inet.h>
+
 static constexpr uint8_t Socks4Granted = 90;
 static constexpr uint8_t MethodNone = 0;
 static constexpr uint8_t MethodUserPassword = 2;
@@ -28,7 +30,7 @@ static void AppendCounted(std::string& out, const std::string& text) {
 TIpSocksNegotiation::TIpSocksNegotiation(const TIpSocksServerInfo& proxy)
     : FVersion(proxy.SocksVersion), FUserCode(proxy.UserCode), FPassword(proxy.Password) {}
 
-std::string TIpSocksNegotiation::Start(const sockaddr_in& destination,
+std::string TIpSocksNegotiation::Start(const TIpSockAddr& destination,
                                        const std::string& hostName) {
     FDestination = destination;
     FReply.clear();
@@ -40,14 +42,16 @@ std::string TIpSocksNegotiation::Start(const sockaddr_in& destination,
         // An address of 0.0.0.x with x not 0 tells a SOCKS4a proxy that the host name follows
         // the user code; a plain SOCKS4 proxy would try to reach 0.0.0.0 instead.
         const bool byName = FVersion == TIpSocksVersion::svSocks4a &&
-                            destination.sin_addr.s_addr == 0 && !hostName.empty();
+                            destination.V4Address() == 0 && !hostName.empty();
+        const uint16_t port = htons(destination.Port());
+        const in_addr_t address = destination.V4Address();
         request += '\x04';
         request += '\x01';
-        AppendRaw(request, &destination.sin_port, 2);
+        AppendRaw(request, &port, 2);
         if (byName)
             request.append("\0\0\0\x01", 4);
         else
-            AppendRaw(request, &destination.sin_addr.s_addr, 4);
+            AppendRaw(request, &address, 4);
         request.append(FUserCode.c_str()); // the user code ends at its first NUL
         request += '\0';
         if (byName) {
@@ -64,9 +68,17 @@ std::string TIpSocksNegotiation::Start(const sockaddr_in& destination,
 }
 
 std::string TIpSocksNegotiation::ConnectRequest() const {
-    std::string request("\x05\x01\x00\x01", 4);
-    AppendRaw(request, &FDestination.sin_addr.s_addr, 4);
-    AppendRaw(request, &FDestination.sin_port, 2);
+    std::string request("\x05\x01\x00", 3);
+    if (FDestination.IsV6()) {
+        request += static_cast<char>(AddressIPv6);
+        AppendRaw(request, FDestination.V6Address().s6_addr, 16);
+    } else {
+        const in_addr_t address = FDestination.V4Address();
+        request += static_cast<char>(AddressIPv4);
+        AppendRaw(request, &address, 4);
+    }
+    const uint16_t port = htons(FDestination.Port());
+    AppendRaw(request, &port, 2);
     return request;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/TIpSockAddr.h"
 #include "net/TIpSocksServerInfo.h"
 
 #include <cstdint>
@@ -43,8 +44,9 @@ public:
     explicit TIpSocksNegotiation(const TIpSocksServerInfo& proxy);
 
     // The first request for a connect to `destination`. `hostName` is used only by SOCKS4a when
-    // the destination address is 0.0.0.0, which asks the proxy to resolve the name itself.
-    std::string Start(const sockaddr_in& destination, const std::string& hostName);
+    // the destination address is 0.0.0.0, which asks the proxy to resolve the name itself, or
+    // IPv6, which SOCKS4 cannot carry. SOCKS5 carries either address.
+    std::string Start(const TIpSockAddr& destination, const std::string& hostName);
 
     // Feeds received bytes. `used` is set to how many of them belonged to the proxy's reply;
     // `proxyState` moves along the transitions above.
@@ -61,7 +63,7 @@ private:
     TIpSocksVersion FVersion;
     std::string FUserCode;
     std::string FPassword;
-    sockaddr_in FDestination{};
+    TIpSockAddr FDestination;
     std::string FReply;
     bool FRefused = false;
 };

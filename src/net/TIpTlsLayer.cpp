@@ -1,9 +1,9 @@
 #include "net/TIpTlsLayer.h"
 
+#include "net/TIpHostPort.h"
+
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
-
-#include <arpa/inet.h>
 
 #include <cstdio>
 #include <ctime>
@@ -19,11 +19,6 @@ struct TIpX509Free {
     void operator()(X509* certificate) const { X509_free(certificate); }
 };
 using TIpX509Ptr = std::unique_ptr<X509, TIpX509Free>;
-
-bool IsIpAddress(const std::string& host) {
-    in_addr address{};
-    return inet_pton(AF_INET, host.c_str(), &address) == 1;
-}
 
 std::string NameText(const X509_NAME* name) {
     const TIpBioPtr bio(BIO_new(BIO_s_mem()));
@@ -139,7 +134,7 @@ TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host
     SSL_set_mode(FSsl.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     bool named = false;
-    if (IsIpAddress(host)) {
+    if (TIpHostPort::IsIpLiteral(host)) {
         named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl.get()), host.c_str()) == 1;
     } else {
         named = SSL_set_tlsext_host_name(FSsl.get(), host.c_str()) == 1 &&
@@ -259,12 +254,67 @@ std::string TIpTlsLayer::ErrorText() {
     return text;
 }
 
+TIpTlsFailure TIpTlsLayer::FailureOf(int sslError) {
+    const unsigned long error = ERR_peek_error();
+    if (error == 0)
+        return sslError == SSL_ERROR_SYSCALL || sslError == SSL_ERROR_ZERO_RETURN
+                   ? TIpTlsFailure::tfClosed
+                   : TIpTlsFailure::tfOther;
+    if (ERR_GET_LIB(error) != ERR_LIB_SSL)
+        return TIpTlsFailure::tfOther;
+    switch (ERR_GET_REASON(error)) {
+    case SSL_R_WRONG_VERSION_NUMBER:
+    case SSL_R_UNKNOWN_PROTOCOL:
+    case SSL_R_PACKET_LENGTH_TOO_LONG:
+    case SSL_R_HTTP_REQUEST:
+    case SSL_R_HTTPS_PROXY_REQUEST:
+        return TIpTlsFailure::tfNotTls;
+    case SSL_R_UNSUPPORTED_PROTOCOL:
+    case SSL_R_NO_PROTOCOLS_AVAILABLE:
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+    case SSL_R_VERSION_TOO_LOW:
+    case SSL_R_VERSION_TOO_HIGH:
+        return TIpTlsFailure::tfProtocolVersion;
+    case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
+    case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
+    case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
+        return TIpTlsFailure::tfCertificate;
+    case SSL_R_UNEXPECTED_EOF_WHILE_READING:
+        return TIpTlsFailure::tfClosed;
+    default:
+        return TIpTlsFailure::tfOther;
+    }
+}
+
 void TIpTlsLayer::Fail(int result, const char* during) {
     const int error = SSL_get_error(FSsl.get(), result);
+    const TIpTlsFailure cause = FEstablished ? TIpTlsFailure::tfOther : FailureOf(error);
     std::string reason = ErrorText();
     if (reason.empty())
         reason = error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN
                      ? "the server closed the connection"
                      : "error " + std::to_string(error);
+    const std::string server = TIpHostPort::Join(FHost, FPort);
+    switch (cause) {
+    case TIpTlsFailure::tfNotTls:
+        throw EIpTlsError(server + " did not answer with TLS.", cause);
+    case TIpTlsFailure::tfProtocolVersion:
+        throw EIpTlsError(server +
+                              " and this program have no TLS version in common (this "
+                              "program uses TLS 1.2 and newer): " +
+                              reason + ".",
+                          cause);
+    case TIpTlsFailure::tfCertificate:
+        throw EIpTlsError(server + " ended the TLS handshake over a certificate: " + reason + ".",
+                          cause);
+    case TIpTlsFailure::tfClosed:
+        throw EIpTlsError(server + " closed the connection during the TLS handshake.", cause);
+    case TIpTlsFailure::tfOther:
+        break;
+    }
     throw EIpTlsError(std::string(during) + ": " + reason);
 }

@@ -9,10 +9,24 @@
 #include <memory>
 #include <string>
 
-// A failure of the encryption layer, with OpenSSL's reason.
+// Why a handshake failed, as far as a user can act on it.
+enum class TIpTlsFailure : uint8_t {
+    tfOther,
+    tfNotTls,          // the server answered with something else (a plain server on this port)
+    tfProtocolVersion, // no TLS version both sides accept
+    tfCertificate,     // the server refused over a certificate (its alert names one)
+    tfClosed           // the server closed the connection during the handshake
+};
+
+// A failure of the encryption layer, in words, with OpenSSL's reason where it adds something.
 class EIpTlsError : public EIpBaseException {
 public:
-    using EIpBaseException::EIpBaseException;
+    explicit EIpTlsError(const std::string& message, TIpTlsFailure cause = TIpTlsFailure::tfOther)
+        : EIpBaseException(message), FCause(cause) {}
+    TIpTlsFailure Cause() const { return FCause; }
+
+private:
+    TIpTlsFailure FCause;
 };
 
 // Codes of the error notifications the encryption layer raises.
@@ -46,8 +60,9 @@ class TIpTlsLayer {
 public:
     enum class THandshake : uint8_t { hsPending, hsDone };
 
-    // `host` is the host as typed: a name gets SNI and the name check, an IPv4 text the address
-    // check. Raises EIpTlsError when the authorities cannot be loaded.
+    // `host` is the host as typed (an IPv6 literal without brackets): a name gets SNI and the
+    // name check, an IPv4 or IPv6 address no SNI and the check against the certificate's IP
+    // entries. Raises EIpTlsError when the authorities cannot be loaded.
     TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port);
 
     // Runs the handshake as far as the received bytes allow; raises EIpTlsError on failure.
@@ -74,6 +89,8 @@ public:
 
     // Every error OpenSSL has queued, as one text (its reason strings), and the queue emptied.
     static std::string ErrorText();
+    // The cause of a failed handshake from the first error OpenSSL has queued (left queued).
+    static TIpTlsFailure FailureOf(int sslError);
 
 private:
     void CollectOutput();

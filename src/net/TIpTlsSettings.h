@@ -17,10 +17,12 @@ enum class TIpCertProblem : uint8_t {
 // What a finished handshake tells about the server: the session's parameters and the
 // certificate, with the verdict of the check against the trusted authorities and the host name.
 struct TIpTlsPeer {
-    // The host as typed (name or IPv4 text) and the port, host order: the key of a trusted
-    // certificate.
+    // The host as typed (name, IPv4 or IPv6 text, no brackets) and the port, host order: the key
+    // of a trusted certificate.
     std::string Host;
     uint16_t Port = 0;
+    // The numeric address the connection reached: one name may stand for several machines.
+    std::string Address;
     std::string Protocol;
     std::string Cipher;
     std::string Subject;

@@ -158,21 +158,27 @@ int32_t TIpWinSockAccess::Fail(int err) {
     return -1;
 }
 
-int TIpWinSockAccess::Socket(int type) {
-    const int fd = ::socket(AF_INET, (type == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+int TIpWinSockAccess::Socket(int type, int family) {
+    const int fd = ::socket(family, (type == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     return fd < 0 ? Fail(errno) : fd;
 }
 
-int TIpWinSockAccess::Bind(int fd, const sockaddr_in& address) {
-    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-               ? Fail(errno)
-               : 0;
+int TIpWinSockAccess::ReplaceSocket(int fd, int type, int family) {
+    const int fresh = Socket(type, family);
+    if (fresh < 0)
+        return -1;
+    const int rc = ::dup3(fresh, fd, O_CLOEXEC);
+    const int error = errno;
+    ::close(fresh);
+    return rc < 0 ? Fail(error) : 0;
 }
 
-int TIpWinSockAccess::Connect(int fd, const sockaddr_in& address) {
-    return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-               ? Fail(errno)
-               : 0;
+int TIpWinSockAccess::Bind(int fd, const TIpSockAddr& address) {
+    return ::bind(fd, address.Data(), address.Length()) != 0 ? Fail(errno) : 0;
+}
+
+int TIpWinSockAccess::Connect(int fd, const TIpSockAddr& address) {
+    return ::connect(fd, address.Data(), address.Length()) != 0 ? Fail(errno) : 0;
 }
 
 int TIpWinSockAccess::CloseSocket(int fd) {
@@ -204,14 +210,14 @@ ssize_t TIpWinSockAccess::Send(int fd, const void* buffer, size_t length) {
     return n < 0 ? Fail(errno) : n;
 }
 
-int TIpWinSockAccess::GetSockName(int fd, sockaddr_in& address) {
-    socklen_t length = sizeof address;
-    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ? Fail(errno) : 0;
+int TIpWinSockAccess::GetSockName(int fd, TIpSockAddr& address) {
+    socklen_t length = TIpSockAddr::Capacity();
+    return ::getsockname(fd, address.Data(), &length) != 0 ? Fail(errno) : 0;
 }
 
-int TIpWinSockAccess::GetPeerName(int fd, sockaddr_in& address) {
-    socklen_t length = sizeof address;
-    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ? Fail(errno) : 0;
+int TIpWinSockAccess::GetPeerName(int fd, TIpSockAddr& address) {
+    socklen_t length = TIpSockAddr::Capacity();
+    return ::getpeername(fd, address.Data(), &length) != 0 ? Fail(errno) : 0;
 }
 
 int TIpWinSockAccess::GetSockOpt(int fd, int level, int option, int& value) {
@@ -253,9 +259,9 @@ std::string TIpWinSockAccess::InetNtoa(in_addr_t address) {
     return text;
 }
 
-bool TIpWinSockAccess::GetHostByName(const std::string& name, in_addr_t& address) {
+bool TIpWinSockAccess::GetAddresses(const std::string& name, std::vector<TIpSockAddr>& addresses) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* answer = nullptr;
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &answer);
@@ -263,7 +269,15 @@ bool TIpWinSockAccess::GetHostByName(const std::string& name, in_addr_t& address
         lastError = rc == EAI_AGAIN ? 11002 : TIpWsaCode::HostNotFound;
         return false;
     }
-    address = reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr.s_addr;
+    addresses.clear();
+    for (const addrinfo* each = answer; each != nullptr; each = each->ai_next) {
+        if (each->ai_family == AF_INET)
+            addresses.emplace_back(*reinterpret_cast<const sockaddr_in*>(each->ai_addr));
+        else if (each->ai_family == AF_INET6)
+            addresses.emplace_back(*reinterpret_cast<const sockaddr_in6*>(each->ai_addr));
+    }
     ::freeaddrinfo(answer);
-    return true;
+    if (addresses.empty())
+        lastError = TIpWsaCode::HostNotFound;
+    return !addresses.empty();
 }

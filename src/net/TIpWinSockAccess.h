@@ -1,8 +1,11 @@
 #pragma once
 
+#include "net/TIpSockAddr.h"
+
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -58,15 +61,19 @@ public:
     std::string Description() const;
     std::string SystemStatus() const;
 
-    int Socket(int type);
-    int Bind(int fd, const sockaddr_in& address);
-    int Connect(int fd, const sockaddr_in& address);
+    // A new socket of `type` (1 stream, 2 datagram) and address `family`.
+    int Socket(int type, int family = AF_INET);
+    // Puts a new socket of `type` and `family` under the handle `fd` (whose socket is closed), so
+    // that a connection tried at another address keeps the handle it is known by.
+    int ReplaceSocket(int fd, int type, int family);
+    int Bind(int fd, const TIpSockAddr& address);
+    int Connect(int fd, const TIpSockAddr& address);
     int CloseSocket(int fd);
     int Shutdown(int fd, int how);
     ssize_t Recv(int fd, void* buffer, size_t length);
     ssize_t Send(int fd, const void* buffer, size_t length);
-    int GetSockName(int fd, sockaddr_in& address);
-    int GetPeerName(int fd, sockaddr_in& address);
+    int GetSockName(int fd, TIpSockAddr& address);
+    int GetPeerName(int fd, TIpSockAddr& address);
     int GetSockOpt(int fd, int level, int option, int& value);
     int SetSockOpt(int fd, int level, int option, int value);
     // Puts a handle into non-blocking mode, the mode every socket of the layer runs in.
@@ -80,8 +87,9 @@ public:
     // forms; false when the text is not a numeric address.
     static bool InetAddr(const std::string& text, in_addr_t& address);
     static std::string InetNtoa(in_addr_t address);
-    // Blocking lookup of a host name; false with LastError set when it has no IPv4 address.
-    bool GetHostByName(const std::string& name, in_addr_t& address);
+    // Blocking lookup of a host name: its IPv6 and IPv4 addresses in the order the system
+    // prefers them (port 0); false with LastError set when it has none.
+    bool GetAddresses(const std::string& name, std::vector<TIpSockAddr>& addresses);
 
 private:
     TIpWinSockAccess() = default;

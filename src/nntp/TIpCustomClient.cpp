@@ -102,8 +102,7 @@ int TIpCustomClient::Connect(const std::string& address) {
         FreeSocket(FSocketHandle);
     if (!FDataSocket)
         CreateSocket();
-    const sockaddr_in destination = ResolveAddress(address, FDefaultPort);
-    FDataSocket->ConnectTo(destination, address);
+    FDataSocket->ConnectTo(ResolveAddress(address, FDefaultPort), address);
     return FDataSocket->Handle();
 }
 

@@ -151,6 +151,7 @@ void TNewsConnection::Connect() {
     client.Password = FMade->LogOn ? FMade->Password : std::string();
     client.SetSecurity(FMade->Security);
     client.Settings().Tls = FMade->Tls;
+    client.Settings().ConnectTimeout = static_cast<uint32_t>(FMade->TimeoutSeconds) * 1000;
     FReceivedBefore += FReceived;
     FReceived = 0;
     FSent = 0;

@@ -719,7 +719,12 @@ void TNewsOperation::ConnectionProgress(TNewsConnection& connection) {
         FEvents.ArticleProgress(sent, total);
 }
 
+// Every connection says what it is encrypted with: the connections of one run may reach
+// different machines behind one name, with certificates of their own.
 void TNewsOperation::ConnectionEncrypted(TNewsConnection& connection, const TIpTlsPeer& peer) {
-    if (IndexOf(connection) == 0 && FEvents.Encrypted)
+    ConnectionEvent(connection, "Encrypted connection: " + peer.Protocol + ", cipher " +
+                                    peer.Cipher + ", certificate of " + peer.Subject +
+                                    " (address " + peer.Address + ")");
+    if (FEvents.Encrypted)
         FEvents.Encrypted(peer);
 }

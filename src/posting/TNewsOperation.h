@@ -138,7 +138,8 @@ struct TNewsOperationEvents {
     // The operation ended early; `message` says why.
     std::function<void(const std::string& message)> Failed;
     std::function<void(bool busy)> BusyChanged;
-    // An encrypted connection is up (its protocol, cipher and certificate).
+    // An encrypted connection is up (its protocol, cipher and certificate), for each connection;
+    // the operation has logged it.
     std::function<void(const TIpTlsPeer& peer)> Encrypted;
     // The server's certificate failed the check and the connection was closed; the operation
     // has ended. `nothingPosted` is true when it may simply be started again once the user

@@ -320,6 +320,11 @@ private slots:
             << QStringList{"--user", "poster"} << QStringLiteral("refused the log-on: 481");
         QTest::newRow("refused connection")
             << QStringList{"--server", "127.0.0.1:1"} << QStringLiteral("heraldix: ");
+        QTest::newRow("plain server on the TLS port")
+            << QStringList{"--security", "tls"}
+            << QStringLiteral(" did not answer with TLS. If this server offers no encryption on "
+                              "this port, choose STARTTLS or None on Options (`--security "
+                              "starttls|none`), or use its TLS port (usually 563)");
     }
     void connectionFailuresExitWithThree() {
         QFETCH(QStringList, options);

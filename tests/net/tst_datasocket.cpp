@@ -1,4 +1,5 @@
 #include "TestClient.h"
+#include "support/LoopbackSockets.h"
 #include "support/ScriptedPeer.h"
 
 #include "net/TIpExceptionReporter.h"
@@ -35,6 +36,8 @@ private slots:
     void slowReaderBlocksWritesPartway();
     void closeAfterItemEndsConnection();
     void refusedConnection();
+    void triesAddressByAddress_data();
+    void triesAddressByAddress();
     void resetIsReportedAndEndsConnection();
     void idleTimeout();
     void bufferSizeRule();
@@ -292,6 +295,59 @@ void tst_datasocket::refusedConnection() {
     // The failed socket stays with the client until it tries again.
     QVERIFY(client.Socket != nullptr);
     QCOMPARE(client.ErrorCodes.size(), size_t(1));
+}
+
+// Rows name the addresses in the order the host has them: "peer" answers, "refused4" and
+// "refused6" refuse, "silent" never answers (its only place in the queue of connections waiting
+// to be accepted is taken).
+void tst_datasocket::triesAddressByAddress_data() {
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<bool>("peerIPv6");
+    QTest::newRow("IPv6 alone") << QStringList{"peer"} << true;
+    QTest::newRow("IPv6 refused, IPv4 answers") << QStringList{"refused6", "peer"} << false;
+    QTest::newRow("IPv4 refused, IPv6 answers") << QStringList{"refused4", "peer"} << true;
+    QTest::newRow("silent address gives way within its share of the timeout")
+        << QStringList{"silent", "refused6", "peer"} << false;
+}
+
+void tst_datasocket::triesAddressByAddress() {
+    QFETCH(QStringList, addresses);
+    QFETCH(bool, peerIPv6);
+    ScriptedPeer peer(peerIPv6);
+    peer.Send("200 here\r\n");
+    peer.Start();
+    uint16_t silentPort = 0;
+    const int silent = ListenOnLoopback(silentPort);
+    ::listen(silent, 0);
+    TestClient filler;
+    filler.Connect("127.0.0.1:" + std::to_string(silentPort));
+    QTRY_VERIFY(filler.Connected());
+
+    std::vector<TIpSockAddr> destinations;
+    for (const QString& name : addresses) {
+        const std::string text = name == "peer"     ? peer.Address()
+                                 : name == "silent" ? "127.0.0.1:" + std::to_string(silentPort)
+                                 : name == "refused4"
+                                     ? "127.0.0.1:" + std::to_string(ScriptedPeer::UnusedPort())
+                                     : "[::1]:" + std::to_string(silentPort);
+        destinations.push_back(filler.ResolveAddress(text, 119).front());
+    }
+    TestClient client;
+    client.Settings().StripLineTerminator = true;
+    client.Settings().ConnectTimeout = 3000;
+    client.SetTimerInterval(100);
+    client.CreateSocket();
+    const int handle = client.Socket->Handle();
+    client.Socket->ConnectTo(destinations, "news.example");
+    QTRY_COMPARE_WITH_TIMEOUT(client.Lines, Lines{"200 here"}, 2500);
+    QCOMPARE(client.Socket->Handle(), handle);
+    QCOMPARE(client.Events.front(), std::string("connect"));
+    const TIpConnRec connection = client.Statuses.front().Connection;
+    QCOMPARE(bool{connection.IPv6}, peerIPv6);
+    QCOMPARE(uint16_t{connection.RemotePort}, peer.Port());
+    QCOMPARE(client.Socket->RemoteAddress().AddressText(), peerIPv6 ? "::1" : "127.0.0.1");
+    QVERIFY(client.ErrorCodes.empty());
+    ::close(silent);
 }
 
 void tst_datasocket::resetIsReportedAndEndsConnection() {

@@ -1,4 +1,5 @@
 #include "TestClient.h"
+#include "net/TIpHostPort.h"
 #include "support/ReportedErrors.h"
 #include "support/ScriptedPeer.h"
 #include "support/SocksProxyServer.h"
@@ -13,15 +14,15 @@ public:
     void CreateSocket() override {
         Socket = std::make_unique<TIpDataSocket>(*this, &Proxy, &Settings(), BindAddress());
     }
-    // Starts a connect to 127.0.0.1:`port` (or to `host` unresolved, address 0.0.0.0).
+    // Starts a connect to 127.0.0.1:`port`, to `host` when it is an address, or to `host`
+    // unresolved (address 0.0.0.0).
     void ConnectThrough(uint16_t port, const std::string& host = {}) {
         CreateSocket();
-        sockaddr_in destination{};
-        destination.sin_family = AF_INET;
-        destination.sin_port = htons(port);
-        destination.sin_addr.s_addr = host.empty() ? htonl(INADDR_LOOPBACK) : 0;
-        Socket->ConnectTo(destination,
-                          (host.empty() ? "127.0.0.1" : host) + ":" + std::to_string(port));
+        const std::string name = host.empty() ? "127.0.0.1" : host;
+        TIpSockAddr destination;
+        TIpSockAddr::FromText(name, destination);
+        destination.SetPort(port);
+        Socket->ConnectTo(destination, TIpHostPort::Join(name, port));
     }
     bool Contains(const std::string& event) const {
         return std::find(Events.begin(), Events.end(), event) != Events.end();
@@ -66,14 +67,18 @@ void tst_socks::linesBothWaysThroughRealProxy_data() {
     QTest::addColumn<int>("version");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("ipv6");
     QTest::newRow("SOCKS4 through danted") << "danted" << int(TIpSocksVersion::svSocks4) << "me"
-                                           << "";
+                                           << "" << false;
     QTest::newRow("SOCKS5 without log-on through danted")
         << "danted" << int(TIpSocksVersion::svSocks5) << ""
-        << "";
+        << "" << false;
     QTest::newRow("SOCKS5 with user name and password through microsocks")
         << "microsocks" << int(TIpSocksVersion::svSocks5) << "poster"
-        << "s3cret";
+        << "s3cret" << false;
+    QTest::newRow("SOCKS5 to an IPv6 destination through microsocks")
+        << "microsocks" << int(TIpSocksVersion::svSocks5) << "poster"
+        << "s3cret" << true;
 }
 
 void tst_socks::linesBothWaysThroughRealProxy() {
@@ -81,12 +86,13 @@ void tst_socks::linesBothWaysThroughRealProxy() {
     QFETCH(int, version);
     QFETCH(QString, user);
     QFETCH(QString, password);
+    QFETCH(bool, ipv6);
     SocksProxyServer proxy;
     const bool started = server == "danted" ? proxy.StartDante(ScriptedPeer::UnusedPort())
                                             : proxy.StartMicrosocks("poster", "s3cret");
     QVERIFY2(started, proxy.Error().c_str());
 
-    ScriptedPeer peer;
+    ScriptedPeer peer(ipv6);
     peer.Send("200 ready\r\n").WaitFor("HELLO\r\n").Send("250 hello yourself\r\n");
     peer.Start();
     ProxyClient client;
@@ -96,7 +102,7 @@ void tst_socks::linesBothWaysThroughRealProxy() {
     client.Proxy.UserCode = user.toStdString();
     client.Proxy.Password = password.toStdString();
     client.Settings().StripLineTerminator = true;
-    client.ConnectThrough(peer.Port());
+    client.ConnectThrough(peer.Port(), ipv6 ? "::1" : "");
     // Queued before the tunnel exists: it must reach the destination, not the proxy.
     client.PutString(client.Handle(), "EARLY\r\n", false);
 
@@ -106,9 +112,8 @@ void tst_socks::linesBothWaysThroughRealProxy() {
     // The peer the status names is the destination, not the proxy's own outgoing connection.
     const TIpConnRec connection = client.Statuses.front().Connection;
     const uint16_t remotePort = connection.RemotePort; // packed fields are compared by value
-    const uint32_t remoteAddress = connection.RemoteAddress;
     QCOMPARE(remotePort, peer.Port());
-    QCOMPARE(remoteAddress, htonl(INADDR_LOOPBACK));
+    QCOMPARE(client.Socket->RemoteAddress().AddressText(), ipv6 ? "::1" : "127.0.0.1");
 
     client.PutString(client.Handle(), "HELLO\r\n", false);
     QTRY_VERIFY(client.Contains("line 250 hello yourself"));
@@ -210,6 +215,12 @@ void tst_socks::repliesSplitOverChunks_data() {
                           Wait(connect),
                           Reply(Bytes({5, 0, 0, 3, 5})),
                           Reply("proxy" + Bytes({4, 56}) + data)};
+    QTest::newRow("SOCKS5 with an IPv6 destination and bound address")
+        << int(TIpSocksVersion::svSocks5) << "::1"
+        << QByteArrayList{
+               Wait(greeting), Reply(Bytes({5, 0})),
+               Wait(Bytes({5, 1, 0, 4}) + std::string(15, '\0') + Bytes({1}) + PortBytes(dest)),
+               Reply(Bytes({5, 0, 0, 4}) + std::string(15, '\0') + Bytes({1, 4, 56}) + data)};
     QTest::newRow("SOCKS5 without log-on, reply and data in one chunk")
         << int(TIpSocksVersion::svSocks5) << ""
         << QByteArrayList{Wait(greeting), Reply(Bytes({5, 0})), Wait(connect),

@@ -110,6 +110,14 @@ void tst_winsockaccess::resolveAddress_data() {
                                             << "127.0.0.2" << 119;
     QTest::newRow("empty port keeps default") << "127.0.0.1:"
                                               << "127.0.0.1" << 119;
+    QTest::newRow("IPv6 in brackets with port") << "[2001:db8::1]:563"
+                                                << "2001:db8::1" << 563;
+    QTest::newRow("IPv6 in brackets") << "[::1]"
+                                      << "::1" << 119;
+    QTest::newRow("bare IPv6 has no port") << "2001:db8::119"
+                                           << "2001:db8::119" << 119;
+    QTest::newRow("scheme and IPv6") << "nntps://[::1]:8563/x"
+                                     << "::1" << 8563;
 }
 
 void tst_winsockaccess::resolveAddress() {
@@ -117,11 +125,11 @@ void tst_winsockaccess::resolveAddress() {
     QFETCH(QString, address);
     QFETCH(int, port);
     TestClient client;
-    const sockaddr_in resolved = client.ResolveAddress(text.toStdString(), 119);
-    QCOMPARE(resolved.sin_family, AF_INET);
-    QCOMPARE(QString::fromStdString(TIpSockControl::AddressText(resolved.sin_addr.s_addr)),
-             address);
-    QCOMPARE(int(ntohs(resolved.sin_port)), port);
+    const std::vector<TIpSockAddr> resolved = client.ResolveAddress(text.toStdString(), 119);
+    QCOMPARE(resolved.size(), size_t(1));
+    QCOMPARE(resolved[0].IsV6(), address.contains(':'));
+    QCOMPARE(QString::fromStdString(resolved[0].AddressText()), address);
+    QCOMPARE(int(resolved[0].Port()), port);
 }
 
 void tst_winsockaccess::resolveAddressWithoutHost_data() {
@@ -131,6 +139,7 @@ void tst_winsockaccess::resolveAddressWithoutHost_data() {
     QTest::newRow("leading slash") << "/news";
     QTest::newRow("scheme and path before the first dot") << "nntp://news/a.b";
     QTest::newRow("scheme only") << "nntp://";
+    QTest::newRow("empty brackets") << "[]:563";
 }
 
 void tst_winsockaccess::resolveAddressWithoutHost() {

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QTest>
 
+#include <openssl/ssl.h>
+
 #include <memory>
 #include <set>
 
@@ -42,6 +44,10 @@ private slots:
     void badCertificateRefused_data();
     void badCertificateRefused();
     void trustedCertificateGoesThroughUntilItChanges();
+    void namesSentOnlyForHostNames_data();
+    void namesSentOnlyForHostNames();
+    void handshakeFailuresInWords_data();
+    void handshakeFailuresInWords();
 
 private:
     void Prepare(TIpNntpClient& client, TIpNntpSecurity security);
@@ -415,6 +421,93 @@ void tst_NntpTls::trustedCertificateGoesThroughUntilItChanges() {
     QCOMPARE(rec.Matching("error").size(), size_t(1));
     QCOMPARE(asked, 3);
     QVERIFY(rec.Peers.at(0).Fingerprint != first.Fingerprint);
+}
+
+// A peer on loopback (IPv4 or IPv6) that completes a TLS handshake with the test server's
+// certificate and records the name the client sent (SNI), "(none)" without one.
+void tst_NntpTls::namesSentOnlyForHostNames_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<QString>("sni");
+    QTest::addColumn<TIpCertProblem>("problem");
+    QTest::newRow("host name") << "localhost" << false << "localhost" << TIpCertProblem::cpNone;
+    QTest::newRow("IPv4 address") << "127.0.0.1" << false << "(none)" << TIpCertProblem::cpNone;
+    // The certificate names 127.0.0.1 but not ::1.
+    QTest::newRow("IPv6 address") << "[::1]" << true << "(none)" << TIpCertProblem::cpNameMismatch;
+}
+
+void tst_NntpTls::namesSentOnlyForHostNames() {
+    QFETCH(QString, host);
+    QFETCH(bool, ipv6);
+    QFETCH(QString, sni);
+    QFETCH(TIpCertProblem, problem);
+    const std::string certificate = FServer->CertificatePath("good").toStdString();
+    const std::string key = certificate.substr(0, certificate.rfind('/')) + "/key.pem";
+    std::string received = "(handshake failed)";
+    ScriptedPeer peer(ipv6);
+    peer.Do([&](int fd) {
+        const TIpSslCtxPtr context(SSL_CTX_new(TLS_server_method()));
+        SSL_CTX_use_certificate_file(context.get(), certificate.c_str(), SSL_FILETYPE_PEM);
+        SSL_CTX_use_PrivateKey_file(context.get(), key.c_str(), SSL_FILETYPE_PEM);
+        // No session tickets: the client that refuses the certificate has gone by then.
+        SSL_CTX_set_num_tickets(context.get(), 0);
+        const TIpSslPtr ssl(SSL_new(context.get()));
+        SSL_set_fd(ssl.get(), fd);
+        if (SSL_accept(ssl.get()) != 1)
+            return;
+        const char* name = SSL_get_servername(ssl.get(), TLSEXT_NAMETYPE_host_name);
+        received = name != nullptr ? name : "(none)";
+    });
+    peer.Start();
+    TIpNntpClient client;
+    NntpRecorder rec(client);
+    Prepare(client, TIpNntpSecurity::nySecTls);
+    client.Connect(host.toStdString() + ":" + std::to_string(peer.Port()));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.Peers.size(), size_t(1), ServerTimeout);
+    QCOMPARE(rec.Peers[0].Problem, problem);
+    QCOMPARE(rec.Peers[0].Address, std::string(ipv6 ? "::1" : "127.0.0.1"));
+    QTRY_VERIFY(peer.Finished());
+    QCOMPARE(QString::fromStdString(received), sni);
+}
+
+// What the user reads when the handshake fails: the cause in words, and for a plain server on
+// the port TLS was chosen for, what to do about it. "%1" stands for the server's host:port.
+void tst_NntpTls::handshakeFailuresInWords_data() {
+    QTest::addColumn<bool>("realServer");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain server on the TLS port")
+        << true << QByteArray()
+        << "%1 did not answer with TLS. If this server offers no encryption on this port, choose "
+           "STARTTLS or None on Options (`--security starttls|none`), or use its TLS port "
+           "(usually 563)";
+    QTest::newRow("closed") << false << QByteArray()
+                            << "%1 closed the connection during the TLS handshake.";
+    // TLS alerts: fatal, protocol_version (70) and bad_certificate (42).
+    QTest::newRow("protocol version") << false << QByteArray("\x15\x03\x03\x00\x02\x02\x46", 7)
+                                      << "%1 and this program have no TLS version in common";
+    QTest::newRow("certificate") << false << QByteArray("\x15\x03\x03\x00\x02\x02\x2a", 7)
+                                 << "%1 ended the TLS handshake over a certificate";
+}
+
+void tst_NntpTls::handshakeFailuresInWords() {
+    QFETCH(bool, realServer);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, expected);
+    ScriptedPeer peer;
+    peer.WaitForBytes(1).Send(answer.toStdString()).Close();
+    peer.Start();
+    const std::string host = realServer ? FServer->Host().toStdString() : peer.Address();
+    TIpNntpClient client;
+    NntpRecorder rec(client);
+    Prepare(client, TIpNntpSecurity::nySecTls);
+    client.Connect(host);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.Matching("error").size(), size_t(1), ServerTimeout);
+    const std::string error = rec.Matching("error")[0];
+    const std::string words = expected.arg(QString::fromStdString(host)).toStdString();
+    QVERIFY2(error.rfind("error 20001 " + words, 0) == 0, error.c_str());
+    QVERIFY(rec.Matching("response").empty());
+    QTRY_VERIFY(!client.Connected());
 }
 
 QTEST_GUILESS_MAIN(tst_NntpTls)

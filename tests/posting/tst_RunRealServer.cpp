@@ -133,6 +133,29 @@ private slots:
         QVERIFY(allConnections);
         CheckOneArticleEach(request, subject);
     }
+
+    // Connections of one run may reach different machines behind one name: each says what it
+    // is encrypted with and where it went.
+    void eachEncryptedConnectionLogged() {
+        QVERIFY2(FServer->Start({"--tls", "--groups", QString::number(BulkGroups)}),
+                 FServer->Output().constData());
+        RecordedOperation recorded;
+        TNewsRequest request = ServerRequest(UniqueSubject("encrypted"), 4, 2);
+        request.Host = FServer->TlsHost().toStdString();
+        request.Security = TIpNntpSecurity::nySecTls;
+        request.Tls.CaFile = FServer->CertificatePath().toStdString();
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        QCOMPARE(recorded.Failures, Lines{});
+        const auto encrypted =
+            std::count_if(recorded.Log.begin(), recorded.Log.end(), [](const std::string& line) {
+                return line.find("Encrypted connection: TLSv1.") != std::string::npos &&
+                       line.find("certificate of CN=localhost,O=news-server (address 127.0.0.1)") !=
+                           std::string::npos;
+            });
+        QCOMPARE(encrypted, 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_RunRealServer)

@@ -21,25 +21,29 @@ inline sockaddr_in Loopback(uint16_t port) {
     return address;
 }
 
-// A socket listening on a free loopback port (`flags` as for socket(), e.g. SOCK_NONBLOCK): its
-// descriptor and the port in `port`, or -1 with errno set.
-inline int ListenOnLoopback(uint16_t& port, int flags = 0) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+// A socket listening on a free loopback port, 127.0.0.1 or with `ipv6` ::1 (`flags` as for
+// socket(), e.g. SOCK_NONBLOCK): its descriptor and the port in `port`, or -1 with errno set.
+inline int ListenOnLoopback(uint16_t& port, int flags = 0, bool ipv6 = false) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
     if (fd < 0)
         return -1;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, SOMAXCONN) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr = in6addr_loopback;
+    sockaddr_in address4 = Loopback(0);
+    sockaddr* address =
+        ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address4);
+    socklen_t length = ipv6 ? sizeof address6 : sizeof address4;
+    if (::bind(fd, address, length) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+        ::getsockname(fd, address, &length) != 0) {
         const int error = errno;
         ::close(fd);
         errno = error;
         return -1;
     }
-    port = ntohs(address.sin_port);
+    port = ntohs(ipv6 ? address6.sin6_port : address4.sin_port);
     return fd;
 }
 

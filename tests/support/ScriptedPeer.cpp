@@ -13,8 +13,8 @@
 
 using Clock = std::chrono::steady_clock;
 
-ScriptedPeer::ScriptedPeer() {
-    FListenFd = ListenOnLoopback(FPort);
+ScriptedPeer::ScriptedPeer(bool ipv6) : FIPv6(ipv6) {
+    FListenFd = ListenOnLoopback(FPort, 0, ipv6);
     if (FListenFd < 0)
         FError = std::string("listen: ") + std::strerror(errno);
 }
@@ -24,7 +24,7 @@ ScriptedPeer::~ScriptedPeer() {
 }
 
 std::string ScriptedPeer::Address() const {
-    return "127.0.0.1:" + std::to_string(FPort);
+    return (FIPv6 ? "[::1]:" : "127.0.0.1:") + std::to_string(FPort);
 }
 
 ScriptedPeer& ScriptedPeer::Send(std::string bytes) {

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-// A scripted TCP peer on 127.0.0.1 for tests of the socket and protocol layers. It listens on an
-// ephemeral port, accepts connections one after another on its own thread and, for each, plays
-// the script: send bytes (whole or in separate chunks), wait until some text has arrived, pause,
-// change how it reads, close. Outside of script steps it keeps reading, records every byte it
-// received and answers lines that match a rule. It uses plain POSIX sockets, so it works with
+// A scripted TCP peer on 127.0.0.1 (or ::1) for tests of the socket and protocol layers. It listens
+// on an ephemeral port, accepts connections one after another on its own thread and, for each,
+// plays the script: send bytes (whole or in separate chunks), wait until some text has arrived,
+// pause, change how it reads, close. Outside of script steps it keeps reading, records every byte
+// it received and answers lines that match a rule. It uses plain POSIX sockets, so it works with
 // any event loop on the test's side and never blocks the test's thread.
 //
 //   ScriptedPeer peer;
@@ -27,13 +27,13 @@
 // Script methods return the peer so calls chain; add them before Start.
 class ScriptedPeer {
 public:
-    ScriptedPeer();
+    explicit ScriptedPeer(bool ipv6 = false);
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
     uint16_t Port() const { return FPort; }
-    // "127.0.0.1:<port>"
+    // "127.0.0.1:<port>", or "[::1]:<port>"
     std::string Address() const;
 
     // Script steps, played in order on each accepted connection.
@@ -124,6 +124,7 @@ private:
     void Fail(const std::string& what);
     void AnswerLines(int fd, size_t index);
 
+    bool FIPv6 = false;
     int FListenFd = -1;
     uint16_t FPort = 0;
     Script FCommon;
