@@ -238,7 +238,8 @@ private slots:
         peer.SetConcurrent(true);
         peer.SetTimeout(60000);
         peer.Answer("POST", "340 go\r\n").Answer("STAT", "430 no such article\r\n");
-        peer.Send("200 ready\r\n").WaitFor("\r\n.\r\n").Close();
+        // Each drop waits a little, so that a second connection has taken b.two first.
+        peer.Send("200 ready\r\n").WaitFor("\r\n.\r\n").Pause(300).Close();
         if (connections == 2) {
             peer.OnConnection(1).Send("200 ready\r\n").WaitFor("POST\r\n");
             peer.Send("440 not here\r\n").Close();
