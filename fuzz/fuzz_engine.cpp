@@ -6,9 +6,11 @@
 // the client has taken a 240 for it, every answer must be a status line's code, and no exception
 // may reach the event loop's reporter.
 //
-// The input: a byte giving the connections, a byte giving the groups, then steps. A step is one
-// control byte: low two bits 0 = send the next (control >> 2) bytes as one chunk, 1 = wait for
-// the client's next line, 2 = close, 3 = reset; a close or reset ends one connection's part.
+// The input: a byte giving the connections (its top bit: connections past the input's parts play
+// the last part again, a server that always misbehaves the same way, instead of serving
+// willingly), a byte giving the groups, then steps. A step is one control byte: low two bits 0 =
+// send the next (control >> 2) bytes as one chunk, 1 = wait for the client's next line, 2 =
+// close, 3 = reset; a close or reset ends one connection's part.
 
 #include "net/TIpExceptionReporter.h"
 #include "posting/TNewsOperation.h"
@@ -62,7 +64,7 @@ std::vector<Part> Parts(const uint8_t* data, size_t size) {
 // The loopback server: one thread accepts, one serves each connection.
 class Server {
 public:
-    explicit Server(std::vector<Part> parts) : FParts(std::move(parts)) {
+    Server(std::vector<Part> parts, bool repeat) : FParts(std::move(parts)), FRepeat(repeat) {
         FListen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -97,7 +99,9 @@ private:
             const int fd = ::accept(FListen, nullptr, nullptr);
             if (fd < 0)
                 continue;
-            const Part* part = FServing.size() < FParts.size() ? &FParts[FServing.size()] : nullptr;
+            const Part* part = FServing.size() < FParts.size() ? &FParts[FServing.size()]
+                               : FRepeat                       ? &FParts[FParts.size() - 2]
+                                                               : nullptr;
             FServing.emplace_back([this, fd, part] { Serve(fd, part); });
         }
     }
@@ -186,6 +190,7 @@ private:
     }
 
     const std::vector<Part> FParts;
+    const bool FRepeat;
     int FListen = -1;
     uint16_t FPort = 0;
     std::atomic<bool> FStop{false};
@@ -224,7 +229,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
-    Server server(Parts(data + 2, size - 2));
+    const std::vector<Part> parts = Parts(data + 2, size - 2);
+    Server server(parts, data[0] & 0x80 && parts.size() > 1);
     Checks checks;
     int ends = 0;
     bool noPosting = false;
@@ -239,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TNewsRequest request;
         request.Host = "127.0.0.1:" + std::to_string(server.Port());
         request.TimeoutSeconds = 1;
-        request.Connections = 1 + data[0] % 3;
+        request.Connections = 1 + (data[0] & 0x7f) % 3;
         for (int group = 0; group <= data[1] % 3; ++group)
             request.Groups.push_back("fuzz.group" + std::to_string(group));
         request.ComposeArticle = [](const std::string& group, TIpNewsArticle& article) {
