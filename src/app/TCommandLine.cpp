@@ -414,9 +414,9 @@ std::vector<std::string> TCommandLine::Groups(const QCommandLineParser& parser) 
         std::string text;
         if (!ReadWhole(path, text) && fromFile)
             throw EUsage{QStringLiteral("Cannot read the groups file %1").arg(path)};
-        for (std::string& line : TextLines(text))
-            if (IsGroupName(line))
-                groups.push_back(std::move(line));
+        for (const std::string& line : TextLines(std::string(WithoutByteOrderMark(text))))
+            if (const std::string_view name = ListFileName(line); IsGroupName(name))
+                groups.emplace_back(name);
     }
     for (const std::string& group : groups)
         if (!IsGroupName(group))

@@ -31,11 +31,17 @@ struct TStoredProperty {
         return lines;
     }
 
+    // Each line ends in a line break, the last one too: a text typed with a final line break
+    // comes back with it.
     void SetLines(const QStringList& lines) const {
-        if (linesInText)
-            property.write(component, lines.join(u'\n'));
-        else
+        if (!linesInText) {
             property.write(component, lines);
+            return;
+        }
+        QString text;
+        for (const QString& line : lines)
+            text += line + u'\n';
+        property.write(component, text);
     }
 };
 

@@ -233,6 +233,7 @@ private:
     void ShowBusy(bool busy);
     void ShowGroupList(std::vector<std::string>& lines, bool groupList);
     void ShowFinished(const TRunSummary& summary);
+    void ShowFailed(const std::string& message);
     void ShowRunReport(const TRunSummary& summary);
     // Every posting run starts here; `request` is kept for a run to the groups it refuses.
     void StartRun(TNewsRequest request);

@@ -123,9 +123,7 @@ void TfrmMain::CreateClient() {
             AppendToLog(QStringLiteral("Message-ID: ") + Shown(outcome.MessageID));
     };
     events.Finished = [this](const TRunSummary& summary) { ShowFinished(summary); };
-    events.Failed = [this](const std::string& message) {
-        ShowLater(Shown(message, TIpLineFeeds::Kept));
-    };
+    events.Failed = [this](const std::string& message) { ShowFailed(message); };
     events.BusyChanged = [this](bool busy) { ShowBusy(busy); };
     events.CertificateRefused = [this](const TIpTlsPeer& peer, bool nothingPosted) {
         AskTrustLater(peer, nothingPosted);
@@ -302,6 +300,22 @@ void TfrmMain::ShowFinished(const TRunSummary& run) {
                   .arg(summary.Refused)
                   .arg(Shown(summary.FirstRefusal)),
               summary.Accepted == 0 ? TPromptIcon::Critical : TPromptIcon::Warning);
+}
+
+// A run that ends early shows the groups it has answered, and says what is left of it.
+void TfrmMain::ShowFailed(const std::string& message) {
+    QString text = Shown(message, TIpLineFeeds::Kept);
+    if (FPendingOperation == TPendingOperation::PostArticles) {
+        if (!FOperation->Summary().Outcomes.empty())
+            ShowRunReport(FOperation->Summary());
+        const std::string path = QFile::encodeName(JournalPath()).toStdString();
+        if (const auto left = TRunJournal::FindInterrupted(path))
+            text += QStringLiteral("\n%1 of %2 groups are left: Heraldix offers to finish the run "
+                                   "when it starts again")
+                        .arg(left->Request.Groups.size())
+                        .arg(left->Total);
+    }
+    ShowLater(text);
 }
 
 // A refusal (for example a log-on the server wants first) leaves the lists as they were and shows

@@ -1,5 +1,6 @@
 #include "nntp/TIpCustomNntpClient.h"
 
+#include "net/EIpWinSockError.h"
 #include "nntp/EIpNntpException.h"
 
 #include <algorithm>
@@ -92,6 +93,20 @@ static int32_t ReplyCode(const std::string& line) {
         code = code * 10 + (line[i] - '0');
     }
     return negative ? -code : code;
+}
+
+// Exactly three digits, then the end of the line or anything but a digit.
+static bool IsStatusLine(const std::string& line) {
+    const auto digit = [&line](size_t i) {
+        return i < line.size() && line[i] >= '0' && line[i] <= '9';
+    };
+    return digit(0) && digit(1) && digit(2) && !digit(3);
+}
+
+// A line the server sent, as a message may quote it: binary garbage can be long.
+static std::string Quoted(const std::string& line) {
+    constexpr size_t shown = 80;
+    return line.size() > shown ? line.substr(0, shown) + "..." : line;
 }
 
 TIpCustomNntpClient::TIpCustomNntpClient() : FArticle(std::make_unique<TIpNewsArticle>()) {
@@ -245,8 +260,19 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
         case TIpJoinedLine::jlNone:
             break;
         case TIpJoinedLine::jlWhole:
+            if (!FMultiLine && !IsStatusLine(line)) {
+                NotAStatusLine(handle, line);
+                break;
+            }
+            // What a reply leads to (the article after 340, the log-on after the greeting) may
+            // meet a connection the server has reset: an error notification like any other
+            // failure of the connection, not an exception out of the event loop.
             FUnjoinedBytes = rest.size();
-            HandleReplyLine(line);
+            try {
+                HandleReplyLine(line);
+            } catch (const EIpWinSockError& error) {
+                BreakOff(handle, error.ErrorCode(), error.what());
+            }
             FUnjoinedBytes = 0;
             break;
         case TIpJoinedLine::jlTooLong:
@@ -262,11 +288,13 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
 
 void TIpCustomNntpClient::NotifyStatus(int handle, TIpStatusType type,
                                        const TIpConnRec& connection) {
-    // An unfinished last line is still the server's last word.
+    // An unfinished last line is no reply; a multi-line reply without its "." is incomplete
+    // anyway.
     std::string line;
     if (type == TIpStatusType::stDisconnect && handle == Handle() && !FProtocolBroken &&
-        FJoiner.Flush(line))
-        HandleReplyLine(line);
+        FJoiner.Flush(line) && FReplyDue && !FMultiLine)
+        NotifyError(handle, TIpNntpErrorCode::ReplyCut,
+                    "The connection was closed in the middle of a reply: " + Quoted(line));
     TIpCustomEmailClass::NotifyStatus(handle, type, connection);
 }
 
@@ -281,6 +309,21 @@ void TIpCustomNntpClient::ReplyLineTooLong(int handle) {
     FJoiner.Reset();
     NotifyError(handle, ReplyTooLongCode, ReplyTooLongText);
     // Closed in place; the socket is on the call stack, and the next Connect replaces it.
+    if (TIpDataSocket* socket = FindSocket(handle, false))
+        socket->Shutdown();
+}
+
+void TIpCustomNntpClient::NotAStatusLine(int handle, const std::string& line) {
+    FLastLine = line;
+    BreakOff(handle, TIpNntpErrorCode::NotAReply,
+             "The news server sent a line that is not a reply: " + Quoted(line));
+}
+
+void TIpCustomNntpClient::BreakOff(int handle, int32_t code, const std::string& text) {
+    // Whatever follows cannot be trusted to be in step with the commands.
+    FProtocolBroken = true;
+    FJoiner.Reset();
+    NotifyError(handle, code, text);
     if (TIpDataSocket* socket = FindSocket(handle, false))
         socket->Shutdown();
 }

@@ -55,7 +55,12 @@ struct TIpNntpErrorCode {
     static constexpr int32_t EncryptionRequired = 20102;
     static constexpr int32_t LogOnRefused = 20103;
     static constexpr int32_t GreetingRefused = 20104;
-    static constexpr int32_t DataBeforeEncryption = 20105;
+    // The reply was lost, not refused: the connection ended in the middle of a reply line, or
+    // the server sent a line that is no status line where one was due.
+    static constexpr int32_t ReplyCut = 20105;
+    static constexpr int32_t NotAReply = 20106;
+    // The server sent more after its 382 before the handshake began.
+    static constexpr int32_t DataBeforeEncryption = 20107;
 };
 
 // The running task; once set it stays until another task is set.
@@ -118,6 +123,17 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 // line longer than 1 MiB is left out of a multi-line reply (DroppedLines counts it); as a
 // single-line reply it is a protocol error: OnSocketError with ReplyTooLongText, and the
 // connection is closed.
+//
+// A single-line reply is a status line (RFC 3977 3.2): it ends in CR LF and begins with exactly
+// three digits. "34" cut off by the end of the connection is not a refusal with code 34, and a
+// verdict cut to "24" after the server stored the article is not one either: the answer was
+// lost, and only the application can tell what that means for the article. So bytes left
+// without CR LF at the end of the connection while a reply is due are an error notification
+// (ReplyCut) before the disconnect, and a line that is not a status line is one (NotAReply)
+// with the connection closed, as for an overlong line; neither reaches OnResponse.
+// A command the follow-up of a reply cannot send (the article after 340 to a connection the
+// server has reset) is an error notification with the socket's code, and the connection is
+// closed.
 //
 // STAT <message-id> is a single-line command like POST: its reply is followed by nsNoOp.
 //
@@ -245,6 +261,9 @@ protected:
 private:
     void HandleReplyLine(const std::string& text);
     void ReplyLineTooLong(int handle);
+    void NotAStatusLine(int handle, const std::string& line);
+    // Breaks off the connection with an error notification.
+    void BreakOff(int handle, int32_t code, const std::string& text);
     void SendCommand(const std::string& text);
     void FollowUp(int32_t code);
     // Hands the greeting held back during STARTTLS to the application and follows it up.

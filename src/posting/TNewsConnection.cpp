@@ -1,5 +1,6 @@
 #include "posting/TNewsConnection.h"
 
+#include "net/EIpWinSockError.h"
 #include "posting/TNewsOperation.h"
 
 #include <algorithm>
@@ -161,13 +162,45 @@ void TNewsConnection::Connect() {
 }
 
 void TNewsConnection::Post() {
-    FClient->Post();
-    SetState(TState::AwaitPost);
+    Send(TState::AwaitPost, [this] { FClient->Post(); });
 }
 
 void TNewsConnection::Stat(const std::string& messageId) {
-    FClient->Stat(messageId);
-    SetState(TState::AwaitStat);
+    Send(TState::AwaitStat, [this, &messageId] { FClient->Stat(messageId); });
+}
+
+// A command that cannot go out (the connection is already gone, or was reset under the send)
+// loses this connection, not the run; what else the command raises (an article that cannot be
+// composed) is the caller's. The owner hears of the loss once the step that sent the command is
+// over, as it hears of any other.
+void TNewsConnection::Send(TState awaiting, const std::function<void()>& command) {
+    if (!FClient->Connected()) {
+        SetState(awaiting);
+        LoseLater(ConnectionClosed, 0);
+        return;
+    }
+    try {
+        command();
+    } catch (const EIpWinSockError& error) {
+        SetState(awaiting);
+        LoseLater(error.what(), error.ErrorCode());
+        return;
+    }
+    SetState(awaiting);
+}
+
+void TNewsConnection::LoseLater(const std::string& message, int32_t code) {
+    const TState state = FState;
+    const int handle = FClient->Handle();
+    QMetaObject::invokeMethod(
+        &FContext,
+        [this, state, handle, message, code] {
+            if (FState != state || FClient->Handle() != handle)
+                return;
+            FOwner.ConnectionEvent(*this, message);
+            Lose(message, code);
+        },
+        Qt::QueuedConnection);
 }
 
 void TNewsConnection::List() {
@@ -182,7 +215,12 @@ void TNewsConnection::Quit() {
     }
     SetState(TState::Closing);
     FCloseTimer.start(CloseGraceMs);
-    FClient->Quit();
+    // A connection the server has reset may refuse even QUIT; it is closed all the same.
+    try {
+        FClient->Quit();
+    } catch (const std::exception&) {
+        Close();
+    }
 }
 
 // The socket may be the one whose notification is being handled, so it is released once that

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,8 @@ public:
 //   Connecting --other greeting--> Closed (Lost)
 //   LoggingOn --reply to AUTHINFO PASS, or 281 to AUTHINFO USER--> Ready (LoggedOn, then Up)
 //   Ready --Post--> AwaitPost --340--> AwaitVerdict (ArticleGoing) --reply--> Ready (Answered)
+//   Ready --Post or Stat that cannot be sent--> AwaitPost / AwaitStat --next turn of the event
+//                                               loop--> Closed (Lost)
 //   AwaitPost --other reply--> Ready (Answered)
 //   Ready --Stat--> AwaitStat --reply--> Ready (Answered)
 //   Ready --List--> Listing --whole reply--> Ready (Listed)
@@ -64,7 +67,8 @@ public:
 //                          (Lost; the reply timer runs in every state that owes a reply)
 //   Ready --closed by the server--> Closed (Lost, owing nothing)
 //   any --Quit--> Closing (QUIT) --server closes, answers 205, or CloseGraceMs pass--> Closed
-//                 (Closed); without a connection straight to Closed
+//                 (Closed); without a connection, or when QUIT cannot be sent, straight to
+//                 Closed (Quit never throws)
 //   any --Close--> Closed (nothing told)
 // Only SetState moves the state.
 class TNewsConnection {
@@ -130,6 +134,9 @@ private:
     void Connect();
     void Up();
     void Lose(const std::string& message, int32_t code);
+    // Sends a command whose reply moves the connection out of `awaiting`.
+    void Send(TState awaiting, const std::function<void()>& command);
+    void LoseLater(const std::string& message, int32_t code);
     void EndClosing();
     void ReplyTimedOut();
     void RestartReplyTimer();

@@ -136,6 +136,7 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     FOutcomes.assign(count, TGroupOutcome{});
     FSummary.Outcomes.reserve(count);
     FMaybeOnServer.assign(count, std::string());
+    FGroupTries.assign(count, 0);
     for (size_t i = 0; i < count; ++i)
         if (const auto found = FRequest.SentBefore.find(FRequest.Groups[i]);
             found != FRequest.SentBefore.end())
@@ -173,7 +174,7 @@ void TNewsOperation::Abort() {
             QuitAll();
         return;
     }
-    FLedger.Flush(FLogLine);
+    FLedger.Drain(FLogLine, [this](size_t group) { Released(group); });
     Emit(FEvents.Log, "Aborted");
     const bool run = FKind == TKind::Run;
     QuitAll();
@@ -328,20 +329,22 @@ void TNewsOperation::Answer(size_t group, TGroupOutcome outcome) {
     if (!Record([&](TRunRecorder& recorder) { recorder.GroupAnswered(FOutcomes[group]); }))
         return;
     // Released in the request's order, so each outcome lands at its group's index.
-    FLedger.Release(FLogLine, [this](size_t released) {
-        const TGroupOutcome& done = FSummary.Outcomes.emplace_back(std::move(FOutcomes[released]));
-        if (done.Accepted) {
-            ++FSummary.Accepted;
-        } else {
-            ++FSummary.Refused;
-            if (FSummary.FirstRefusal.empty())
-                FSummary.FirstRefusal = done.Reply;
-        }
-        if (FEvents.GroupDone)
-            FEvents.GroupDone(done);
-    });
+    FLedger.Release(FLogLine, [this](size_t released) { Released(released); });
     if (FLedger.AllReleased() && FState == TState::Posting)
         AfterPosting();
+}
+
+void TNewsOperation::Released(size_t group) {
+    const TGroupOutcome& done = FSummary.Outcomes.emplace_back(std::move(FOutcomes[group]));
+    if (done.Accepted) {
+        ++FSummary.Accepted;
+    } else {
+        ++FSummary.Refused;
+        if (FSummary.FirstRefusal.empty())
+            FSummary.FirstRefusal = done.Reply;
+    }
+    if (FEvents.GroupDone)
+        FEvents.GroupDone(done);
 }
 
 void TNewsOperation::AfterPosting() {
@@ -387,13 +390,14 @@ void TNewsOperation::Finish() {
         FEvents.Finished(FSummary);
 }
 
+// The run's record stays open: whatever is not answered can still be resumed.
 void TNewsOperation::Fail(const std::string& message) {
-    const bool resumable = FKind == TKind::Run && FArticleWent;
-    FLedger.Flush(FLogLine);
+    if (!Busy())
+        return;
+    if (FKind == TKind::Run)
+        FLedger.Drain(FLogLine, [this](size_t group) { Released(group); });
     CloseAll(true);
     SetState(TState::Idle);
-    if (!resumable)
-        EndRun();
     Emit(FEvents.Failed, message);
 }
 
@@ -508,10 +512,8 @@ void TNewsOperation::ConnectionGreeted(TNewsConnection& connection, int32_t code
     Emit(FEvents.Notice, "This news server does NOT allow posting!!");
     // Without a log-on nothing more is asked of this server; a log-on may still open it to the
     // command.
-    if (!FRequest.LogOn) {
+    if (!FRequest.LogOn)
         QuitAll();
-        EndRun();
-    }
 }
 
 void TNewsOperation::ConnectionLoggedOn(TNewsConnection& connection, int32_t code) {
@@ -521,16 +523,13 @@ void TNewsOperation::ConnectionLoggedOn(TNewsConnection& connection, int32_t cod
         const std::string message =
             "The news server refused the log-on: " + connection.Client().LastLine();
         QuitAll();
-        EndRun();
         Emit(FEvents.Failed, message);
         return;
     }
     // After a 201 greeting only an accepted log-on can open the server to posting; the group
     // list may be read either way.
-    if (FKind == TKind::Run && FGreeted201) {
+    if (FKind == TKind::Run && FGreeted201)
         QuitAll();
-        EndRun();
-    }
 }
 
 void TNewsOperation::ConnectionUp(TNewsConnection& connection) {
@@ -635,8 +634,6 @@ void TNewsOperation::ConnectionLost(TNewsConnection& connection, const std::stri
         const bool nothingPosted = FKind == TKind::Retrieval || !FArticleWent;
         CloseAll(true);
         SetState(TState::Idle);
-        if (nothingPosted)
-            EndRun();
         if (FEvents.CertificateRefused)
             FEvents.CertificateRefused(connection.Client().TlsPeer(), nothingPosted);
         return;
@@ -655,6 +652,13 @@ void TNewsOperation::ConnectionLost(TNewsConnection& connection, const std::stri
     // ends the run.
     const bool served = connection.WasUp() && work.Served;
     const bool owedNothing = served && work.What == TWork::TKind::None;
+    if (work.What == TWork::TKind::Post || work.What == TWork::TKind::Check) {
+        if (++FGroupTries[work.Group] >= GroupTries) {
+            Fail("Gave up on " + FRequest.Groups[work.Group] + " after " +
+                 std::to_string(GroupTries) + " tries: " + message);
+            return;
+        }
+    }
     GiveBack(connection);
     if (work.Opening) {
         // An extra connection the server would not have: the run goes on without it.

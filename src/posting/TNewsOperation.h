@@ -154,15 +154,19 @@ struct TNewsOperationEvents {
 // log lines and GroupDone go out in the request's order. Lines about a connection itself say
 // which one ("Connection 2: ...") when the run has more than one.
 //
-// A connection lost during a run (closed, reset, silent past the timeout, or a 400 reply) is
-// opened again after ReconnectDelaysMs (a try each; a connection closed while owing nothing is
-// opened again at once first); its group goes back to be taken again. A group whose article went
-// out without a verdict, or one of SentBefore, is first asked for with STAT: 223 counts as
-// accepted, 430 posts it again under the same Message-ID, and a refusal of that as a duplicate
-// also counts as accepted. A group whose POST was not yet answered with 340 is simply posted
-// again. An extra connection the server refuses at the start (a 400 or 502 greeting, a 201 where
-// the first had 200, closed before the greeting) is not tried again; the run goes on over those
-// it has.
+// A connection lost during a run (closed, reset, silent past the timeout, a 400 reply, a reply
+// cut short or one that is no status line, or a command it could not send) is opened again
+// after ReconnectDelaysMs (a try each; a connection closed while owing nothing is opened again
+// at once first); its group goes back to be taken again. A group is tried at most GroupTries
+// times in a run, over whichever connections, whatever answers come in between: a server that
+// drops every article before its verdict would otherwise be asked STAT and sent the article
+// again for ever. The run then fails ("Gave up on <group> after 3 tries: <last reason>").
+// A group whose article went out without a verdict, or one of SentBefore, is first asked for
+// with STAT: 223 counts as accepted, 430 posts it again under the same Message-ID, and a refusal
+// of that as a duplicate also counts as accepted. A group whose POST was not yet answered with
+// 340 is simply posted again. An extra connection the server refuses at the start (a 400 or
+// 502 greeting, a 201 where the first had 200, closed before the greeting) is not tried again;
+// the run goes on over those it has.
 //
 // Each group's article goes out under a Message-ID derived from the run's RunId and the group's
 // place, so a run resumed from its journal knows it even where the journal lost the line that
@@ -170,9 +174,14 @@ struct TNewsOperationEvents {
 //
 // The recorder hears RunStarted at the start, before anything is sent (its refusal, or a
 // journal it cannot open, raises from StartPost), ArticleGoing before each POST, GroupAnswered
-// as each answer comes, and RunEnded when the run finished, was aborted, or failed before any
-// article went out: a run that fails later can be resumed. A recorder that cannot record ends
-// the run at once (Failed), with nothing more posted and the run left resumable.
+// as each answer comes, and RunEnded only when every group has been answered or the user
+// aborted: a run that ends any other way (failed, refused, a certificate to trust) can be
+// resumed. A recorder that cannot record ends the run at once (Failed), with nothing more
+// posted. A run that fails first releases every outcome it holds (answered, but behind a group
+// not yet answered) through GroupDone and into the summary, so that no answer goes unreported.
+// Closing never throws (a QUIT the reset connection cannot take closes it), and a run ends with
+// exactly one of Finished and Failed, or with the notice that the server allows no posting, or
+// CertificateRefused.
 //
 // States and transitions (Busy() is true in Connecting, Posting, Verifying and Listing):
 //   Idle, Closing --StartPost/StartList, first connection reusable--> Posting / Listing
@@ -186,7 +195,8 @@ struct TNewsOperationEvents {
 //   Posting --every group answered--> Verifying (Verify, some accepted) or Idle (Finished)
 //   Posting, Verifying --a connection lost--> the same (that connection reopened, its group back)
 //   Posting, Verifying --a connection lost for good and none left, or one the server broke or
-//                        refused (a reply line over 1 MiB, log-on, encryption)--> Idle (Failed)
+//                        refused (a reply line over 1 MiB, log-on, encryption), or a group lost
+//                        GroupTries times--> Idle (Failed)
 //   Verifying --every accepted article asked for--> Idle (Finished)
 //   Listing --whole LIST reply (or its refusal)--> Idle;  --connection lost--> Idle (Failed)
 //   any busy state --Abort--> Closing (QUIT on every connection)
@@ -207,6 +217,8 @@ public:
     static constexpr int CloseGraceMs = TNewsConnection::CloseGraceMs;
     // The waits before each try to open a lost connection again.
     static constexpr std::array<int, 3> ReconnectDelaysMs{1000, 2000, 4000};
+    // How often a run tries one group before it gives up.
+    static constexpr int GroupTries = 3;
 
     TNewsOperation();
     ~TNewsOperation() override;
@@ -279,7 +291,7 @@ private:
     // What the user is told when the recorder cannot record, after `groups` answers.
     static std::string JournalFailure(const std::string& reason, size_t groups);
     void Answer(size_t group, TGroupOutcome outcome);
-    void ReleaseAnswers();
+    void Released(size_t group);
     void Verified(size_t item, bool found);
     void AfterPosting();
     void Finish();
@@ -320,7 +332,8 @@ private:
     TKind FKind = TKind::Run;
     TNewsRequest FRequest;
     bool FGreeted201 = false;
-    // An article of this run has gone out (or may have): a failure leaves the run resumable.
+    // An article of this run has gone out (or may have): a refused certificate cannot simply
+    // start the run again.
     bool FArticleWent = false;
     // Groups the server has answered in this run.
     size_t FAnswered = 0;
@@ -329,6 +342,8 @@ private:
     std::vector<int> FReconnectDelays{ReconnectDelaysMs.begin(), ReconnectDelaysMs.end()};
     // By group: the Message-ID under which its article may already be on the server.
     std::vector<std::string> FMaybeOnServer;
+    // By group: the connections lost while they held it.
+    std::vector<int> FGroupTries;
     // By group: its answer until it is released into the summary's outcomes.
     std::vector<TGroupOutcome> FOutcomes;
     // Sends a line to the log; what the ledgers release goes out through it.

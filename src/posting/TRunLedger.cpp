@@ -62,10 +62,14 @@ void TRunLedger::Release(const TLineSink& lines, const TItemSink& done) {
     }
 }
 
-void TRunLedger::Flush(const TLineSink& lines) {
-    for (std::vector<std::string>& held : FHeld) {
+void TRunLedger::Drain(const TLineSink& lines, const TItemSink& done) {
+    while (FFront < FItems.size()) {
+        std::vector<std::string> held;
+        held.swap(FHeld[FFront]);
         for (const std::string& line : held)
             lines(line);
-        held.clear();
+        const size_t item = FFront++;
+        if (FItems[item] == TItem::Done)
+            done(item);
     }
 }

@@ -41,8 +41,10 @@ public:
     // Releases, from the front on, the held lines of each item and every item done; stops at the
     // first item not done (after sending out the lines held for it).
     void Release(const TLineSink& lines, const TItemSink& done);
-    // Sends out every line still held, in the items' order (a run that ends early).
-    void Flush(const TLineSink& lines);
+    // A run that ends early: sends out every line still held and releases every item done, in
+    // the items' order, past the items not done; afterwards nothing is held and all count as
+    // released.
+    void Drain(const TLineSink& lines, const TItemSink& done);
 
 private:
     enum class TItem : uint8_t { Waiting, Taken, Done };

@@ -188,6 +188,7 @@ void TGroupList::ReplaceWith(std::vector<std::string> sortedUnique) {
 }
 
 void TGroupList::LoadFromText(std::string_view text) {
+    text = WithoutByteOrderMark(text);
     std::vector<TFoldedKey> lines;
     lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     const char* p = text.data();
@@ -196,8 +197,10 @@ void TGroupList::LoadFromText(std::string_view text) {
         const char* eol = p;
         while (eol < end && *eol != '\r' && *eol != '\n')
             ++eol;
-        if (IsGroupName(std::string_view(p, static_cast<size_t>(eol - p))))
-            lines.push_back({p, static_cast<uint32_t>(eol - p), 0});
+        const std::string_view name =
+            ListFileName(std::string_view(p, static_cast<size_t>(eol - p)));
+        if (IsGroupName(name))
+            lines.push_back({name.data(), static_cast<uint32_t>(name.size()), 0});
         if (eol < end)
             eol += (*eol == '\r' && eol + 1 < end && eol[1] == '\n') ? 2 : 1;
         p = eol;

@@ -62,8 +62,9 @@ public:
     void Assign(const TGroupList& other);
 
     // Replaces the content with the lines of `text`: lines end at CR LF, CR or LF. The whole
-    // text is read whatever bytes it holds; a line that is no group name (IsGroupName: empty, or
-    // holding a NUL, a TAB or another control character) is left out.
+    // text is read whatever bytes it holds; a byte-order mark at its start and blanks around a
+    // name are dropped, and a line that is no group name (IsGroupName: empty, or holding a NUL,
+    // a TAB or another control character) is left out.
     void LoadFromText(std::string_view text);
     // Every entry that is a group name followed by CR LF, in list order.
     std::string SaveToText() const;

@@ -53,8 +53,11 @@ struct TStandInForm : QWidget {
         return e;
     }
 
+    // A line break after the last line does not start another line.
     QStringList BodyLines() const {
-        const QString text = dcMsgBody->toPlainText();
+        QString text = dcMsgBody->toPlainText();
+        if (text.endsWith(u'\n'))
+            text.chop(1);
         return text.isEmpty() ? QStringList() : text.split(u'\n');
     }
 };
@@ -191,6 +194,15 @@ private slots:
         QVERIFY(!form.cbLogon->isChecked());
         QVERIFY(form.BodyLines().isEmpty());
         QVERIFY(!QFile::exists(Path())); // a restore never creates the file
+    }
+
+    void finalLineBreakSurvives() {
+        TStandInForm form;
+        form.dcMsgBody->setPlainText("Hello,\n...comma\n");
+        Save(&form);
+        TStandInForm next;
+        Restore(&next);
+        QCOMPARE(next.dcMsgBody->toPlainText(), QString("Hello,\n...comma\n"));
     }
 
     void clearedBodyRemovesItsSection() {

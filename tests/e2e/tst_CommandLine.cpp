@@ -202,7 +202,9 @@ private slots:
             for (int i = 0; i < body.size(); ++i)
                 ini += "Item" + QByteArray::number(i) + "=" + body[i].toLatin1() + "\r\n";
             QVERIFY(WriteTestFile(Path("cron.INI"), ini));
-            QVERIFY(WriteTestFile(Path("groups.txt"), groups.join("\n").toLatin1() + "\n"));
+            // As an editor may save it: a byte-order mark first, blanks around the names.
+            QVERIFY(WriteTestFile(Path("groups.txt"),
+                                  "\xef\xbb\xbf" + groups.join(" \n\t").toLatin1() + "\n"));
             arguments << "--settings" << Path("cron.INI") << "--groups-file" << Path("groups.txt");
         } else {
             arguments << ServerOptions() << "--from"

@@ -118,9 +118,11 @@ void tst_TIpNntpClient::replyParsing_data() {
         << QByteArray("200 news.example ready") << 200 << QByteArray("news.example ready");
     QTest::newRow("code alone") << QByteArray("205") << 205 << QByteArray();
     QTest::newRow("code and blank") << QByteArray("281 ") << 281 << QByteArray();
-    QTest::newRow("not a number") << QByteArray("abc hello") << 0 << QByteArray("hello");
-    QTest::newRow("digit, letter, digit")
-        << QByteArray("2x0 partial") << 0 << QByteArray("partial");
+    // Code 0: no status line, so no reply; the connection is closed.
+    QTest::newRow("not a number") << QByteArray("abc hello") << 0 << QByteArray();
+    QTest::newRow("digit, letter, digit") << QByteArray("2x0 partial") << 0 << QByteArray();
+    QTest::newRow("four digits") << QByteArray("2000 ready") << 0 << QByteArray();
+    QTest::newRow("two digits") << QByteArray("20") << 0 << QByteArray();
     QTest::newRow("empty line") << QByteArray() << 0 << QByteArray();
 }
 
@@ -134,6 +136,15 @@ void tst_TIpNntpClient::replyParsing() {
     TIpNntpClient client;
     NntpRecorder rec(client);
     client.Connect(peer.Address());
+    if (code == 0) {
+        QTRY_COMPARE(
+            rec.Matching("error"),
+            Lines{"error " + std::to_string(TIpNntpErrorCode::NotAReply) +
+                  " The news server sent a line that is not a reply: " + line.toStdString()});
+        QCOMPARE(rec.Matching("response"), Lines{});
+        QTRY_VERIFY(!client.Connected());
+        return;
+    }
     const std::string expected = "response nsConnect " + std::to_string(code) +
                                  (response.isEmpty() ? "" : " " + response.toStdString());
     QTRY_COMPARE(rec.Matching("response"), Lines{expected});
@@ -607,6 +618,11 @@ void tst_TIpNntpClient::replyLinesArriveWhole_data() {
         << Lines{"error " + std::to_string(TIpNntpClient::ReplyTooLongCode) + " " +
                  TIpNntpClient::ReplyTooLongText}
         << Lines{};
+    QTest::newRow("reply cut short by the close")
+        << true << std::string("34") << std::string("error")
+        << Lines{"error " + std::to_string(TIpNntpErrorCode::ReplyCut) +
+                 " The connection was closed in the middle of a reply: 34"}
+        << Lines{};
 }
 
 void tst_TIpNntpClient::replyLinesArriveWhole() {
@@ -618,6 +634,9 @@ void tst_TIpNntpClient::replyLinesArriveWhole() {
     const bool broken = kind == "error";
     ScriptedPeer peer;
     peer.Send(Greeting).WaitFor(post ? "POST\r\n" : "LIST\r\n").Send(reply);
+    const bool cut = !reply.ends_with("\r\n");
+    if (cut)
+        peer.Close();
     if (post && !broken)
         peer.WaitFor("\r\n.\r\n").Send("240 ok\r\n");
     peer.Start();
@@ -639,7 +658,7 @@ void tst_TIpNntpClient::replyLinesArriveWhole() {
     QCOMPARE(seen(), events);
     QCOMPARE(rec.Lists.empty() ? Lines{} : rec.Lists[0], list);
     if (broken) {
-        QTRY_VERIFY(peer.ClientClosed());
+        QTRY_VERIFY(cut || peer.ClientClosed());
         QCOMPARE(rec.Matching("response"), Lines{GreetingEvent});
         QCOMPARE(peer.ReceivedLines(), Lines{"POST"});
     }

@@ -46,6 +46,9 @@ private slots:
             << QByteArray("\xe9t\xe9\nzz\n") << V{"zz", "\xe9t\xe9"};
         QTest::newRow("prefix sorts first")
             << QByteArray("alt.test\nALT\n") << V{"ALT", "alt.test"};
+        QTest::newRow("byte-order mark skipped, blanks around names trimmed")
+            << QByteArray("\xef\xbb\xbfrec.arts.books\r\n  alt.test \t\r\n\tmisc.test\n \n")
+            << V{"alt.test", "misc.test", "rec.arts.books"};
     }
     void loadSortsAndDropsDuplicates() {
         QFETCH(QByteArray, text);
