@@ -113,6 +113,7 @@ private slots:
         TRunJournal other(JournalFile());
         other.Lock();
         window.eHost->setText(QStringLiteral("127.0.0.1:1"));
+        window.eAddress->setText(QStringLiteral("me@example.org"));
         window.trcvToPost->Items().Add("alt.test");
         window.spdPostClick();
         QCOMPARE(FPrompts->Messages(),
@@ -141,7 +142,8 @@ private slots:
         WriteJournal(2, 1, false, false, peer.Address());
         TfrmMain window(FDir->path());
         window.cbLogon->setChecked(true);
-        window.eHost->setText(logOn[1].arg(peer.Port()));
+        window.eHost->setText(QString(logOn[1]).replace(QStringLiteral("%1"),
+                                                        QString::number(peer.Port())));
         window.eUserName->setText(logOn[0]);
         window.ePassword->setText(QStringLiteral("pw-options"));
         FPrompts->QueueAnswer(true);

@@ -284,7 +284,7 @@ void tst_NntpTls::startTlsUnavailable() {
         capabilities.isEmpty()
             ? "error 20104 The news server refused the connection: " + greeting.toStdString()
         : startTlsReply.startsWith("382")
-            ? "error 20105 The news server sent data it should not have before encryption began"
+            ? "error 20107 The news server sent data it should not have before encryption began"
             : "error 20101 This news server does not offer encryption (STARTTLS)";
     QCOMPARE(rec.Matching("error"), Lines{expected});
     // The greeting never reached the application: it would have started the log-on.
