@@ -331,14 +331,8 @@ std::string TCommandLine::Password(const QCommandLineParser& parser, const QStri
 
 // The security the window's settings chose, as ConnectionRequest reads it.
 TIpNntpSecurity TCommandLine::SettingsSecurity() const {
-    switch (Setting(QStringLiteral("cbSecurity.CurrentIndex"), QStringLiteral("1")).toInt()) {
-    case 0:
-        return TIpNntpSecurity::nySecNone;
-    case 2:
-        return TIpNntpSecurity::nySecStartTls;
-    default:
-        return TIpNntpSecurity::nySecTls;
-    }
+    return TfrmMain::SecurityOfChoice(
+        Setting(QStringLiteral("cbSecurity.CurrentIndex"), QStringLiteral("1")).toInt());
 }
 
 std::vector<std::string> TCommandLine::TextLines(const std::string& text) {

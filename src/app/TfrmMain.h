@@ -105,6 +105,8 @@ public:
     // The authorities to trust instead of the system's (tests give their own).
     void SetTrustedAuthorities(const QString& caFile) { FTrustedAuthorities = caFile; }
     TIpNntpSecurity ChosenSecurity() const;
+    // The security of an entry of cbSecurity (as the settings file keeps its index).
+    static TIpNntpSecurity SecurityOfChoice(int index);
     // Status-bar panel 2's text, marked while the connection is encrypted.
     QString StatusWithSecurity(const QString& text) const;
     // True from Post until the server has answered for the last group, or the run ended early.

@@ -16,7 +16,11 @@
 #include <QComboBox>
 
 TIpNntpSecurity TfrmMain::ChosenSecurity() const {
-    switch (cbSecurity->currentIndex()) {
+    return SecurityOfChoice(cbSecurity->currentIndex());
+}
+
+TIpNntpSecurity TfrmMain::SecurityOfChoice(int index) {
+    switch (index) {
     case 0:
         return TIpNntpSecurity::nySecNone;
     case 2:
