@@ -277,8 +277,12 @@ std::vector<FaultRun::TRun> FaultRun::RunUntilDone(FaultRelay& relay, const TFau
         if (last.Killed || last.Hung || last.Crashed || last.Exit == 3) {
             const QStringList resumed = last.Groups;
             runs.push_back(RunProgram(resume));
-            runs.back().Groups = resumed;
-            runs.back().Resumed = true;
+            TRun& run = runs.back();
+            run.Resumed = true;
+            // A run that had ended before its kill leaves nothing to resume, and the resume
+            // answers for no group.
+            if (!(run.Exit == 2 && run.Err.contains("No interrupted run to resume")))
+                run.Groups = resumed;
         } else if (last.Exit == 2 && last.Err.contains("No interrupted run to resume") &&
                    !runs[runs.size() - 2].Resumed && !unreported().isEmpty()) {
             runs.push_back(post(unreported(), {}));
