@@ -140,7 +140,7 @@ private slots:
         QVERIFY2(FServer->Start({"--tls", "--groups", QString::number(BulkGroups)}),
                  FServer->Output().constData());
         RecordedOperation recorded;
-        TNewsRequest request = ServerRequest(UniqueSubject("encrypted"), 4, 2);
+        TNewsRequest request = ServerRequest(UniqueSubject("encrypted"), 20, 2);
         request.Host = FServer->TlsHost().toStdString();
         request.Security = TIpNntpSecurity::nySecTls;
         request.Tls.CaFile = FServer->CertificatePath().toStdString();
