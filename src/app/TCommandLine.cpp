@@ -272,14 +272,15 @@ TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
                                         "request is posted (only --settings, --password-file, "
                                         "--json and --quiet go with it)")
                              .arg(name)};
-    std::optional<TRunJournal::TInterrupted> interrupted = TRunJournal::FindInterrupted(journal);
+    std::optional<TRunJournal::TInterrupted> interrupted =
+        TRunJournal::FindInterrupted(journal, true);
     if (!interrupted)
         throw EUsage{QStringLiteral("No interrupted run to resume")};
     TNewsRequest request = std::move(interrupted->Request);
     FEarlier = std::move(interrupted->Answered);
     request.Tls.IsTrusted = TrustCheck();
     request.EndOnRefusedLogOn = true;
-    if (request.LogOn)
+    if (request.LogOn && !request.Groups.empty())
         request.Password = Password(parser, QString::fromStdString(request.UserID),
                                     QString::fromStdString(request.Host), request.Security);
     if (!FQuiet)
@@ -530,13 +531,29 @@ int TCommandLine::Post() {
         }
         PrintLine(line);
     };
-    const int exit = RunOperation(operation, [&] {
-        // What the interrupted run heard comes first, as its lines would have.
+    // What the interrupted run heard comes first, as its lines would have.
+    const auto printEarlier = [&] {
         for (const TGroupOutcome& outcome : FEarlier) {
             if (!outcome.Accepted)
                 FExit = exRefused;
             PrintLine(OutcomeLine(outcome, FJson));
         }
+    };
+    if (request.Groups.empty()) {
+        // Cut short after its last answer and before its end: all that is left is to show what
+        // it heard and to end it.
+        printEarlier();
+        events.Finished(TRunSummary{});
+        try {
+            journal.EndInterrupted();
+        } catch (const std::exception& error) {
+            Error(QString::fromUtf8(error.what()));
+            return exConnection;
+        }
+        return FExit;
+    }
+    const int exit = RunOperation(operation, [&] {
+        printEarlier();
         operation.StartPost(std::move(request));
     });
     // A run that ended early after articles went out stays in the journal.

@@ -426,6 +426,16 @@ void TRunJournal::RunEnded() {
     Release();
 }
 
+void TRunJournal::EndInterrupted() {
+    Lock();
+    FBroken.clear();
+    FStartLine.clear();
+    FBegun = false;
+    FAppend = true;
+    Write(LineOf(QJsonObject{{kEvent, kRunEnded}}));
+    Release();
+}
+
 void TRunJournal::Broke(int error) {
     FBroken = std::strerror(error);
     throw EIpBaseException(FBroken);
@@ -467,14 +477,16 @@ void TRunJournal::Begin() {
     FCreated = false;
 }
 
-std::optional<TRunJournal::TInterrupted> TRunJournal::FindInterrupted(const std::string& path) {
+std::optional<TRunJournal::TInterrupted> TRunJournal::FindInterrupted(const std::string& path,
+                                                                     bool answeredToo) {
     std::string text;
     if (!ReadJournal(path, text))
         return std::nullopt;
-    return InterruptedIn(text);
+    return InterruptedIn(text, answeredToo);
 }
 
-std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_view text) {
+std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_view text,
+                                                                   bool answeredToo) {
     std::optional<TSection> section;
     const QByteArray bytes =
         QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
@@ -511,7 +523,7 @@ std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_
     std::vector<std::pair<size_t, TGroupOutcome>> answered;
     std::vector<size_t> left;
     Resolve(*section, answered, left);
-    if (left.empty())
+    if (left.empty() && (!answeredToo || answered.empty()))
         return std::nullopt;
     TInterrupted interrupted;
     interrupted.Total = answered.size() + left.size();

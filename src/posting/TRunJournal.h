@@ -63,10 +63,17 @@ public:
         std::vector<TGroupOutcome> Answered;
     };
     // Nothing when there is no journal, it ended, nothing is left to post, or another process
-    // has a run under way on it.
-    static std::optional<TInterrupted> FindInterrupted(const std::string& path);
+    // has a run under way on it. With `answeredToo`, a run whose every group was answered but
+    // whose end never reached the journal (cut short between its last answer and its end, its
+    // last outcomes perhaps never shown) is found too, with no groups left.
+    static std::optional<TInterrupted> FindInterrupted(const std::string& path,
+                                                       bool answeredToo = false);
     // The same for a journal's text.
-    static std::optional<TInterrupted> InterruptedIn(std::string_view text);
+    static std::optional<TInterrupted> InterruptedIn(std::string_view text,
+                                                     bool answeredToo = false);
+    // Writes the end of the interrupted run once its outcomes have been shown: nothing of it was
+    // left to post.
+    void EndInterrupted();
     // Forgets an interrupted run the user chose not to resume (not one under way elsewhere).
     static void Discard(const std::string& path);
     // summary with the outcomes heard before an interruption in front, and counted.

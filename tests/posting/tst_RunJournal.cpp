@@ -130,6 +130,21 @@ private slots:
         QCOMPARE(found->Request.Host, std::string("news.example:119"));
     }
 
+    // A run cut short between its last answer and its end may never have shown its last
+    // outcomes: a resume finds it with nothing to post, and ends it once it has shown them.
+    void everyGroupAnsweredIsLeftForTheResume() {
+        QVERIFY(WriteTestFile(QString::fromStdString(JournalPath()),
+                              StartLine("'a.one','b.two'") + Answered("b.two") + Answered("a.one")));
+        const auto found = TRunJournal::FindInterrupted(JournalPath(), true);
+        QVERIFY(found);
+        QVERIFY(found->Request.Groups.empty());
+        QCOMPARE(found->Answered.size(), size_t(2));
+        QCOMPARE(found->Answered[0].Group, std::string("a.one"));
+        TRunJournal journal(JournalPath());
+        journal.EndInterrupted();
+        QVERIFY(!TRunJournal::FindInterrupted(JournalPath(), true));
+    }
+
     void noJournalNothingToResume() {
         TRunJournal::Discard(JournalPath());
         QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
