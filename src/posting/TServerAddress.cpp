@@ -1,5 +1,7 @@
 #include "posting/TServerAddress.h"
 
+#include "net/TIpHostPort.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -36,33 +38,16 @@ uint16_t DefaultPort(TIpNntpSecurity security) {
 
 } // namespace
 
+// Read as the connection reads it, so that two texts compare equal exactly when they reach the
+// same host and port.
 TServerAddress TServerAddress::Of(const std::string& text, TIpNntpSecurity security) {
     const std::string whole = Trimmed(text);
-    TServerAddress unread{whole, 0};
-    std::string host = whole;
-    std::string portText;
-    if (!whole.empty() && whole.front() == '[') {
-        const size_t close = whole.find(']');
-        if (close == std::string::npos)
-            return unread;
-        host = whole.substr(1, close - 1);
-        const std::string rest = whole.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':')
-                return unread;
-            portText = rest.substr(1);
-        }
-    } else if (const size_t colon = whole.find(':'); colon != std::string::npos) {
-        // More than one colon: an IPv6 address without brackets, which carries no port.
-        if (whole.find(':', colon + 1) == std::string::npos) {
-            host = whole.substr(0, colon);
-            portText = whole.substr(colon + 1);
-        }
-    }
-    if (host.empty() || host.find_first_of("/\\@ ") != std::string::npos)
+    const TServerAddress unread{whole, 0};
+    const TIpHostPort parsed = TIpHostPort::Parse(whole);
+    if (parsed.Host.empty() || parsed.Host.find_first_of("/\\@ ") != std::string::npos)
         return unread;
-    TServerAddress address{host, DefaultPort(security)};
-    if (!portText.empty() && !ReadPort(portText, address.Port))
+    TServerAddress address{parsed.Host, DefaultPort(security)};
+    if (!parsed.PortText.empty() && !ReadPort(parsed.PortText, address.Port))
         return unread;
     std::transform(address.Host.begin(), address.Host.end(), address.Host.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -70,8 +55,5 @@ TServerAddress TServerAddress::Of(const std::string& text, TIpNntpSecurity secur
 }
 
 std::string TServerAddress::Text() const {
-    if (Port == 0)
-        return Host;
-    const bool ipv6 = Host.find(':') != std::string::npos;
-    return (ipv6 ? '[' + Host + ']' : Host) + ':' + std::to_string(Port);
+    return Port == 0 ? Host : TIpHostPort::Join(Host, Port);
 }

@@ -108,13 +108,7 @@ class tst_CommandLine : public QObject {
     // Runs `heraldix` with no display and no password in its environment unless given.
     static void Start(QProcess& process, const QStringList& arguments,
                       const QString& password = {}) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "HERALDIX_PASSWORD"})
-            environment.remove(QString::fromLatin1(name));
-        if (!password.isEmpty())
-            environment.insert(QStringLiteral("HERALDIX_PASSWORD"), password);
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(CommandLineEnvironment(password));
         process.start(QStringLiteral(HERALDIX_EXECUTABLE), arguments);
     }
 

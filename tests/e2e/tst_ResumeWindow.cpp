@@ -141,11 +141,7 @@ private slots:
         QVERIFY(WriteTestFile(dir.filePath("groups.txt"), groups.join('\n').toLatin1()));
 
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(QString::fromLatin1(name));
-        environment.insert(QStringLiteral("HERALDIX_PASSWORD"), QStringLiteral("secret"));
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(CommandLineEnvironment(QStringLiteral("secret")));
         process.start(
             QStringLiteral(HERALDIX_EXECUTABLE),
             {"post", "--settings", settings, "--groups-file", dir.filePath("groups.txt")});

@@ -123,11 +123,7 @@ private slots:
         }
         QVERIFY2(!Ini().contains("ePassword"), Ini().constData());
         QProcess heraldix;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "HERALDIX_PASSWORD"})
-            environment.remove(QString::fromLatin1(name));
-        heraldix.setProcessEnvironment(environment);
+        heraldix.setProcessEnvironment(CommandLineEnvironment());
         heraldix.start(QStringLiteral(HERALDIX_EXECUTABLE),
                        {"post", "--settings", FDir->filePath(QStringLiteral("frmsv.INI")), "--from",
                         "p@example.com", "--subject", "stored password", "--body", "-", "--group",

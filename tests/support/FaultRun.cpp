@@ -161,12 +161,8 @@ TFaultPlay FaultRun::RandomPlay(std::mt19937& random) {
 FaultRun::TRun FaultRun::RunProgram(const QStringList& arguments,
                                     const std::function<bool()>& killWhen) {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
     // The relay plays the log-on and takes any password.
-    environment.insert(QStringLiteral("HERALDIX_PASSWORD"), QStringLiteral("secret"));
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(CommandLineEnvironment(QStringLiteral("secret")));
     process.start(FExecutable, arguments);
     process.closeWriteChannel();
     TRun run;
