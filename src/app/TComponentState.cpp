@@ -120,7 +120,9 @@ QStringList TComponentState::MainFormProperties() {
             QStringLiteral("cbLogon.Checked"),
             QStringLiteral("cbSecurity.CurrentIndex"),
             QStringLiteral("seConnections.Value"),
-            QStringLiteral("cbVerify.Checked")};
+            QStringLiteral("cbVerify.Checked"),
+            QStringLiteral("cbSendAs.CurrentIndex"),
+            QStringLiteral("seGroupsPerArticle.Value")};
 }
 
 // A hand-edited Count cannot make up more lines than the section has item keys for (a missing

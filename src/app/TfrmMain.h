@@ -174,6 +174,14 @@ public:
     QComboBox* cbSecurity = nullptr;
     QSpinBox* seConnections = nullptr;
     QCheckBox* cbVerify = nullptr;
+    // "Send as:" (0 a separate article to each group, 1 one cross-posted article to several)
+    // and how many groups a cross-posted article names.
+    QComboBox* cbSendAs = nullptr;
+    QSpinBox* seGroupsPerArticle = nullptr;
+    static constexpr int MaxGroupsPerArticle = 20;
+    static constexpr int DefaultGroupsPerArticle = 5;
+    // Groups each article of a run goes to as the Options page stands: 1 for separate articles.
+    int GroupsPerArticle() const;
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QLineEdit* eProxy = nullptr;
@@ -232,6 +240,9 @@ private:
 
     void CreateClient();
     TNewsRequest MakeRequest() const;
+    // A posting run's request as the window stands: the connection, the groups to post to and
+    // the article.
+    TNewsRequest RunRequest() const;
     void ShowBusy(bool busy);
     void ShowGroupList(std::vector<std::string>& lines, bool groupList);
     void ShowFinished(const TRunSummary& summary);

@@ -21,6 +21,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -212,13 +213,22 @@ void TfrmMain::spdPostClick() {
     }
     if (!LogonPasswordReady())
         return;
+    StartRun(RunRequest());
+}
+
+TNewsRequest TfrmMain::RunRequest() const {
     TNewsRequest request = MakeRequest();
     // The run posts to a copy: the list stays free to edit, and the edits count for the next run.
     request.Groups = trcvToPost->Items().Entries();
     request.Article = ArticleRequest();
     request.Connections = seConnections->value();
     request.Verify = cbVerify->isChecked();
-    StartRun(std::move(request));
+    request.GroupsPerArticle = GroupsPerArticle();
+    return request;
+}
+
+int TfrmMain::GroupsPerArticle() const {
+    return cbSendAs->currentIndex() == 1 ? seGroupsPerArticle->value() : 1;
 }
 
 void TfrmMain::PostAgain(const std::vector<std::string>& groups) {

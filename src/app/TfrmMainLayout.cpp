@@ -164,7 +164,31 @@ QWidget* TfrmMain::CreateOptionsPage() {
 
     cbVerify = Named(new QCheckBox(QStringLiteral("Verify after posting"), page), "cbVerify");
     grid->addWidget(cbVerify, 10, 1, Qt::AlignLeft);
-    grid->setRowStretch(11, 1);
+
+    // A separate copy to each group is what the program has always done; a cross-post reaches
+    // several groups with one article, as Usenet prefers.
+    auto* const sendAsLabel = new QLabel(QStringLiteral("Send as:"), page);
+    cbSendAs = Named(new QComboBox(page), "cbSendAs");
+    cbSendAs->addItems({QStringLiteral("A separate article to each group"),
+                        QStringLiteral("One cross-posted article to several groups")});
+    sendAsLabel->setBuddy(cbSendAs);
+    grid->addWidget(sendAsLabel, 11, 0);
+    grid->addWidget(cbSendAs, 11, 1, Qt::AlignLeft);
+    auto* const perArticleLabel = new QLabel(QStringLiteral("Groups per article:"), page);
+    seGroupsPerArticle = Named(new QSpinBox(page), "seGroupsPerArticle");
+    seGroupsPerArticle->setRange(1, MaxGroupsPerArticle);
+    seGroupsPerArticle->setValue(DefaultGroupsPerArticle);
+    seGroupsPerArticle->setFixedWidth(seTimeout->maximumWidth());
+    perArticleLabel->setBuddy(seGroupsPerArticle);
+    grid->addWidget(perArticleLabel, 12, 0);
+    grid->addWidget(seGroupsPerArticle, 12, 1, Qt::AlignLeft);
+    const auto showPerArticle = [this, perArticleLabel](int index) {
+        perArticleLabel->setEnabled(index == 1);
+        seGroupsPerArticle->setEnabled(index == 1);
+    };
+    connect(cbSendAs, &QComboBox::currentIndexChanged, this, showPerArticle);
+    showPerArticle(cbSendAs->currentIndex());
+    grid->setRowStretch(13, 1);
 
     QWidget::setTabOrder(eHost, eOrganization);
     QWidget::setTabOrder(eOrganization, eNewsreader);
@@ -176,6 +200,8 @@ QWidget* TfrmMain::CreateOptionsPage() {
     QWidget::setTabOrder(cbLogon, cbSecurity);
     QWidget::setTabOrder(cbSecurity, seConnections);
     QWidget::setTabOrder(seConnections, cbVerify);
+    QWidget::setTabOrder(cbVerify, cbSendAs);
+    QWidget::setTabOrder(cbSendAs, seGroupsPerArticle);
     return page;
 }
 

@@ -4,6 +4,7 @@
 #include "mime/TIpHeaderEncoding.h"
 #include "mime/TIpMimeHeaders.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -197,6 +198,12 @@ std::string TArticleComposer::Compose(const TArticleRequest& request, const std:
 
 std::string TArticleComposer::Compose(const TArticleRequest& request, const std::string& group,
                                       TIpNewsArticle& article, const std::string& messageId) const {
+    return Compose(request, std::vector<std::string>{group}, article, messageId);
+}
+
+std::string TArticleComposer::Compose(const TArticleRequest& request,
+                                      const std::vector<std::string>& groups,
+                                      TIpNewsArticle& article, const std::string& messageId) const {
     if (const std::string_view problem = AddressProblem(request.Address); !problem.empty())
         throw EIpBaseException(std::string(problem));
     article.NewMessage();
@@ -204,7 +211,7 @@ std::string TArticleComposer::Compose(const TArticleRequest& request, const std:
     const std::string name = Trimmed(SingleLine(request.Name));
     article.PostingHost = request.PostingHost;
     article.Path = {"not-for-mail"};
-    article.Newsgroups = {group};
+    article.Newsgroups = groups;
     article.MessageID = messageId.empty() ? NewMessageId(address) : messageId;
     article.Date = DateText(FClock());
     article.From =
@@ -212,6 +219,10 @@ std::string TArticleComposer::Compose(const TArticleRequest& request, const std:
     article.Sender = address;
     article.Subject = SingleLine(request.Subject);
     article.Organization = SingleLine(request.Organization);
+    article.ReplyTo = Trimmed(SingleLine(request.ReplyTo));
+    // Group names are not words of text: they go out as they are, never encoded or folded.
+    if (const std::string followupTo = FollowupToValue(request.FollowupTo); !followupTo.empty())
+        article.UserFields.push_back("Followup-To: " + followupTo);
     TIpMimeHeaders::AddTextHeader(article.UserFields,
                                   "User-Agent: ", Trimmed(SingleLine(request.Newsreader)));
 
@@ -223,6 +234,36 @@ std::string TArticleComposer::Compose(const TArticleRequest& request, const std:
     article.PlainTextPart(true)->LoadText(lines);
     AddAttachment(article, request.AttachmentPath);
     return article.MessageID;
+}
+
+std::vector<std::vector<size_t>> TArticleComposer::Batches(size_t groupCount, size_t perArticle) {
+    perArticle = std::max<size_t>(perArticle, 1);
+    std::vector<std::vector<size_t>> batches;
+    for (size_t first = 0; first < groupCount; first += perArticle) {
+        std::vector<size_t>& batch = batches.emplace_back();
+        for (size_t group = first; group < std::min(groupCount, first + perArticle); ++group)
+            batch.push_back(group);
+    }
+    return batches;
+}
+
+std::string TArticleComposer::FollowupToValue(std::string_view typed) {
+    std::string value;
+    std::string name;
+    const auto endName = [&] {
+        if (name.empty())
+            return;
+        value += (value.empty() ? "" : ",") + name;
+        name.clear();
+    };
+    for (const char c : SingleLine(typed)) {
+        if (c == ',')
+            endName();
+        else if (c != ' ' && c != '\t')
+            name += c;
+    }
+    endName();
+    return value;
 }
 
 void TArticleComposer::AddAttachment(TIpNewsArticle& article, const std::string& path) {

@@ -21,6 +21,10 @@ struct TArticleRequest {
     // The file to attach, as the file system names it; empty for none.
     std::string AttachmentPath;
     std::string PostingHost;
+    // Where replies should go: group names divided by commas, or "poster"; empty for none.
+    std::string FollowupTo;
+    // The address replies by mail should go to; empty for none.
+    std::string ReplyTo;
 };
 
 // A moment as an article's Date gives it: the time and the local offset from UTC.
@@ -69,6 +73,16 @@ public:
     // under its own Message-ID, a server that has it refuses it instead of showing it twice.
     std::string Compose(const TArticleRequest& request, const std::string& group,
                         TIpNewsArticle& article, const std::string& messageId) const;
+    // One article for all of groups (a cross-post: its Newsgroups header lists them in order).
+    std::string Compose(const TArticleRequest& request, const std::vector<std::string>& groups,
+                        TIpNewsArticle& article, const std::string& messageId) const;
+
+    // The articles of a run that puts up to perArticle groups into each: the groups' indexes
+    // (from 0, in the user's order) batch by batch. perArticle 1 (or 0) is one group each.
+    static std::vector<std::vector<size_t>> Batches(size_t groupCount, size_t perArticle);
+    // The Followup-To header's value for what the user typed: the names without blanks,
+    // divided by single commas, empty names dropped.
+    static std::string FollowupToValue(std::string_view typed);
 
     // Appends the file at path to article as an attachment part, typed by its extension and
     // named by its file name (as a single line). Raises when the file cannot be read.

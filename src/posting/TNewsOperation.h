@@ -37,6 +37,9 @@ struct TNewsRequest {
     // After the last group the run asks the server (STAT) for every accepted article by its
     // Message-ID and reports each as verified or missing.
     bool Verify = false;
+    // Groups one article goes to: 1 posts a separate article to each group; more cross-posts
+    // one article to up to this many groups at a time (TArticleComposer::Batches).
+    int GroupsPerArticle = 1;
     // Groups whose article may already be on the server, by group name, with its Message-ID:
     // an interrupted run sent it and never heard the verdict. The run asks STAT first; 223
     // counts as accepted, 430 posts the article again under that same Message-ID.
