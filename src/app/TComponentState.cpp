@@ -122,7 +122,9 @@ QStringList TComponentState::MainFormProperties() {
             QStringLiteral("seConnections.Value"),
             QStringLiteral("cbVerify.Checked"),
             QStringLiteral("cbSendAs.CurrentIndex"),
-            QStringLiteral("seGroupsPerArticle.Value")};
+            QStringLiteral("seGroupsPerArticle.Value"),
+            QStringLiteral("eFollowupTo.Text"),
+            QStringLiteral("eReplyTo.Text")};
 }
 
 // A hand-edited Count cannot make up more lines than the section has item keys for (a missing

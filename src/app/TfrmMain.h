@@ -165,6 +165,10 @@ public:
     QLineEdit* eName = nullptr;
     QLineEdit* eAddress = nullptr;
     QLineEdit* eSubject = nullptr;
+    // Optional: where follow-ups should go (group names divided by commas, or "poster") and
+    // where replies by mail should go; an empty field adds no header.
+    QLineEdit* eFollowupTo = nullptr;
+    QLineEdit* eReplyTo = nullptr;
     TBodyEditor* dcMsgBody = nullptr;
     QLineEdit* eHost = nullptr;
     QLineEdit* eOrganization = nullptr;

@@ -287,6 +287,8 @@ TArticleRequest TfrmMain::ArticleRequest() const {
     request.Organization = Utf8(eOrganization->text());
     request.Newsreader = Utf8(eNewsreader->text());
     request.Subject = Utf8(eSubject->text());
+    request.FollowupTo = Utf8(eFollowupTo->text());
+    request.ReplyTo = Utf8(eReplyTo->text());
     for (const QString& line : dcMsgBody->Lines())
         request.BodyLines.push_back(Utf8(line));
     if (!FAttachmentPath.isEmpty())

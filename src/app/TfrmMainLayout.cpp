@@ -92,6 +92,7 @@ QWidget* TfrmMain::CreateMessagePage() {
     eName = AddEditRow(fields, 0, QStringLiteral("Your Name:"), "eName", page);
     eAddress = AddEditRow(fields, 1, QStringLiteral("Email Address:"), "eAddress", page);
     eSubject = AddEditRow(fields, 2, QStringLiteral("Subject:"), "eSubject", page);
+    AddReplyRows(fields, 3, page, eFollowupTo, eReplyTo);
     layout->addLayout(fields);
 
     dcMsgBody = Named(new TBodyEditor(page), "dcMsgBody");

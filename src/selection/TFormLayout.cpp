@@ -36,3 +36,11 @@ QComboBox* AddSecurityRow(QGridLayout* grid, int row, QWidget* parent) {
     grid->addWidget(box, row, 1, Qt::AlignLeft);
     return box;
 }
+
+void AddReplyRows(QGridLayout* grid, int row, QWidget* parent, QLineEdit*& followupTo,
+                  QLineEdit*& replyTo) {
+    followupTo = AddEditRow(grid, row, QStringLiteral("Followup-To:"), "eFollowupTo", parent);
+    followupTo->setPlaceholderText(QStringLiteral("optional: groups, comma-separated, or poster"));
+    replyTo = AddEditRow(grid, row + 1, QStringLiteral("Reply-To:"), "eReplyTo", parent);
+    replyTo->setPlaceholderText(QStringLiteral("optional: an address for replies by mail"));
+}

@@ -27,3 +27,8 @@ QCheckBox* NewLogonCheckBox(QWidget* parent);
 // "Connection security:" and its choice, named cbSecurity, in `row`. The items are in the order
 // of the client's security modes (none, TLS, STARTTLS); TLS is chosen.
 QComboBox* AddSecurityRow(QGridLayout* grid, int row, QWidget* parent);
+
+// "Followup-To:" and "Reply-To:", named eFollowupTo and eReplyTo, in `row` and the row below.
+// Both are optional; their hints say what goes in.
+void AddReplyRows(QGridLayout* grid, int row, QWidget* parent, QLineEdit*& followupTo,
+                  QLineEdit*& replyTo);

@@ -151,6 +151,8 @@ void TFrmWiz::FormActivate() {
     eName->setText(FMain.eName->text());
     eEmailAddress->setText(FMain.eAddress->text());
     eSubject->setText(FMain.eSubject->text());
+    eFollowupTo->setText(FMain.eFollowupTo->text());
+    eReplyTo->setText(FMain.eReplyTo->text());
     dcMsgBody->SetLines(FMain.dcMsgBody->Lines());
     cbLogon->setChecked(FMain.cbLogon->isChecked());
     cbSecurity->setCurrentIndex(FMain.cbSecurity->currentIndex());
@@ -244,6 +246,8 @@ void TFrmWiz::btnFinishClick() {
     FMain.eName->setText(eName->text());
     FMain.eAddress->setText(eEmailAddress->text());
     FMain.eSubject->setText(eSubject->text());
+    FMain.eFollowupTo->setText(eFollowupTo->text());
+    FMain.eReplyTo->setText(eReplyTo->text());
     FMain.dcMsgBody->SetLines(dcMsgBody->Lines());
     if (FMain.RefreshStatusBar)
         FMain.RefreshStatusBar();

@@ -102,6 +102,8 @@ public:
     QLineEdit* eName = nullptr;
     QLineEdit* eEmailAddress = nullptr;
     QLineEdit* eSubject = nullptr;
+    QLineEdit* eFollowupTo = nullptr;
+    QLineEdit* eReplyTo = nullptr;
     QPushButton* btnAttach = nullptr;
     QLabel* Image1 = nullptr;
     QLabel* Label10 = nullptr;

@@ -162,6 +162,7 @@ QWidget* TFrmWiz::CreateIdentityPage() {
     subjectNote->setBuddy(eSubject);
     grid->addWidget(subjectNote, 4, 0, 1, 2);
     grid->addWidget(eSubject, 5, 0, 1, 2);
+    AddReplyRows(grid, 6, page, eFollowupTo, eReplyTo);
 
     auto* const attachment = new QHBoxLayout;
     btnAttach = Named(new QPushButton(QStringLiteral("Attach File"), page), "btnAttach");
@@ -174,8 +175,8 @@ QWidget* TFrmWiz::CreateIdentityPage() {
     attachment->addSpacing(8);
     attachment->addWidget(Image1);
     attachment->addWidget(Label10, 1);
-    grid->addLayout(attachment, 6, 0, 1, 2);
-    grid->setRowStretch(7, 1);
+    grid->addLayout(attachment, 8, 0, 1, 2);
+    grid->setRowStretch(9, 1);
 
     connect(btnAttach, &QPushButton::clicked, this, &TFrmWiz::btnAttachClick);
     return page;

@@ -31,6 +31,8 @@ struct TMainWindowAccess {
     QLineEdit* eName = nullptr;
     QLineEdit* eAddress = nullptr;
     QLineEdit* eSubject = nullptr;
+    QLineEdit* eFollowupTo = nullptr;
+    QLineEdit* eReplyTo = nullptr;
     TBodyEditor* dcMsgBody = nullptr;
     QCheckBox* cbLogon = nullptr;
     QComboBox* cbSecurity = nullptr;
@@ -64,6 +66,8 @@ template <typename TMain> TMainWindowAccess MainWindowAccessOf(TMain& main) {
     access.eName = main.eName;
     access.eAddress = main.eAddress;
     access.eSubject = main.eSubject;
+    access.eFollowupTo = main.eFollowupTo;
+    access.eReplyTo = main.eReplyTo;
     access.dcMsgBody = main.dcMsgBody;
     access.cbLogon = main.cbLogon;
     access.cbSecurity = main.cbSecurity;

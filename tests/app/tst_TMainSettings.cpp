@@ -31,6 +31,9 @@ private slots:
             window.eName->setText(QStringLiteral("  Ann Example  "));
             window.eAddress->setText(QStringLiteral("ann@example.org"));
             window.eSubject->setText(QStringLiteral("Hello"));
+            window.eFollowupTo->setText(QStringLiteral("misc.test,alt.test"));
+            window.cbSendAs->setCurrentIndex(1);
+            window.seGroupsPerArticle->setValue(12);
             window.eHost->setText(QStringLiteral("news.example.org:1119"));
             window.eUserName->setText(QStringLiteral("ann"));
             window.ePassword->setText(QStringLiteral("secret"));
@@ -60,6 +63,8 @@ private slots:
         QCOMPARE(window.eName->text(), QStringLiteral("Ann Example"));
         QCOMPARE(window.eAddress->text(), QStringLiteral("ann@example.org"));
         QCOMPARE(window.eSubject->text(), QStringLiteral("Hello"));
+        QCOMPARE(window.eFollowupTo->text(), QStringLiteral("misc.test,alt.test"));
+        QCOMPARE(window.GroupsPerArticle(), 12);
         QCOMPARE(window.eHost->text(), QStringLiteral("news.example.org:1119"));
         QCOMPARE(window.eUserName->text(), QStringLiteral("ann"));
         QCOMPARE(window.ePassword->text(), QStringLiteral("secret"));

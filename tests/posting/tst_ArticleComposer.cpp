@@ -532,6 +532,19 @@ private slots:
         QCOMPARE(article.MessageID, id);
     }
 
+    // Followup-To as typed goes out without blanks or empty names, one line.
+    void followupToValue_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("blanks and empty names") << QString(" a.b ,\tc.d,,e.f, ") << "a.b,c.d,e.f";
+        QTest::newRow("line break") << QString("a.b\r\nX-Injected: yes") << "a.bX-Injected:yes";
+    }
+    void followupToValue() {
+        QFETCH(QString, typed);
+        QFETCH(QString, value);
+        QCOMPARE(TArticleComposer::FollowupToValue(typed.toStdString()), value.toStdString());
+    }
+
     void dateText_data() {
         QTest::addColumn<qint64>("utc");
         QTest::addColumn<int>("offset");

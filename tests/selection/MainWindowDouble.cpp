@@ -22,6 +22,8 @@ MainWindowDouble::MainWindowDouble(const QString& programDir) : FProgramDir(prog
     eName = edit("eName");
     eAddress = edit("eAddress");
     eSubject = edit("eSubject");
+    eFollowupTo = edit("eFollowupTo");
+    eReplyTo = edit("eReplyTo");
     eHost = edit("eHost");
     eOrganization = edit("eOrganization");
     eUserName = edit("eUserName");
@@ -66,6 +68,7 @@ QStringList MainWindowDouble::Fields() const {
     for (const QLineEdit* e :
          {eHost, eUserName, ePassword, eOrganization, eName, eAddress, eSubject})
         values << e->text();
+    values << eFollowupTo->text() << eReplyTo->text();
     values << dcMsgBody->Lines().join(QLatin1Char('|'));
     values << (cbLogon->isChecked() ? QStringLiteral("logon") : QStringLiteral("no logon"));
     values << QString::fromStdString(trcvToPost->Items().SaveToText());

@@ -37,6 +37,8 @@ public:
     QLineEdit* eName = nullptr;
     QLineEdit* eAddress = nullptr;
     QLineEdit* eSubject = nullptr;
+    QLineEdit* eFollowupTo = nullptr;
+    QLineEdit* eReplyTo = nullptr;
     TBodyEditor* dcMsgBody = nullptr;
     QLineEdit* eHost = nullptr;
     QLineEdit* eOrganization = nullptr;

@@ -49,6 +49,8 @@ class tst_TFrmWiz : public QObject {
         FMain->eName->setText(QStringLiteral("Pat Example"));
         FMain->eAddress->setText(QStringLiteral("pat@example.invalid"));
         FMain->eSubject->setText(QStringLiteral("Meeting"));
+        FMain->eFollowupTo->setText(QStringLiteral("misc.test"));
+        FMain->eReplyTo->setText(QStringLiteral("club@example.invalid"));
         FMain->dcMsgBody->SetLines({QStringLiteral("Hello"), QStringLiteral("all")});
         FMain->cbLogon->setChecked(true);
         FMain->cbSecurity->setCurrentIndex(2);
@@ -242,6 +244,7 @@ private slots:
         FWiz->eName->setText(QStringLiteral("Robin Example"));
         FWiz->eEmailAddress->setText(QStringLiteral("robin@example.invalid"));
         FWiz->eSubject->setText(QStringLiteral("Agenda"));
+        FWiz->eFollowupTo->setText(QStringLiteral("alt.test"));
         FWiz->dcMsgBody->SetLines({QStringLiteral("One"), QString(), QStringLiteral("Two")});
         FWiz->trcvtoPost->Items().Assign({"alt.test", "comp.lang.c"});
         for (int page = 0; page < 4; ++page)
@@ -261,7 +264,8 @@ private slots:
         QCOMPARE(FWiz->result(), int(QDialog::Accepted));
         QCOMPARE(atPost, (QStringList{"news2.example.invalid", "robin", "hidden", "Other Club",
                                       "Robin Example", "robin@example.invalid", "Agenda",
-                                      "One||Two", "no logon", "alt.test\r\ncomp.lang.c\r\n",
+                                      "alt.test", "club@example.invalid", "One||Two", "no logon",
+                                      "alt.test\r\ncomp.lang.c\r\n",
                                       "alt.test\r\ncomp.lang.c\r\nmisc.test\r\n"}));
         QCOMPARE(FMain->GroupListFetches, 0);
         QVERIFY(FMain->Refreshes >= 1);
