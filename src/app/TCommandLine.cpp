@@ -35,6 +35,8 @@ const QString kConnectionsKey = QStringLiteral("seConnections.Value");
 // one, so an upgrade changes nothing; without any settings a run starts as a new window does.
 const QString kConnectionsBefore = QStringLiteral("1");
 const QString kConnectionsNew = QStringLiteral("2");
+const QString kSendAsKey = QStringLiteral("cbSendAs.CurrentIndex");
+const QString kGroupsPerArticleKey = QStringLiteral("seGroupsPerArticle.Value");
 
 // The whole of a file, or of standard input for "-"; false when it cannot be read.
 bool ReadWhole(const QString& path, std::string& text) {
@@ -250,6 +252,36 @@ int TCommandLine::Connections(const QCommandLineParser& parser) const {
     return connections;
 }
 
+// As the Options page posts: separate articles unless cross-posting is chosen, by --send-as or
+// by the settings. Asking for a number of groups per article is asking for cross-posts, unless
+// --send-as says otherwise.
+int TCommandLine::GroupsPerArticle(const QCommandLineParser& parser) const {
+    const QString sendAsOption = QStringLiteral("send-as");
+    const QString maxOption = QStringLiteral("crosspost-max");
+    bool crossPost = Setting(kSendAsKey) == QLatin1String("1");
+    if (parser.isSet(sendAsOption)) {
+        const QString sendAs = parser.value(sendAsOption);
+        if (sendAs != QLatin1String("separate") && sendAs != QLatin1String("crosspost"))
+            throw EUsage{
+                QStringLiteral("--send-as takes separate or crosspost, not \"%1\"").arg(sendAs)};
+        crossPost = sendAs == QLatin1String("crosspost");
+    } else if (parser.isSet(maxOption)) {
+        crossPost = true;
+    }
+    int perArticle = std::clamp(
+        Setting(kGroupsPerArticleKey, QString::number(TfrmMain::DefaultGroupsPerArticle)).toInt(),
+        1, TfrmMain::MaxGroupsPerArticle);
+    if (parser.isSet(maxOption)) {
+        bool number = false;
+        perArticle = parser.value(maxOption).toInt(&number);
+        if (!number || perArticle < 1 || perArticle > TfrmMain::MaxGroupsPerArticle)
+            throw EUsage{QStringLiteral("--crosspost-max takes a number from 1 to %1, not \"%2\"")
+                             .arg(TfrmMain::MaxGroupsPerArticle)
+                             .arg(parser.value(maxOption))};
+    }
+    return crossPost ? perArticle : 1;
+}
+
 // Beside the window's settings file its journal; beside another settings file (a second set-up
 // run from cron) one of that file's name, so that the two keep their runs apart.
 std::string TCommandLine::JournalPath() const {
@@ -364,6 +396,8 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
     request.Address = value("from", "eAddress.Text");
     request.Organization = value("organization", "eOrganization.Text");
     request.Subject = value("subject", "eSubject.Text");
+    request.FollowupTo = value("followup-to", "eFollowupTo.Text");
+    request.ReplyTo = value("reply-to", "eReplyTo.Text");
     // As the window restores it: its default when the file has none.
     const QString newsreader =
         Setting(QStringLiteral("eNewsreader.Text"), TfrmMain::DefaultNewsreader());
@@ -425,7 +459,9 @@ std::vector<std::string> TCommandLine::Groups(const QCommandLineParser& parser) 
 
 int TCommandLine::Post() {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Posts one article to each of its groups."));
+    parser.setApplicationDescription(
+        QStringLiteral("Posts one article to each of its groups, or cross-posts it to several "
+                       "groups at a time."));
     AddConnectionOptions(parser);
     parser.addOptions({
         {QStringLiteral("from"), QStringLiteral("The sender's address."),
@@ -434,6 +470,11 @@ int TCommandLine::Post() {
         {QStringLiteral("organization"), QStringLiteral("The Organization header."),
          QStringLiteral("TEXT")},
         {QStringLiteral("subject"), QStringLiteral("The subject."), QStringLiteral("TEXT")},
+        {QStringLiteral("followup-to"),
+         QStringLiteral("Where follow-ups go: groups divided by commas, or poster."),
+         QStringLiteral("GROUPS")},
+        {QStringLiteral("reply-to"), QStringLiteral("The address replies by mail go to."),
+         QStringLiteral("ADDRESS")},
         {QStringLiteral("body"), QStringLiteral("The body's text file (- for standard input)."),
          QStringLiteral("FILE")},
         {QStringLiteral("attach"), QStringLiteral("A file to attach."), QStringLiteral("FILE")},
@@ -444,6 +485,14 @@ int TCommandLine::Post() {
         {QStringLiteral("connections"),
          QStringLiteral("Post over N connections at once, 1 to 8 (default: the window's "
                         "choice)."),
+         QStringLiteral("N")},
+        {QStringLiteral("send-as"),
+         QStringLiteral("A separate article to each group, or one cross-posted article to "
+                        "several groups (default: the window's choice)."),
+         QStringLiteral("separate|crosspost")},
+        {QStringLiteral("crosspost-max"),
+         QStringLiteral("Groups per cross-posted article, 1 to 20 (default: the window's "
+                        "choice, else 5); implies --send-as crosspost."),
          QStringLiteral("N")},
         {QStringLiteral("verify"),
          QStringLiteral("After the last group, ask the server for every accepted article.")},
@@ -472,10 +521,12 @@ int TCommandLine::Post() {
         request = ResumeRequest(parser, journalPath);
     } else {
         const int connections = Connections(parser);
+        const int groupsPerArticle = GroupsPerArticle(parser);
         request = ConnectionRequest(parser);
         request.Groups = Groups(parser);
         request.Article = ArticleRequest(parser, QString::fromStdString(request.Host));
         request.Connections = connections;
+        request.GroupsPerArticle = groupsPerArticle;
         request.Verify = parser.isSet(QStringLiteral("verify")) ||
                          Setting(QStringLiteral("cbVerify.Checked")) == QLatin1String("True");
         const std::optional<TRunJournal::TInterrupted> interrupted =

@@ -69,6 +69,8 @@ private:
     TNewsRequest ConnectionRequest(const QCommandLineParser& parser);
     std::function<bool(const TIpTlsPeer& peer)> TrustCheck() const;
     int Connections(const QCommandLineParser& parser) const;
+    // Groups each article of the run goes to (TNewsRequest::GroupsPerArticle).
+    int GroupsPerArticle(const QCommandLineParser& parser) const;
     // The interrupted run of the journal, with the password a new run would take.
     TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal);
     std::string JournalPath() const;

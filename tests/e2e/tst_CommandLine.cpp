@@ -412,6 +412,12 @@ private slots:
         QTest::newRow("connections not a number")
             << QStringList{"--connections", "x"}
             << "--connections takes a number from 1 to 8, not \"x\"";
+        QTest::newRow("unknown way to send")
+            << QStringList{"--send-as", "both"}
+            << "--send-as takes separate or crosspost, not \"both\"";
+        QTest::newRow("21 groups per article")
+            << QStringList{"--crosspost-max", "21"}
+            << "--crosspost-max takes a number from 1 to 20, not \"21\"";
         QTest::newRow("resume with a request option")
             << QStringList{"--resume", "--group", "misc.test"} << "--resume takes no --group";
         QTest::newRow("resume without a journal")
@@ -769,6 +775,8 @@ private slots:
             E2eWindow e2e(FServer->Host());
             e2e.Window->SetAttachmentPath(attachment);
             e2e.Window->eSubject->setText(subject);
+            e2e.Window->eFollowupTo->setText(QStringLiteral("misc.test, alt.test"));
+            e2e.Window->eReplyTo->setText(QStringLiteral("replies@example.com"));
             e2e.Window->dcMsgBody->SetLines(body);
             e2e.SetGroups({"alt.test"});
             e2e.PressPost();
@@ -781,12 +789,20 @@ private slots:
                                     << "poster@example.com"
                                     << "--subject" << subject << "--body" << Path("body.txt")
                                     << "--attach" << attachment << "--group"
-                                    << "misc.test");
+                                    << "misc.test"
+                                    << QStringList{"--followup-to", "misc.test,alt.test",
+                                                   "--reply-to", "replies@example.com"});
         QCOMPARE(result.Exit, 0);
         const QJsonArray fromWindow = Stored("alt.test", subject).value("parts").toArray();
         const QJsonArray fromCommandLine = Stored("misc.test", subject).value("parts").toArray();
         QCOMPARE(fromWindow.size(), 2);
         QCOMPARE(fromCommandLine, fromWindow);
+        for (const QString group : {"alt.test", "misc.test"}) {
+            const QJsonValue headers =
+                FServer->ArticlesWithSubject(group, subject).at(0)["headers"];
+            QCOMPARE(headers["Followup-To"].toString(), QStringLiteral("misc.test,alt.test"));
+            QCOMPARE(headers["Reply-To"].toString(), QStringLiteral("replies@example.com"));
+        }
         QCOMPARE(QByteArray::fromBase64(
                      fromCommandLine[1].toObject().value("payload").toString().toLatin1()),
                  bytes);
