@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -58,6 +59,7 @@ private slots:
              QStringLiteral("the notes of Tuesday's meeting are attached.")});
         window.SetAttachmentPath(dir.filePath(QStringLiteral("notes.txt")));
         window.eHost->setText(QStringLiteral("news.example.invalid"));
+        window.cbSendAs->setCurrentIndex(1);
         window.mDisplay->appendPlainText(QStringLiteral("200 news.example.invalid ready"));
         window.RefreshStatusBar();
         window.show();
