@@ -526,9 +526,9 @@ int TCommandLine::Post() {
         request.Groups = Groups(parser);
         request.Article = ArticleRequest(parser, QString::fromStdString(request.Host));
         request.Connections = connections;
-        request.GroupsPerArticle = groupsPerArticle;
         request.Verify = parser.isSet(QStringLiteral("verify")) ||
                          Setting(QStringLiteral("cbVerify.Checked")) == QLatin1String("True");
+        request.GroupsPerArticle = groupsPerArticle;
         const std::optional<TRunJournal::TInterrupted> interrupted =
             TRunJournal::FindInterrupted(journalPath);
         if (interrupted && !FQuiet)

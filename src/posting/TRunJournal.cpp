@@ -120,11 +120,11 @@ QJsonObject RequestObject(const TNewsRequest& request) {
              {QStringLiteral("organization"), TextValue(article.Organization)},
              {QStringLiteral("newsreader"), TextValue(article.Newsreader)},
              {QStringLiteral("subject"), TextValue(article.Subject)},
-             {QStringLiteral("followup_to"), TextValue(article.FollowupTo)},
-             {QStringLiteral("reply_to"), TextValue(article.ReplyTo)},
              {QStringLiteral("body"), TextArray(article.BodyLines)},
              {QStringLiteral("attachment"), TextValue(article.AttachmentPath)},
              {QStringLiteral("posting_host"), TextValue(article.PostingHost)},
+             {QStringLiteral("followup_to"), TextValue(article.FollowupTo)},
+             {QStringLiteral("reply_to"), TextValue(article.ReplyTo)},
          }},
     };
     if (request.Resumed)
@@ -197,11 +197,11 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     request.Article.Organization = text("organization");
     request.Article.Newsreader = text("newsreader");
     request.Article.Subject = text("subject");
-    request.Article.FollowupTo = text("followup_to");
-    request.Article.ReplyTo = text("reply_to");
     request.Article.BodyLines = TextsOf(article.value(QStringLiteral("body")));
     request.Article.AttachmentPath = text("attachment");
     request.Article.PostingHost = text("posting_host");
+    request.Article.FollowupTo = text("followup_to");
+    request.Article.ReplyTo = text("reply_to");
     return request;
 }
 
