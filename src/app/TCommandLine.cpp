@@ -405,8 +405,6 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
                              ? TfrmMain::DefaultNewsreader().toStdString()
                              : newsreader.toStdString();
     request.PostingHost = host.toStdString();
-    if (request.Subject.empty())
-        throw EUsage{QStringLiteral("No subject: give --subject TEXT")};
     if (parser.isSet(QStringLiteral("body"))) {
         const QString path = parser.value(QStringLiteral("body"));
         std::string text;
@@ -416,18 +414,9 @@ TArticleRequest TCommandLine::ArticleRequest(const QCommandLineParser& parser,
     } else {
         request.BodyLines = FBodyLines;
     }
-    if (parser.isSet(QStringLiteral("attach"))) {
-        const QString path = parser.value(QStringLiteral("attach"));
-        QFile file(path);
-        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-            throw EUsage{QStringLiteral("Cannot read the attachment %1").arg(path)};
-        request.AttachmentPath = QFile::encodeName(path).toStdString();
-    }
-    const std::string_view addressProblem = TArticleComposer::AddressProblem(request.Address);
-    if (addressProblem == TArticleComposer::MissingAddressText)
-        throw EUsage{QString::fromUtf8(addressProblem) + QStringLiteral(": give --from ADDRESS")};
-    if (!addressProblem.empty())
-        throw EUsage{QString::fromUtf8(addressProblem)};
+    if (parser.isSet(QStringLiteral("attach")))
+        request.AttachmentPath =
+            QFile::encodeName(parser.value(QStringLiteral("attach"))).toStdString();
     return request;
 }
 
@@ -447,13 +436,6 @@ std::vector<std::string> TCommandLine::Groups(const QCommandLineParser& parser) 
             if (const std::string_view name = ListFileName(line); IsGroupName(name))
                 groups.emplace_back(name);
     }
-    for (const std::string& group : groups)
-        if (!IsGroupName(group))
-            throw EUsage{
-                QStringLiteral("\"%1\" is no group name").arg(QString::fromStdString(group))};
-    if (groups.empty())
-        throw EUsage{
-            QStringLiteral("No groups to post to: give --group NAME or --groups-file FILE")};
     return groups;
 }
 
@@ -500,6 +482,8 @@ int TCommandLine::Post() {
          QStringLiteral("Finish the run that was cut short, without posting a group twice.")},
         {QStringLiteral("json"), QStringLiteral("One JSON object per line.")},
         {QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")},
+        {QStringLiteral("strict"),
+         QStringLiteral("Treat the warnings of the checks before posting as errors.")},
     });
     Parse(parser);
     FJson = parser.isSet(QStringLiteral("json"));
@@ -529,6 +513,8 @@ int TCommandLine::Post() {
         request.Verify = parser.isSet(QStringLiteral("verify")) ||
                          Setting(QStringLiteral("cbVerify.Checked")) == QLatin1String("True");
         request.GroupsPerArticle = groupsPerArticle;
+        if (!ChecksPassed(parser, request))
+            return exUsage;
         const std::optional<TRunJournal::TInterrupted> interrupted =
             TRunJournal::FindInterrupted(journalPath);
         if (interrupted && !FQuiet)

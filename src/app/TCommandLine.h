@@ -80,6 +80,14 @@ private:
     TIpNntpSecurity SettingsSecurity() const;
     TArticleRequest ArticleRequest(const QCommandLineParser& parser, const QString& host) const;
     std::vector<std::string> Groups(const QCommandLineParser& parser) const;
+    // The checks before a run (TCommandLineChecks.cpp), the first thing done with a new run's
+    // request: the errors, and the warnings unless --quiet, go to standard error, and a group
+    // named more than once is left in once. False when nothing may be sent: an error, or a
+    // warning under --strict.
+    bool ChecksPassed(const QCommandLineParser& parser, TNewsRequest& request) const;
+    // The group list the window or `heraldix list --save` last kept (newsgrps.txt); empty when
+    // none was ever fetched.
+    std::vector<std::string> SavedServerList() const;
     QString ListDir() const;
 
     // Runs the operation started by `start` until it ends; returns the exit status.

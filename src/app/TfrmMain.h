@@ -252,6 +252,9 @@ private:
     void ShowFinished(const TRunSummary& summary);
     void ShowFailed(const std::string& message);
     void ShowRunReport(const TRunSummary& summary);
+    // The checks before a run, shown in one box (TfrmMainChecks.cpp); false when the run must
+    // not start. The user's "Cross-post instead" switches cbSendAs first.
+    bool ChecksAllowRun();
     // Every posting run starts here; `request` is kept for a run to the groups it refuses.
     void StartRun(TNewsRequest request);
     // Starts the run a journal left unfinished, logged on and encrypted as a new run would be.

@@ -198,20 +198,7 @@ TNewsRequest TfrmMain::MakeRequest() const {
 }
 
 void TfrmMain::spdPostClick() {
-    if (Busy())
-        return;
-    if (trcvToPost->Count() == 0) {
-        TPrompts::Current().ShowMessage(
-            this, QStringLiteral("You haven't selected any groups to post to"));
-        return;
-    }
-    const std::string_view addressProblem =
-        TArticleComposer::AddressProblem(Utf8(eAddress->text()));
-    if (!addressProblem.empty()) {
-        TPrompts::Current().ShowMessage(this, QString::fromUtf8(addressProblem));
-        return;
-    }
-    if (!LogonPasswordReady())
+    if (Busy() || !ChecksAllowRun() || !LogonPasswordReady())
         return;
     StartRun(RunRequest());
 }

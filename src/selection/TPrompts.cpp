@@ -81,6 +81,26 @@ bool TQtPrompts::AskChoice(QWidget* parent, const QString& question, const QStri
     return box.clickedButton() == yes;
 }
 
+TChecksAnswer TQtPrompts::AskPostAnyway(QWidget* parent, const QString& warnings, bool crossPost) {
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), warnings,
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* const anyway =
+        box.addButton(QStringLiteral("Post anyway"), QMessageBox::AcceptRole);
+    QPushButton* const crossPostInstead =
+        crossPost ? box.addButton(QStringLiteral("Cross-post instead"), QMessageBox::AcceptRole)
+                  : nullptr;
+    QPushButton* const cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == anyway)
+        return TChecksAnswer::PostAnyway;
+    if (crossPostInstead && box.clickedButton() == crossPostInstead)
+        return TChecksAnswer::CrossPostInstead;
+    return TChecksAnswer::Cancel;
+}
+
 QString TQtPrompts::OpenFileName(QWidget* parent, const QString& startDir) {
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), startDir);
 }

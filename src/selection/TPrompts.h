@@ -10,6 +10,8 @@ class QWidget;
 // The icon of a message box: how much the message should worry the user.
 enum class TPromptIcon : uint8_t { Information, Warning, Critical };
 
+// What the user chose in the box of warnings a posting run meets before it starts.
+enum class TChecksAnswer : uint8_t { Cancel, PostAnyway, CrossPostInstead };
 
 // What the log-on box shows and gives back.
 struct TLogon {
@@ -34,6 +36,10 @@ public:
     // default button.
     virtual bool AskChoice(QWidget* parent, const QString& question, const QString& accept,
                            const QString& reject) = 0;
+    // The warnings found before a run, with "Post anyway" and "Cancel" (the default) and, when
+    // `crossPost`, "Cross-post instead".
+    virtual TChecksAnswer AskPostAnyway(QWidget* parent, const QString& warnings,
+                                        bool crossPost) = 0;
     // A file-open dialog starting in `startDir`, no filter; the chosen full path, or empty when
     // the user cancelled.
     virtual QString OpenFileName(QWidget* parent, const QString& startDir) = 0;
@@ -57,6 +63,7 @@ public:
     bool AskYesNo(QWidget* parent, const QString& question) override;
     bool AskChoice(QWidget* parent, const QString& question, const QString& accept,
                    const QString& reject) override;
+    TChecksAnswer AskPostAnyway(QWidget* parent, const QString& warnings, bool crossPost) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
     bool AskLogon(QWidget* parent, const QString& server, TLogon& logon) override;

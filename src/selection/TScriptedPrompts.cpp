@@ -13,6 +13,8 @@ void TScriptedPrompts::Forget() {
     FMessages.clear();
     FIcons.clear();
     FQuestions.clear();
+    FChecksBoxes.clear();
+    FCrossPostOffers.clear();
     FFileDialogs.clear();
     FLogonBoxes.clear();
     FLogonServers.clear();
@@ -43,6 +45,18 @@ bool TScriptedPrompts::AskYesNo(QWidget*, const QString& question) {
 bool TScriptedPrompts::AskChoice(QWidget* parent, const QString& question, const QString&,
                                  const QString&) {
     return AskYesNo(parent, question);
+}
+
+TChecksAnswer TScriptedPrompts::AskPostAnyway(QWidget*, const QString& warnings, bool crossPost) {
+    FChecksBoxes << warnings;
+    FCrossPostOffers.push_back(crossPost);
+    if (FChecksAnswers.empty()) {
+        ++FUnanswered;
+        return TChecksAnswer::Cancel;
+    }
+    const TChecksAnswer answer = FChecksAnswers.front();
+    FChecksAnswers.pop_front();
+    return answer;
 }
 
 QString TScriptedPrompts::OpenFileName(QWidget*, const QString& startDir) {

@@ -17,6 +17,7 @@ public:
 
     void QueueAnswer(bool yes) { FAnswers.push_back(yes); }
     void QueueFileName(const QString& path) { FFileNames.push_back(path); }
+    void QueueChecksAnswer(TChecksAnswer answer) { FChecksAnswers.push_back(answer); }
     void QueuePrint(bool print) { FPrints.push_back(print); }
     // The password the next log-on box is answered with (OK, user name as shown).
     void QueuePassword(const QString& password) { FPasswords.push_back(password); }
@@ -26,6 +27,9 @@ public:
     // The icon of each message box, in the order of Messages().
     const std::vector<TPromptIcon>& Icons() const { return FIcons; }
     const QStringList& Questions() const { return FQuestions; }
+    // The text of each box of warnings before a run, and whether it offered to cross-post.
+    const QStringList& ChecksBoxes() const { return FChecksBoxes; }
+    const std::vector<bool>& CrossPostOffers() const { return FCrossPostOffers; }
     // The start directory of each file dialog, in order.
     const QStringList& FileDialogs() const { return FFileDialogs; }
     int PrintDialogs() const { return FPrintDialogs; }
@@ -42,6 +46,8 @@ public:
     // Recorded with the questions and answered from the same queue.
     bool AskChoice(QWidget* parent, const QString& question, const QString& accept,
                    const QString& reject) override;
+    // Without a queued answer the box is cancelled.
+    TChecksAnswer AskPostAnyway(QWidget* parent, const QString& warnings, bool crossPost) override;
     QString OpenFileName(QWidget* parent, const QString& startDir) override;
     bool ChoosePrinter(QWidget* parent, QPrinter* printer) override;
     // Without a queued password the box is cancelled.
@@ -49,12 +55,15 @@ public:
 
 private:
     std::deque<bool> FAnswers;
+    std::deque<TChecksAnswer> FChecksAnswers;
     std::deque<QString> FFileNames;
     std::deque<bool> FPrints;
     std::deque<QString> FPasswords;
     QStringList FMessages;
     std::vector<TPromptIcon> FIcons;
     QStringList FQuestions;
+    QStringList FChecksBoxes;
+    std::vector<bool> FCrossPostOffers;
     QStringList FFileDialogs;
     QStringList FLogonBoxes;
     QStringList FLogonServers;

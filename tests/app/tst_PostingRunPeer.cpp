@@ -26,11 +26,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 static const QString Finished = QStringLiteral("Finished Posting");
 
 Q_DECLARE_METATYPE(TPromptIcon)
+Q_DECLARE_METATYPE(TChecksAnswer)
+using WindowEdit = std::function<void(TfrmMain&)>;
+Q_DECLARE_METATYPE(WindowEdit)
 
 // Holds the peer's script at one point until the test opens it (or ten seconds pass).
 struct Gate {
@@ -679,24 +683,69 @@ private slots:
         QCOMPARE(tip.toPlainText(), refusal);
     }
 
-    // An address no article can carry is refused before any connection.
-    void addressRefusedBeforeConnecting_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("empty") << " "
-                               << "You haven't entered an email address";
-        QTest::newRow("too long") << "p@" + QString(1000, 'd')
-                                  << "The address is too long for a news article";
+    // The checks before any connection: errors in a box that posts nothing, warnings in one
+    // whose answer decides; "Cross-post instead" switches the Options page and posts.
+    void checksBeforeConnecting_data() {
+        QTest::addColumn<WindowEdit>("edit");
+        QTest::addColumn<TChecksAnswer>("answer");
+        QTest::addColumn<QStringList>("boxes");
+        const TChecksAnswer anyway = TChecksAnswer::PostAnyway;
+        QTest::newRow("no address")
+            << WindowEdit([](TfrmMain& w) { w.eAddress->setText(" "); }) << anyway
+            << QStringList{"You haven't entered an email address"};
+        QTest::newRow("errors and a warning in one box")
+            << WindowEdit([](TfrmMain& w) {
+                   w.eAddress->setText("p@x.org,q@y.org");
+                   w.eSubject->clear();
+                   w.dcMsgBody->clear();
+               })
+            << anyway
+            << QStringList{"You haven't entered a subject\n\"p@x.org,q@y.org\" is not an email "
+                           "address (local@domain, without blanks)\nThe message body is empty"};
+        const WindowEdit noBody = [](TfrmMain& w) { w.dcMsgBody->clear(); };
+        QTest::newRow("empty body, cancelled")
+            << noBody << TChecksAnswer::Cancel << QStringList{"?The message body is empty"};
+        QTest::newRow("empty body, posted anyway")
+            << noBody << anyway << QStringList{"?The message body is empty", Finished};
+        QTest::newRow("group not in the fetched list") << WindowEdit([](TfrmMain& w) {
+            w.trcvNewsgroups->Items().Assign(std::vector<std::string>{"a.one", "c.three"});
+        }) << anyway << QStringList{"?1 group is not in the server's list: b.two", Finished};
+        QTest::newRow("many separate copies, cross-posted instead")
+            << WindowEdit([](TfrmMain& w) {
+                   for (int i = 0; i < 20; ++i)
+                       w.trcvToPost->Items().Add("g.n" + std::to_string(i));
+               })
+            << TChecksAnswer::CrossPostInstead
+            << QStringList{"?+Posting the same text separately to 22 groups is treated as spam by "
+                           "many servers; cross-posting sends one article to several groups",
+                           Finished};
     }
-    void addressRefusedBeforeConnecting() {
-        QFETCH(QString, address);
-        QFETCH(QString, box);
-        E2eWindow e2e(QStringLiteral("127.0.0.1:1"));
-        e2e.SetGroups({"a.one"});
-        e2e.Window->eAddress->setText(address);
+    // The boxes as the user met them: "?" marks one asking whether to post, "?+" one that also
+    // offered to cross-post.
+    void checksBeforeConnecting() {
+        QFETCH(WindowEdit, edit);
+        QFETCH(TChecksAnswer, answer);
+        QFETCH(QStringList, boxes);
+        ScriptedPeer peer;
+        peer.Answer("POST", "340 go\r\n").Answer(".", "240 ok\r\n").Answer("QUIT", "205 bye\r\n");
+        peer.Send("200 ready\r\n").WaitFor("never sent");
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        e2e.SetGroups({"a.one", "b.two"});
+        edit(*e2e.Window);
+        e2e.Prompts->QueueChecksAnswer(answer);
         e2e.PressPost();
-        QVERIFY(!e2e.Window->Busy());
-        QCOMPARE(e2e.Prompts->Messages(), QStringList{box});
+        const bool posted = boxes.endsWith(Finished);
+        if (posted)
+            QTRY_VERIFY(e2e.Prompts->Messages().endsWith(Finished));
+        QStringList met;
+        for (size_t i = 0; i < e2e.Prompts->CrossPostOffers().size(); ++i)
+            met << (e2e.Prompts->CrossPostOffers()[i] ? "?+" : "?") +
+                       e2e.Prompts->ChecksBoxes()[qsizetype(i)];
+        QCOMPARE(met + e2e.Prompts->Messages(), boxes);
+        QCOMPARE(peer.Received().find("POST\r\n") != std::string::npos, posted);
+        QCOMPARE(e2e.Window->cbSendAs->currentIndex(),
+                 answer == TChecksAnswer::CrossPostInstead ? 1 : 0);
     }
 
     // The run posts to the groups chosen when Post was pressed; the list stays free to edit and

@@ -4,6 +4,7 @@
 #include "MainWindowFixture.h"
 #include "app/TfrmMain.h"
 #include "posting/TRunJournal.h"
+#include "selection/TBodyEditor.h"
 #include "selection/trcvListbox.h"
 #include "support/ScriptedPeer.h"
 
@@ -114,6 +115,8 @@ private slots:
         other.Lock();
         window.eHost->setText(QStringLiteral("127.0.0.1:1"));
         window.eAddress->setText(QStringLiteral("me@example.org"));
+        window.eSubject->setText(QStringLiteral("Held"));
+        window.dcMsgBody->SetLines({QStringLiteral("Held.")});
         window.trcvToPost->Items().Add("alt.test");
         window.spdPostClick();
         QCOMPARE(FPrompts->Messages(),

@@ -271,7 +271,11 @@ private slots:
     void postAbortAndGroupListFlags() {
         TfrmMain window(FDir->path());
         window.spdPostClick();
-        QCOMPARE(FPrompts->Messages(), QStringList{"You haven't selected any groups to post to"});
+        // Everything the checks find is in one box.
+        QCOMPARE(FPrompts->Messages(),
+                 QStringList{"You haven't entered a subject\nYou haven't entered an email address\n"
+                             "You haven't selected any groups to post to\n"
+                             "The message body is empty"});
         window.spbAbortClick();
         QVERIFY(window.Aborted());
         window.SetPendingOperation(TPendingOperation::PostArticles);

@@ -32,6 +32,9 @@ public:
         Window = std::make_unique<TfrmMain>(FProgramDir);
         Window->eHost->setText(host);
         Window->eAddress->setText(QStringLiteral("poster@example.com"));
+        // A message the checks before a run find nothing wrong with.
+        Window->eSubject->setText(QStringLiteral("Test"));
+        Window->dcMsgBody->SetLines({QStringLiteral("Test.")});
         // The tests speak to the server's plain port unless they choose encryption, over one
         // connection unless they choose more.
         Window->cbSecurity->setCurrentIndex(0);

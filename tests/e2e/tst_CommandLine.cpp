@@ -427,6 +427,19 @@ private slots:
         QTest::newRow("address too long")
             << QStringList{"--group", "a.b", "--from", "p@" + QString(1000, 'd')}
             << "The address is too long for a news article";
+        QTest::newRow("no subject")
+            << QStringList{"--group", "a.b", "--subject", ""} << "No subject: give --subject TEXT";
+        QTest::newRow("attachment unreadable")
+            << QStringList{"--group", "a.b", "--attach", "/no/file"}
+            << "Cannot read the attachment /no/file";
+        QTest::newRow("no groups") << QStringList{}
+                                   << "No groups to post to: give --group NAME or --groups-file "
+                                      "FILE";
+        QTest::newRow("group name with a blank")
+            << QStringList{"--group", "a.b", "--group", "a b"} << "\"a b\" is no group name";
+        QTest::newRow("warning under --strict")
+            << QStringList{"--group", "a.b", "--group", "a.b", "--strict"}
+            << "a.b is in the list more than once; each group is posted once";
     }
     void postOptionErrors() {
         QFETCH(QStringList, arguments);
@@ -436,6 +449,21 @@ private slots:
         QCOMPARE(result.Exit, 2);
         QCOMPARE(result.Out, QByteArray());
         QVERIFY2(result.Err.startsWith("heraldix: " + error.toUtf8()), result.Err.constData());
+    }
+
+    // Warnings go to standard error and the run goes on: a group named twice gets one article,
+    // and one missing from the list kept beside the settings is named.
+    void postWarnings() {
+        const QString subject = UniqueSubject("warnings");
+        const QString settings = Settings("warnings", FServer->Host(), subject);
+        QVERIFY(WriteTestFile(Path("warnings/newsgrps.txt"), "alt.test\r\ncomp.lang.c\r\n"));
+        const CliResult result =
+            Run({"post", "--settings", settings, "--group", "misc.test", "--group", "misc.test"});
+        QCOMPARE(result.Err, QByteArray("heraldix: warning: misc.test is in the list more than "
+                                        "once; each group is posted once\nheraldix: warning: 1 "
+                                        "group is not in the server's list: misc.test\n"));
+        QCOMPARE(result.Exit, 0);
+        OneArticleEach({"misc.test"}, subject);
     }
 
     // What the options leave out comes from the window's keys: a file from before the choice

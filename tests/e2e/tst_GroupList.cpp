@@ -81,6 +81,7 @@ private slots:
 
         // A posting run to the same nowhere ends the same way.
         e2e.SetGroups({"misc.test"});
+        e2e.Prompts->QueueChecksAnswer(TChecksAnswer::PostAnyway);
         e2e.PressPost();
         QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages().size(), 2, 10000);
         QCOMPARE(e2e.Prompts->Messages().last(), RefusedText());

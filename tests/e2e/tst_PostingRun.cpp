@@ -323,6 +323,7 @@ private slots:
         const QString subject = UniqueSubject("abort");
         e2e.Window->eSubject->setText(subject);
         e2e.Window->dcMsgBody->SetLines({"Abort me."});
+        e2e.Prompts->QueueChecksAnswer(TChecksAnswer::PostAnyway);
         e2e.PressPost();
         QTRY_VERIFY_WITH_TIMEOUT(e2e.Window->PostsAccepted() >= 3, RunTimeout);
         e2e.PressAbort();

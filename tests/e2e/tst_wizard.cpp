@@ -45,6 +45,7 @@ private slots:
         E2eWindow e2e{QString()};
         TfrmMain& main = *e2e.Window;
         main.eAddress->clear();
+        main.eSubject->clear();
         QVERIFY(!QFileInfo::exists(e2e.Dir() + "/newsgrps.txt"));
         QCOMPARE(main.trcvNewsgroups->Count(), 0);
 
