@@ -1,6 +1,8 @@
 #include "MainWindowFixture.h"
+#include "app/TCancelSecretKeeper.h"
 #include "app/TMainSettings.h"
 #include "app/TfrmMain.h"
+#include "posting/TCancelLock.h"
 #include "posting/TSecretStore.h"
 
 #include <QCheckBox>
@@ -174,6 +176,71 @@ private slots:
                      "The secret store is locked; the password is kept until Heraldix closes")),
                  1);
         QCOMPARE(Ini().contains("ePassword.Text=pw-typed"), filed);
+    }
+
+    // The Cancel-Lock secret, kept like the password but never replaced: an answer that does not
+    // show whether the store holds one makes none. answers: the store's, in turn; -1 for no store.
+    void cancelSecretIsMadeOnceAndKept_data() {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<QList<int>>("answers");
+        // "file": a secret the file keeps; "store": one the store keeps; "none" this run.
+        QTest::addColumn<QString>("kept");
+        const QByteArray inFile = "Secret=" + QByteArray(32, 'k').toBase64() + "\r\n";
+        const QByteArray marked = "InSecretStore=True\r\n";
+        const int done = int(TSecretStatus::ssDone), absent = int(TSecretStatus::ssNotFound),
+                  locked = int(TSecretStatus::ssLocked), gone = int(TSecretStatus::ssUnavailable);
+        QTest::newRow("in the file") << inFile << QList<int>{} << "file";
+        QTest::newRow("damaged in the file")
+            << QByteArray("Secret=abc\r\n") << QList<int>{} << "none";
+        QTest::newRow("no store") << QByteArray() << QList<int>{-1} << "file";
+        QTest::newRow("in the store") << QByteArray() << QList<int>{done} << "store";
+        QTest::newRow("store locked") << QByteArray() << QList<int>{locked} << "none";
+        QTest::newRow("not found: made") << QByteArray() << QList<int>{absent, done} << "store";
+        QTest::newRow("not found, write locked")
+            << QByteArray() << QList<int>{absent, locked} << "none";
+        QTest::newRow("not found, write failed")
+            << QByteArray() << QList<int>{absent, gone} << "file";
+        QTest::newRow("unavailable") << QByteArray() << QList<int>{gone} << "file";
+        QTest::newRow("not found, the store had one") << marked << QList<int>{absent} << "none";
+        QTest::newRow("unavailable, the store had one") << marked << QList<int>{gone} << "none";
+        QTest::newRow("no store, the store had one") << marked << QList<int>{-1} << "none";
+    }
+    void cancelSecretIsMadeOnceAndKept() {
+        QFETCH(QByteArray, section);
+        QFETCH(QList<int>, answers);
+        QFETCH(QString, kept);
+        Write(QStringLiteral("frmsv.INI"), "[CancelLock]\r\n" + section);
+        TIniFileStore ini;
+        ini.ExeDir = FDir->path();
+        const bool noStore = answers.value(0) == -1;
+        TCancelSecretKeeper keeper(ini, noStore ? nullptr : NewStore());
+        std::vector<TCancelSecretKeeper::TAnswer> heard;
+        keeper.Load(
+            [&heard](const TCancelSecretKeeper::TAnswer& answer) { heard.push_back(answer); });
+        const QByteArray stored = QByteArray(32, 's').toBase64();
+        QStringList asked;
+        for (int i = noStore ? 1 : 0; i < answers.size(); ++i) {
+            asked << NextRequest();
+            Answer(TSecretStatus(answers[i]), QString::fromLatin1(stored));
+        }
+        QVERIFY(FRequests.empty());
+        QCOMPARE(heard.size(), size_t(1));
+        const QByteArray secret = QByteArray::fromStdString(heard[0].Secret).toBase64();
+        QCOMPARE(heard[0].Reason.isEmpty(), kept != "none");
+        if (kept == "none") {
+            QCOMPARE(secret, QByteArray());
+            QCOMPARE(Ini(), "[CancelLock]\r\n" + section);
+            return;
+        }
+        QCOMPARE(heard[0].Secret.size(), TCancelLock::SecretSize);
+        QCOMPARE(Ini().contains("Secret=" + secret), kept == "file");
+        QCOMPARE(Ini().contains("InSecretStore=True"), kept == "store");
+        if (!answers.isEmpty() && answers[0] == int(TSecretStatus::ssDone))
+            QCOMPARE(secret, stored);
+        if (asked.size() > 1)
+            QCOMPARE(asked[1], "write Cancel-Lock secret=" + QString::fromLatin1(secret));
+        if (!section.isEmpty())
+            QCOMPARE(secret, QByteArray(32, 'k').toBase64());
     }
 
     void emptiedPasswordLeavesTheStore() {

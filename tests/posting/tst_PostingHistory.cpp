@@ -1,0 +1,188 @@
+// The history of finished runs: what is written comes back unchanged, a torn or foreign line
+// costs only itself, the file stays bounded and private, and runs are found as the user names
+// them.
+
+#include "posting/TPostingHistory.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+Q_DECLARE_METATYPE(THistoryRun)
+
+namespace {
+THistoryRun Run(const std::string& id, const std::string& subject = "Weekly FAQ",
+                THistoryKind kind = THistoryKind::hkPost,
+                const std::string& server = "news.example.org") {
+    THistoryRun run;
+    run.RunID = id;
+    run.Time = 1796000000;
+    run.Kind = kind;
+    run.Server = server;
+    run.Subject = subject;
+    run.Groups = {{"alt.test", THistoryOutcome::hoAccepted, "240 article posted", "<1@x>", ""}};
+    return run;
+}
+} // namespace
+
+class tst_PostingHistory : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> FDir;
+    QString Path() const { return FDir->filePath(QString::fromLatin1(TPostingHistory::FileName)); }
+    TPostingHistory History() const { return TPostingHistory(Path().toStdString()); }
+    QByteArray Lines(const std::vector<THistoryRun>& runs) const {
+        QByteArray text;
+        for (const THistoryRun& run : runs)
+            text += QByteArray::fromStdString(TPostingHistory::LineOf(run)) + '\n';
+        return text;
+    }
+    std::vector<std::string> Ids() const {
+        std::vector<std::string> ids;
+        for (const THistoryRun& run : History().Runs())
+            ids.push_back(run.RunID);
+        return ids;
+    }
+
+private slots:
+    void init() { FDir = std::make_unique<QTemporaryDir>(); }
+
+    void runsComeBackUnchanged_data() {
+        QTest::addColumn<THistoryRun>("run");
+        THistoryRun odd = Run("a1", "R\xc3\xa9sum\xc3\xa9 \"quoted\"\\ and a\ttab");
+        odd.Groups = {{"de.alt.\xe4rger", THistoryOutcome::hoRefused, "441 \xff no", "", ""},
+                      {"alt.\xe2\x9c\x93", THistoryOutcome::hoMissing, "240 ok", "<2@x>", "<1@x>"}};
+        odd.Security = TIpNntpSecurity::nySecStartTls;
+        odd.LogOn = true;
+        odd.UserID = "ann\xe9";
+        QTest::newRow("odd bytes, every field") << odd;
+        THistoryRun cancel = Run("b2", "Weekly FAQ", THistoryKind::hkCancel, "[::1]:563");
+        cancel.Target = "a1";
+        cancel.Security = TIpNntpSecurity::nySecTls;
+        cancel.Groups = {{"alt.test", THistoryOutcome::hoCancelled, "240 ok", "<1@x>", ""},
+                         {"alt.kept", THistoryOutcome::hoKept, "240 ok", "<3@x>", ""}};
+        QTest::newRow("cancel run") << cancel;
+    }
+    void runsComeBackUnchanged() {
+        QFETCH(THistoryRun, run);
+        History().Append(run);
+        QCOMPARE(History().Runs(), std::vector<THistoryRun>{run});
+    }
+
+    // Lines before the appended run, as a killed program or a later version may leave them.
+    void unreadableLinesCostOnlyThemselves_data() {
+        QTest::addColumn<QByteArray>("before");
+        const QByteArray good = Lines({Run("a1")});
+        QTest::newRow("torn last line") << good + good.left(good.size() / 2);
+        QTest::newRow("garbage line") << "not json\n" + good;
+        QTest::newRow("unknown outcome") << QByteArray(good).replace("accepted", "vanished") + good;
+        QTest::newRow("no run id") << QByteArray(good).replace("\"a1\"", "\"\"") + good;
+        QTest::newRow("empty lines") << "\n\n" + good + "\n";
+    }
+    void unreadableLinesCostOnlyThemselves() {
+        QFETCH(QByteArray, before);
+        QVERIFY(WriteTestFile(Path(), before));
+        QCOMPARE(Ids(), std::vector<std::string>{"a1"});
+        History().Append(Run("b2"));
+        QCOMPARE(Ids(), (std::vector<std::string>{"b2", "a1"}));
+    }
+
+    void fileIsBoundedAndPrivate_data() {
+        QTest::addColumn<int>("runsBefore");
+        QTest::addColumn<int>("modeBefore");
+        QTest::newRow("new file") << 0 << 0;
+        QTest::newRow("readable by others") << 3 << 0644;
+        QTest::newRow("full") << int(TPostingHistory::MaxRuns) << 0600;
+        QTest::newRow("over the bound") << int(TPostingHistory::MaxRuns) + 7 << 0644;
+    }
+    void fileIsBoundedAndPrivate() {
+        QFETCH(int, runsBefore);
+        QFETCH(int, modeBefore);
+        std::vector<THistoryRun> runs;
+        for (int i = 0; i < runsBefore; ++i)
+            runs.push_back(Run("r" + std::to_string(i)));
+        if (runsBefore > 0) {
+            QVERIFY(WriteTestFile(Path(), Lines(runs) + "torn"));
+            QVERIFY(::chmod(QFile::encodeName(Path()).constData(), mode_t(modeBefore)) == 0);
+        }
+        History().Append(Run("new"));
+        const std::vector<std::string> ids = Ids();
+        const size_t kept = std::min<size_t>(runsBefore + 1, TPostingHistory::MaxRuns);
+        QCOMPARE(ids.size(), kept);
+        QCOMPARE(ids.front(), std::string("new"));
+        if (runsBefore > 0)
+            QCOMPARE(ids.back(), "r" + std::to_string(runsBefore + 1 - kept));
+        struct stat status {};
+        QVERIFY(::stat(QFile::encodeName(Path()).constData(), &status) == 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0600));
+        QCOMPARE(QDir(FDir->path()).entryList(QDir::Files), QStringList{"history.jsonl"});
+    }
+
+    void runsAreFoundAsNamed_data() {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("last skips a cancel run") << "last"
+                                                 << "a2c4";
+        QTest::newRow("whole id") << "a2c4"
+                                  << "a2c4";
+        QTest::newRow("unique prefix") << "a2c"
+                                       << "a2c4";
+        QTest::newRow("prefix of two runs") << "a2"
+                                            << "";
+        QTest::newRow("unknown") << "ff"
+                                 << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("same subject, same server spelt otherwise")
+            << "previous news.example.org:119 Weekly FAQ"
+            << "a2c4";
+        QTest::newRow("same subject, other server") << "previous news.other.org Weekly FAQ"
+                                                    << "";
+        QTest::newRow("older subject") << "previous news.example.org Old FAQ"
+                                       << "a2f0";
+        QTest::newRow("subject only cancelled") << "previous news.example.org Gone"
+                                                << "";
+    }
+    void runsAreFoundAsNamed() {
+        QFETCH(QString, which);
+        QFETCH(QString, found);
+        QVERIFY(WriteTestFile(Path(), Lines({Run("a2f0", "Old FAQ"), Run("a2c4"),
+                                             Run("a3c5", "Gone", THistoryKind::hkCancel),
+                                             Run("c3", "Weekly FAQ", THistoryKind::hkCancel)})));
+        const QStringList words = which.split(' ');
+        const std::optional<THistoryRun> run =
+            words.front() == "previous"
+                ? History().Previous(words[1].toStdString(), TIpNntpSecurity::nySecNone,
+                                     words.mid(2).join(' ').toStdString())
+                : History().Find(which.toStdString());
+        QCOMPARE(run ? QString::fromStdString(run->RunID) : QString(), found);
+    }
+
+    void outcomeOfAPostingRun_data() {
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("verification");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("accepted") << true << int(TGroupOutcome::TVerification::Verified)
+                                  << int(THistoryOutcome::hoAccepted);
+        QTest::newRow("missing") << true << int(TGroupOutcome::TVerification::Missing)
+                                 << int(THistoryOutcome::hoMissing);
+        QTest::newRow("refused") << false << int(TGroupOutcome::TVerification::NotChecked)
+                                 << int(THistoryOutcome::hoRefused);
+    }
+    void outcomeOfAPostingRun() {
+        QFETCH(bool, accepted);
+        QFETCH(int, verification);
+        QFETCH(int, outcome);
+        TGroupOutcome heard;
+        heard.Accepted = accepted;
+        heard.Verification = TGroupOutcome::TVerification(verification);
+        QCOMPARE(int(THistoryGroup::Of(heard).Outcome), outcome);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PostingHistory)
+#include "tst_PostingHistory.moc"
