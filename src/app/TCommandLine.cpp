@@ -449,12 +449,17 @@ int TCommandLine::Post() {
          QStringLiteral("After the last group, ask the server for every accepted article.")},
         {QStringLiteral("resume"),
          QStringLiteral("Finish the run that was cut short, without posting a group twice.")},
+        {QStringLiteral("dry-run"),
+         QStringLiteral("Print every article the run would send, as it would go to the server "
+                        "(with --json: newsgroups, size and headers), and send nothing.")},
         {QStringLiteral("json"), QStringLiteral("One JSON object per line.")},
         {QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")},
     });
     Parse(parser);
     FJson = parser.isSet(QStringLiteral("json"));
     FQuiet = parser.isSet(QStringLiteral("quiet"));
+    if (parser.isSet(QStringLiteral("dry-run")))
+        return DryRun(parser);
     const std::string journalPath = JournalPath();
     // Held from before the journal is read until the program ends: nothing another run does
     // to it comes in between.

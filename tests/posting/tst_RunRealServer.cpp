@@ -1,13 +1,19 @@
 // Posting runs against the real news server: one stopped and started again in the middle of a
-// run, verification of what it stored, and several connections at once. What the server holds
-// afterwards is read back group by group.
+// run, verification of what it stored, several connections at once, and the preview of a run
+// against what the run posts. What the server holds afterwards is read back group by group.
 
 #include "RecordedOperation.h"
+#include "mime/TIpMimeEntity.h"
+#include "posting/TArticlePreview.h"
 #include "support/NewsServer.h"
+#include "support/TestFiles.h"
 
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <set>
 
 static constexpr int BulkGroups = 50;
 static constexpr int RunTimeout = 60000;
@@ -155,6 +161,82 @@ private slots:
                            std::string::npos;
             });
         QCOMPARE(encrypted, 2);
+    }
+
+    // The preview shows the first group's article as the server stores it, apart from the
+    // headers the server adds (and its name in front of the Path) and their order, which the
+    // server makes its own.
+    void previewIsWhatTheServerStores_data() {
+        QTest::addColumn<QStringList>("body");
+        QTest::addColumn<QByteArray>("attachment");
+        QTest::newRow("plain text") << QStringList{"Hello", "", "Bye."} << QByteArray();
+        QTest::newRow("8-bit text, leading dots, a long line")
+            << QStringList{QStringLiteral("Schöne Grüße"), ".", "..two",
+                           QString("abcd ").repeated(300)}
+            << QByteArray();
+        QTest::newRow("attachment") << QStringList{"see the file"} << QByteArray(3000, '\xfe');
+    }
+    void previewIsWhatTheServerStores() {
+        QFETCH(QStringList, body);
+        QFETCH(QByteArray, attachment);
+        static uint8_t seed = 0;
+        const TArticleTime now = TArticleComposer::SystemTime();
+        const TArticleComposer composer([now] { return now; },
+                                        [first = ++seed](uint8_t* bytes, size_t count) {
+                                            for (size_t i = 0; i < count; ++i)
+                                                bytes[i] = static_cast<uint8_t>(first + i);
+                                        });
+        TIpMimeEntity::BoundaryGenerator = [] { return std::string("_preview_part_"); };
+        TNewsRequest request = ServerRequest(QStringLiteral("Grüße"), 2, 1);
+        request.Article.Organization = "Example Club";
+        request.Article.Newsreader = "Heraldix/9.9";
+        request.Article.BodyLines.clear();
+        for (const QString& line : body)
+            request.Article.BodyLines.push_back(line.toStdString());
+        QTemporaryDir dir;
+        if (!attachment.isEmpty()) {
+            QVERIFY(WriteTestFile(dir.filePath("data.bin"), attachment));
+            request.Article.AttachmentPath = dir.filePath("data.bin").toStdString();
+        }
+        TArticlePreview::TArticle first;
+        TArticlePreview(composer).Compose(request, [&](const TArticlePreview::TArticle& article) {
+            first = article;
+            return false;
+        });
+        RecordedOperation recorded;
+        recorded.Operation.SetComposer(composer);
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        TIpMimeEntity::BoundaryGenerator = nullptr;
+        QCOMPARE(recorded.Failures, Lines{});
+        QString stored;
+        for (const QJsonValue& article : FServer->Articles("test.bulk.000001"))
+            if (article["message_id"].toString().toStdString() == first.MessageID)
+                stored = article["raw"].toString();
+        const auto comparable = [](const std::string& text) {
+            static const std::set<std::string> added{"Xref",
+                                                     "Injection-Info",
+                                                     "Injection-Date",
+                                                     "NNTP-Posting-Host",
+                                                     "NNTP-Posting-Date",
+                                                     "Lines",
+                                                     "X-Trace",
+                                                     "X-Complaints-To"};
+            QStringList kept;
+            for (std::string field : TArticlePreview::HeaderFields(text)) {
+                if (const size_t bang = field.rfind('!');
+                    field.starts_with("Path: ") && bang != std::string::npos)
+                    field = "Path: " + field.substr(bang + 1);
+                if (!added.contains(field.substr(0, field.find(':'))))
+                    kept << QString::fromStdString(field);
+            }
+            kept.sort();
+            kept << QString::fromStdString(text.substr(text.find("\r\n\r\n")));
+            return kept;
+        };
+        QVERIFY2(!stored.isEmpty(), first.MessageID.c_str());
+        QCOMPARE(comparable(stored.toStdString()), comparable(first.Text));
     }
 };
 

@@ -61,6 +61,17 @@ void MainWindowDouble::spdPostClick() {
         OnPost();
 }
 
+TNewsRequest MainWindowDouble::RunRequest() const {
+    TNewsRequest request;
+    request.GroupsPerArticle = 3;
+    request.Article.Newsreader = "Double/1.0";
+    return request;
+}
+
+void MainWindowDouble::ShowPreview(QWidget*, const TNewsRequest& request) {
+    Previews.push_back(request);
+}
+
 QStringList MainWindowDouble::Fields() const {
     QStringList values;
     for (const QLineEdit* e :

@@ -27,6 +27,10 @@ public:
     void Getgrouplist1Click();
     void btnAttachClick();
     void spdPostClick();
+    // A request with the double's own newsreader and cross-posting choice, to see the wizard
+    // keep what it has no field for.
+    TNewsRequest RunRequest() const;
+    void ShowPreview(QWidget* owner, const TNewsRequest& request);
     bool Busy() const { return IsBusy; }
 
     // The values of every field the wizard copies, in one list, to compare before and after.
@@ -53,6 +57,7 @@ public:
     int Attaches = 0;
     int Posts = 0;
     bool IsBusy = false;
+    std::vector<TNewsRequest> Previews;
     std::function<void()> OnGetGroupList;
     std::function<void()> OnAttach;
     std::function<void()> OnPost;
