@@ -1,6 +1,6 @@
 // Posting runs against the real news server: one stopped and started again in the middle of a
-// run, verification of what it stored, several connections at once, and the preview of a run
-// against what the run posts. What the server holds afterwards is read back group by group.
+// run, verification of what it stored, and several connections at once. What the server holds
+// afterwards is read back group by group.
 
 #include "RecordedOperation.h"
 #include "mime/TIpMimeEntity.h"
@@ -10,10 +10,9 @@
 
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <set>
 
 static constexpr int BulkGroups = 50;
 static constexpr int RunTimeout = 60000;
@@ -164,12 +163,10 @@ private slots:
     }
 
     // The preview shows the first group's article as the server stores it, apart from the
-    // headers the server adds (and its name in front of the Path) and their order, which the
-    // server makes its own.
+    // headers the server adds, its name in the Path and the order it puts the headers in.
     void previewIsWhatTheServerStores_data() {
         QTest::addColumn<QStringList>("body");
         QTest::addColumn<QByteArray>("attachment");
-        QTest::newRow("plain text") << QStringList{"Hello", "", "Bye."} << QByteArray();
         QTest::newRow("8-bit text, leading dots, a long line")
             << QStringList{QStringLiteral("Schöne Grüße"), ".", "..two",
                            QString("abcd ").repeated(300)}
@@ -181,15 +178,12 @@ private slots:
         QFETCH(QByteArray, attachment);
         static uint8_t seed = 0;
         const TArticleTime now = TArticleComposer::SystemTime();
-        const TArticleComposer composer([now] { return now; },
-                                        [first = ++seed](uint8_t* bytes, size_t count) {
-                                            for (size_t i = 0; i < count; ++i)
-                                                bytes[i] = static_cast<uint8_t>(first + i);
-                                        });
+        const TArticleComposer composer(
+            [now] { return now; },
+            [row = ++seed](uint8_t* bytes, size_t count) { std::fill_n(bytes, count, row); });
         TIpMimeEntity::BoundaryGenerator = [] { return std::string("_preview_part_"); };
         TNewsRequest request = ServerRequest(QStringLiteral("Grüße"), 2, 1);
         request.Article.Organization = "Example Club";
-        request.Article.Newsreader = "Heraldix/9.9";
         request.Article.BodyLines.clear();
         for (const QString& line : body)
             request.Article.BodyLines.push_back(line.toStdString());
@@ -215,22 +209,15 @@ private slots:
             if (article["message_id"].toString().toStdString() == first.MessageID)
                 stored = article["raw"].toString();
         const auto comparable = [](const std::string& text) {
-            static const std::set<std::string> added{"Xref",
-                                                     "Injection-Info",
-                                                     "Injection-Date",
-                                                     "NNTP-Posting-Host",
-                                                     "NNTP-Posting-Date",
-                                                     "Lines",
-                                                     "X-Trace",
-                                                     "X-Complaints-To"};
+            const QStringList added = QString("Xref Injection-Info Injection-Date "
+                                              "NNTP-Posting-Host NNTP-Posting-Date Lines")
+                                          .split(' ');
             QStringList kept;
-            for (std::string field : TArticlePreview::HeaderFields(text)) {
-                if (const size_t bang = field.rfind('!');
-                    field.starts_with("Path: ") && bang != std::string::npos)
-                    field = "Path: " + field.substr(bang + 1);
-                if (!added.contains(field.substr(0, field.find(':'))))
-                    kept << QString::fromStdString(field);
-            }
+            for (const std::string& header : TArticlePreview::HeaderFields(text))
+                if (const QString field = QString::fromStdString(header).replace(
+                        QRegularExpression("^Path: .*!"), "Path: ");
+                    !added.contains(field.section(':', 0, 0)))
+                    kept << field;
             kept.sort();
             kept << QString::fromStdString(text.substr(text.find("\r\n\r\n")));
             return kept;

@@ -68,10 +68,6 @@ TNewsRequest MainWindowDouble::RunRequest() const {
     return request;
 }
 
-void MainWindowDouble::ShowPreview(QWidget*, const TNewsRequest& request) {
-    Previews.push_back(request);
-}
-
 QStringList MainWindowDouble::Fields() const {
     QStringList values;
     for (const QLineEdit* e :

@@ -27,10 +27,9 @@ public:
     void Getgrouplist1Click();
     void btnAttachClick();
     void spdPostClick();
-    // A request with the double's own newsreader and cross-posting choice, to see the wizard
-    // keep what it has no field for.
+    // A request with a newsreader of its own, which the wizard has no field for and must keep.
     TNewsRequest RunRequest() const;
-    void ShowPreview(QWidget* owner, const TNewsRequest& request);
+    void ShowPreview(QWidget*, const TNewsRequest& request) { Previews.push_back(request); }
     bool Busy() const { return IsBusy; }
 
     // The values of every field the wizard copies, in one list, to compare before and after.
