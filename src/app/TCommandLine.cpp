@@ -85,7 +85,8 @@ int TCommandLine::Execute() {
         if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
             std::printf("Usage: heraldix [post|list] [options]\n\n"
                         "Without arguments the window opens.\n"
-                        "  post   posts one article to its groups (heraldix post --help)\n"
+                        "  post   posts one article to its groups (heraldix post --help);\n"
+                        "         post --dry-run prints the articles and sends nothing\n"
                         "  list   prints the server's group names (heraldix list --help)\n");
             return exOk;
         }
