@@ -44,7 +44,7 @@ std::string TCommandLine::DryRunArticle(const TArticlePreview::TArticle& article
 
 // What the window's Options page chose: a separate article to each group, or up to
 // seGroupsPerArticle groups in one.
-int TCommandLine::GroupsPerArticle() const {
+int TCommandLine::GroupsPerArticle(const QCommandLineParser&) const {
     if (Setting(QStringLiteral("cbSendAs.CurrentIndex")) != QLatin1String("1"))
         return 1;
     const int perArticle = Setting(QStringLiteral("seGroupsPerArticle.Value"),
@@ -62,7 +62,7 @@ int TCommandLine::DryRun(const QCommandLineParser& parser) {
     TNewsRequest request;
     request.Groups = Groups(parser);
     request.Article = ArticleRequest(parser, host);
-    request.GroupsPerArticle = GroupsPerArticle();
+    request.GroupsPerArticle = GroupsPerArticle(parser);
     const size_t count = TArticleComposer::Batches(request.Groups.size(),
                                                    static_cast<size_t>(request.GroupsPerArticle))
                              .size();
