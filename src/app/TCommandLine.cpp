@@ -87,7 +87,8 @@ int TCommandLine::Execute() {
         if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
             std::printf("Usage: heraldix [post|list] [options]\n\n"
                         "Without arguments the window opens.\n"
-                        "  post   posts one article to its groups (heraldix post --help)\n"
+                        "  post   posts one article to its groups (heraldix post --help);\n"
+                        "         post --dry-run prints the articles and sends nothing\n"
                         "  list   prints the server's group names (heraldix list --help)\n");
             return exOk;
         }
@@ -480,6 +481,9 @@ int TCommandLine::Post() {
          QStringLiteral("After the last group, ask the server for every accepted article.")},
         {QStringLiteral("resume"),
          QStringLiteral("Finish the run that was cut short, without posting a group twice.")},
+        {QStringLiteral("dry-run"),
+         QStringLiteral("Print every article the run would send, as it would go to the server "
+                        "(with --json: newsgroups, size and headers), and send nothing.")},
         {QStringLiteral("json"), QStringLiteral("One JSON object per line.")},
         {QStringLiteral("quiet"), QStringLiteral("Print nothing but errors.")},
         {QStringLiteral("strict"),
@@ -488,6 +492,8 @@ int TCommandLine::Post() {
     Parse(parser);
     FJson = parser.isSet(QStringLiteral("json"));
     FQuiet = parser.isSet(QStringLiteral("quiet"));
+    if (parser.isSet(QStringLiteral("dry-run")))
+        return DryRun(parser);
     const std::string journalPath = JournalPath();
     // Held from before the journal is read until the program ends: nothing another run does
     // to it comes in between.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "posting/TArticlePreview.h"
 #include "posting/TNewsOperation.h"
 
 #include <QString>
@@ -45,6 +46,11 @@ public:
     // What verification found of one accepted article: "verified  alt.test  <id>" or
     // "missing  alt.test  <id>", or one JSON object.
     static std::string VerificationLine(const TGroupOutcome& outcome, bool json);
+    // Article `number` of `count` of a dry run as printed: a line naming it, its groups and
+    // size, then its text (LF line ends) and an empty line; or one JSON object (newsgroups,
+    // size, headers: the header fields, each unfolded) on a line.
+    static std::string DryRunArticle(const TArticlePreview::TArticle& article, size_t number,
+                                     size_t count, bool json);
 
 private:
     // A usage error: its text goes to standard error and the program ends with exUsage.
@@ -60,6 +66,11 @@ private:
     explicit TCommandLine(QStringList arguments);
     int Execute();
     int Post();
+    // `post --dry-run`: prints every article of the run and sends nothing.
+    int DryRun(const QCommandLineParser& parser);
+    // Groups each article of the run goes to (TNewsRequest::GroupsPerArticle), as the window's
+    // Options page chose them.
+    int GroupsPerArticle(const QCommandLineParser& parser) const;
     int List();
 
     void AddConnectionOptions(QCommandLineParser& parser) const;

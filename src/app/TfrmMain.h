@@ -95,6 +95,9 @@ public:
 
     // What a run posts, from the window's fields as they stand.
     TArticleRequest ArticleRequest() const;
+    // A posting run's request as the window stands: the connection, the groups to post to and
+    // the article.
+    TNewsRequest RunRequest() const;
 
     // Encrypted connections (TfrmMainSecurity.cpp): the security chosen in cbSecurity and the
     // certificates the user trusts go into every request.
@@ -140,6 +143,10 @@ public:
     void ShowAttachment();
     void btnLoadMessageClick();
     void spdPostClick();
+    void btnPreviewClick();
+    // Shows over `owner` what a run of `request` would send, composed as the engine composes it;
+    // sends nothing.
+    void ShowPreview(QWidget* owner, const TNewsRequest& request);
     void spbAbortClick();
     void Getgrouplist1Click();
     void sbStartHereClick();
@@ -203,6 +210,7 @@ public:
     QToolButton* sbExit = nullptr;
     QPushButton* btnLoadMessage = nullptr;
     QPushButton* btnAttach = nullptr;
+    QPushButton* btnPreview = nullptr;
 
 signals:
     // Emitted when the window is about to close, before the list files are written; the
@@ -244,9 +252,6 @@ private:
 
     void CreateClient();
     TNewsRequest MakeRequest() const;
-    // A posting run's request as the window stands: the connection, the groups to post to and
-    // the article.
-    TNewsRequest RunRequest() const;
     void ShowBusy(bool busy);
     void ShowGroupList(std::vector<std::string>& lines, bool groupList);
     void ShowFinished(const TRunSummary& summary);

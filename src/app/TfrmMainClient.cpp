@@ -16,6 +16,7 @@
 #include "posting/TRunJournal.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TPrompts.h"
+#include "selection/TfrmPreview.h"
 #include "selection/trcvListbox.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -212,6 +213,19 @@ TNewsRequest TfrmMain::RunRequest() const {
     request.Verify = cbVerify->isChecked();
     request.GroupsPerArticle = GroupsPerArticle();
     return request;
+}
+
+void TfrmMain::btnPreviewClick() {
+    ShowPreview(this, RunRequest());
+}
+
+void TfrmMain::ShowPreview(QWidget* owner, const TNewsRequest& request) {
+    if (request.Groups.empty()) {
+        TPrompts::Current().ShowMessage(
+            owner, QStringLiteral("You haven't selected any groups to post to"));
+        return;
+    }
+    TfrmPreview::Open(owner, request, FOperation->Composer());
 }
 
 int TfrmMain::GroupsPerArticle() const {

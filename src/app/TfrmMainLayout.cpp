@@ -102,6 +102,7 @@ QWidget* TfrmMain::CreateMessagePage() {
     auto* const strip = new QHBoxLayout;
     btnLoadMessage = Named(new QPushButton(QStringLiteral("Load Message"), page), "btnLoadMessage");
     btnAttach = Named(new QPushButton(QStringLiteral("Attach File"), page), "btnAttach");
+    btnPreview = Named(new QPushButton(QStringLiteral("Preview"), page), "btnPreview");
     Image1 = Named(new QLabel(page), "Image1");
     Image1->setFixedSize(32, 32);
     Image1->setAttribute(Qt::WA_TranslucentBackground);
@@ -114,10 +115,12 @@ QWidget* TfrmMain::CreateMessagePage() {
     strip->addSpacing(8);
     strip->addWidget(Image1);
     strip->addWidget(Label10, 1);
+    strip->addWidget(btnPreview);
     layout->addLayout(strip);
 
     connect(btnLoadMessage, &QPushButton::clicked, this, &TfrmMain::btnLoadMessageClick);
     connect(btnAttach, &QPushButton::clicked, this, &TfrmMain::btnAttachClick);
+    connect(btnPreview, &QPushButton::clicked, this, &TfrmMain::btnPreviewClick);
     return page;
 }
 

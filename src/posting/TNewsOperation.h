@@ -233,6 +233,7 @@ public:
     // The composer a run uses when its request has no ComposeArticle (a test's clock and
     // randomness).
     void SetComposer(TArticleComposer composer) { FComposer = std::move(composer); }
+    const TArticleComposer& Composer() const { return FComposer; }
     TNewsOperationEvents& Events() { return FEvents; }
     // Told of every posting run from now on; not owned; null for none.
     void SetRecorder(TRunRecorder* recorder) { FRecorder = recorder; }

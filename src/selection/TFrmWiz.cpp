@@ -257,6 +257,26 @@ void TFrmWiz::btnFinishClick() {
     done(QDialog::Accepted);
 }
 
+void TFrmWiz::btnPreviewClick() {
+    if (FMain.RunRequest && FMain.Preview)
+        FMain.Preview(this, RunRequest());
+}
+
+TNewsRequest TFrmWiz::RunRequest() const {
+    TNewsRequest request = FMain.RunRequest();
+    request.Groups = trcvtoPost->Items().Entries();
+    TArticleRequest& article = request.Article;
+    article.Name = eName->text().toStdString();
+    article.Address = eEmailAddress->text().toStdString();
+    article.Subject = eSubject->text().toStdString();
+    article.Organization = eOrganization->text().toStdString();
+    article.PostingHost = eHost->text().toStdString();
+    article.BodyLines.clear();
+    for (const QString& line : dcMsgBody->Lines())
+        article.BodyLines.push_back(line.toStdString());
+    return request;
+}
+
 static QStringList LocalFiles(const QMimeData* data) {
     QStringList paths;
     if (data && data->hasUrls())

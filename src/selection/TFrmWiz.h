@@ -56,6 +56,8 @@ public:
     void BtnBackClick();
     void btnCancelClick();
     void btnFinishClick();
+    // What Finish would post, shown without copying anything into the main window.
+    void btnPreviewClick();
     void sbFindGroupsClick();
     void sbSelectGroupsClick();
     void trcvNewsgroupsDblClick();
@@ -109,6 +111,7 @@ public:
     QLabel* Label10 = nullptr;
 
     TBodyEditor* dcMsgBody = nullptr;
+    QPushButton* btnPreview = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -131,6 +134,9 @@ private:
     // Server, log-on and organization into the main window.
     void CopyServerToMain();
     void CopyAttachmentDisplay();
+    // The main window's run request with what the wizard holds in place of the main window's
+    // fields: the request Finish would start.
+    TNewsRequest RunRequest() const;
     bool MainBusy() const;
 
     TMainWindowAccess FMain;

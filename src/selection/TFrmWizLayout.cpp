@@ -193,6 +193,9 @@ QWidget* TFrmWiz::CreateBodyPage() {
     dcMsgBody = Named(new TBodyEditor(page), "dcMsgBody");
     dcMsgBody->setAccessibleName(QStringLiteral("Message body"));
     layout->addWidget(dcMsgBody, 1);
+    btnPreview = Named(new QPushButton(QStringLiteral("Preview"), page), "btnPreview");
+    layout->addWidget(btnPreview, 0, Qt::AlignRight);
+    connect(btnPreview, &QPushButton::clicked, this, &TFrmWiz::btnPreviewClick);
     return page;
 }
 

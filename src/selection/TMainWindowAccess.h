@@ -1,5 +1,7 @@
 #pragma once
 
+#include "posting/TNewsOperation.h"
+
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -46,6 +48,10 @@ struct TMainWindowAccess {
     std::function<void()> AttachFile;
     // The "Post" button: starts a posting run.
     std::function<void()> Post;
+    // The request a run started now would post, from the main window's fields as they stand.
+    std::function<TNewsRequest()> RunRequest;
+    // Shows over a window of ours what a run of a request would send; sends nothing.
+    std::function<void(QWidget* owner, const TNewsRequest& request)> Preview;
     // True while a run or a retrieval is under way; the main window's BusyChanged says when
     // this changes.
     std::function<bool()> Busy;
@@ -77,6 +83,10 @@ template <typename TMain> TMainWindowAccess MainWindowAccessOf(TMain& main) {
     access.GetGroupList = [&main] { main.Getgrouplist1Click(); };
     access.AttachFile = [&main] { main.btnAttachClick(); };
     access.Post = [&main] { main.spdPostClick(); };
+    access.RunRequest = [&main] { return main.RunRequest(); };
+    access.Preview = [&main](QWidget* owner, const TNewsRequest& request) {
+        main.ShowPreview(owner, request);
+    };
     access.Busy = [&main] { return main.Busy(); };
     return access;
 }

@@ -4,6 +4,7 @@
 #include "selection/EFileError.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TScriptedPrompts.h"
+#include "selection/TfrmPreview.h"
 #include "selection/trcvListbox.h"
 #include "support/ListEntries.h"
 
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -353,6 +355,65 @@ private slots:
         const QString fallback = Path("config/heraldix");
         QCOMPARE(TProgramDir::Choose(Path("no-such-dir"), fallback), fallback + "/");
         QVERIFY(QFileInfo(fallback).isDir());
+    }
+
+    // Preview shows the run's first article and a line per article, composed by the engine's
+    // composer, and leaves the window as it was; what the run could not post is said instead.
+    void previewShowsTheRun_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("perArticle");
+        QTest::addColumn<QStringList>("groups");
+        QTest::addColumn<QStringList>("articles");
+        QTest::addColumn<QString>("message");
+        const QStringList three{"alt.test", "comp.lang.c", "misc.test"};
+        QTest::newRow("separate") << "pat@example.com" << 1 << three << three << QString();
+        QTest::newRow("cross-post by two")
+            << "pat@example.com" << 2 << three << QStringList{"alt.test,comp.lang.c", "misc.test"}
+            << QString();
+        QTest::newRow("no address")
+            << "" << 1 << three << QStringList() << "You haven't entered an email address";
+        QTest::newRow("no groups") << "pat@example.com" << 1 << QStringList() << QStringList()
+                                   << "You haven't selected any groups to post to";
+    }
+    void previewShowsTheRun() {
+        QFETCH(QString, address);
+        QFETCH(int, perArticle);
+        QFETCH(QStringList, groups);
+        QFETCH(QStringList, articles);
+        QFETCH(QString, message);
+        TfrmMain window(FDir->path());
+        window.Operation().SetComposer(
+            TArticleComposer(TArticleComposer::SystemTime, [](uint8_t* bytes, size_t count) {
+                std::fill_n(bytes, count, 0xab);
+            }));
+        window.eAddress->setText(address);
+        window.eSubject->setText(QStringLiteral("Grüße"));
+        window.dcMsgBody->SetLines({"Hello", ".", "Bye"});
+        window.cbSendAs->setCurrentIndex(perArticle > 1 ? 1 : 0);
+        window.seGroupsPerArticle->setValue(perArticle);
+        for (const QString& group : groups)
+            window.trcvToPost->Items().Add(group.toStdString());
+        window.btnPreviewClick();
+        auto* const preview = window.findChild<TfrmPreview*>();
+        QCOMPARE(FPrompts->Messages(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(preview != nullptr, message.isEmpty());
+        QVERIFY(!window.Busy());
+        if (!preview)
+            return;
+        const QString text = preview->mArticle->toPlainText();
+        const QString id = "<" + QString("ab").repeated(16) + ".0@example.com>";
+        QVERIFY2(text.startsWith("Path: not-for-mail\nNewsgroups: alt.test") &&
+                     text.contains("\nMessage-ID: " + id + "\n") &&
+                     text.endsWith("\n\nHello\n.\nBye"),
+                 qPrintable(text));
+        QVERIFY(preview->lblExample->text().contains(id + " is an example"));
+        QStringList lines;
+        for (int row = 0; row < preview->lbArticles->count(); ++row)
+            lines << preview->lbArticles->item(row)->text().section("  ", 0, 0);
+        QCOMPARE(lines, articles);
+        const qsizetype size = QString(text + "\n").replace("\n", "\r\n").toUtf8().size();
+        QCOMPARE(preview->lbArticles->item(0)->text(),
+                 articles[0] + QStringLiteral("  %1 bytes").arg(size));
     }
 };
 

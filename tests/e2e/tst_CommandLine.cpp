@@ -789,6 +789,59 @@ private slots:
         }
     }
 
+    // A dry run composes every article of the run and prints it, connecting to nothing (the
+    // server given cannot be reached) and writing no journal.
+    void dryRunPrintsEveryArticle_data() {
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QByteArray>("sendAs");
+        QTest::addColumn<int>("groups");
+        QTest::addColumn<QList<int>>("batches");
+        const QByteArray crossPost = "cbSendAs.CurrentIndex=1\r\nseGroupsPerArticle.Value=5\r\n";
+        QTest::newRow("separate") << false << QByteArray() << 3 << QList<int>{1, 1, 1};
+        QTest::newRow("cross-post") << false << crossPost << 12 << QList<int>{5, 5, 2};
+        QTest::newRow("cross-post, json") << true << crossPost << 12 << QList<int>{5, 5, 2};
+    }
+    void dryRunPrintsEveryArticle() {
+        QFETCH(bool, json);
+        QFETCH(QByteArray, sendAs);
+        QFETCH(int, groups);
+        QFETCH(QList<int>, batches);
+        const QString dir = QStringLiteral("dry %1").arg(QTest::currentDataTag());
+        QStringList arguments{"post", "--dry-run", "--settings",
+                              Settings(dir, "127.0.0.1:1", "Dry", sendAs)};
+        if (json)
+            arguments << "--json";
+        const QStringList names = BulkGroupNames(groups);
+        for (const QString& group : names)
+            arguments << "--group" << group;
+        const CliResult result = Run(arguments);
+        QCOMPARE(result.Exit, 0);
+        QCOMPARE(result.Err, QByteArray());
+        QCOMPARE(QDir(Path(dir)).entryList(QDir::Files), QStringList{"frmsv.INI"});
+        QStringList newsgroups;
+        for (const QString& line : OutputLines(result.Out)) {
+            if (json) {
+                const QJsonObject article = QJsonDocument::fromJson(line.toUtf8()).object();
+                newsgroups << article["newsgroups"].toVariant().toStringList().join(',');
+                QVERIFY(article["size"].toInt() > 0);
+                QVERIFY(article["headers"].toArray().contains(QStringLiteral("Subject: Dry")));
+            } else if (line.startsWith(QStringLiteral("Article %1 of %2: ")
+                                           .arg(newsgroups.size() + 1)
+                                           .arg(batches.size()))) {
+                newsgroups << line.section(' ', 4, 4);
+            }
+        }
+        QStringList expected;
+        for (qsizetype first = 0; const int size : batches) {
+            expected << names.mid(first, size).join(',');
+            first += size;
+        }
+        QCOMPARE(newsgroups, expected);
+        const QString summary =
+            QStringLiteral("Dry run: %1 articles to %2 groups").arg(batches.size()).arg(groups);
+        QVERIFY(json || OutputLines(result.Out).constLast().startsWith(summary));
+    }
+
     // The window and the command line send the same article for the same input.
     void sameArticleAsTheWindow() {
         QByteArray bytes;

@@ -3,10 +3,15 @@
 // afterwards is read back group by group.
 
 #include "RecordedOperation.h"
+#include "mime/TIpMimeEntity.h"
+#include "posting/TArticlePreview.h"
 #include "support/NewsServer.h"
+#include "support/TestFiles.h"
 
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 static constexpr int BulkGroups = 50;
@@ -155,6 +160,70 @@ private slots:
                            std::string::npos;
             });
         QCOMPARE(encrypted, 2);
+    }
+
+    // The preview shows the first group's article as the server stores it, apart from the
+    // headers the server adds, its name in the Path and the order it puts the headers in.
+    void previewIsWhatTheServerStores_data() {
+        QTest::addColumn<QStringList>("body");
+        QTest::addColumn<QByteArray>("attachment");
+        QTest::newRow("8-bit text, leading dots, a long line")
+            << QStringList{QStringLiteral("Schöne Grüße"), ".", "..two",
+                           QString("abcd ").repeated(300)}
+            << QByteArray();
+        QTest::newRow("attachment") << QStringList{"see the file"} << QByteArray(3000, '\xfe');
+    }
+    void previewIsWhatTheServerStores() {
+        QFETCH(QStringList, body);
+        QFETCH(QByteArray, attachment);
+        static uint8_t seed = 0;
+        const TArticleTime now = TArticleComposer::SystemTime();
+        const TArticleComposer composer(
+            [now] { return now; },
+            [row = ++seed](uint8_t* bytes, size_t count) { std::fill_n(bytes, count, row); });
+        TIpMimeEntity::BoundaryGenerator = [] { return std::string("_preview_part_"); };
+        TNewsRequest request = ServerRequest(QStringLiteral("Grüße"), 2, 1);
+        request.Article.Organization = "Example Club";
+        request.Article.BodyLines.clear();
+        for (const QString& line : body)
+            request.Article.BodyLines.push_back(line.toStdString());
+        QTemporaryDir dir;
+        if (!attachment.isEmpty()) {
+            QVERIFY(WriteTestFile(dir.filePath("data.bin"), attachment));
+            request.Article.AttachmentPath = dir.filePath("data.bin").toStdString();
+        }
+        TArticlePreview::TArticle first;
+        TArticlePreview(composer).Compose(request, [&](const TArticlePreview::TArticle& article) {
+            first = article;
+            return false;
+        });
+        RecordedOperation recorded;
+        recorded.Operation.SetComposer(composer);
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        TIpMimeEntity::BoundaryGenerator = nullptr;
+        QCOMPARE(recorded.Failures, Lines{});
+        QString stored;
+        for (const QJsonValue& article : FServer->Articles("test.bulk.000001"))
+            if (article["message_id"].toString().toStdString() == first.MessageID)
+                stored = article["raw"].toString();
+        const auto comparable = [](const std::string& text) {
+            const QStringList added = QString("Xref Injection-Info Injection-Date "
+                                              "NNTP-Posting-Host NNTP-Posting-Date Lines")
+                                          .split(' ');
+            QStringList kept;
+            for (const std::string& header : TArticlePreview::HeaderFields(text))
+                if (const QString field = QString::fromStdString(header).replace(
+                        QRegularExpression("^Path: .*!"), "Path: ");
+                    !added.contains(field.section(':', 0, 0)))
+                    kept << field;
+            kept.sort();
+            kept << QString::fromStdString(text.substr(text.find("\r\n\r\n")));
+            return kept;
+        };
+        QVERIFY2(!stored.isEmpty(), first.MessageID.c_str());
+        QCOMPARE(comparable(stored.toStdString()), comparable(first.Text));
     }
 };
 

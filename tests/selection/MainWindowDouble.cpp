@@ -63,6 +63,13 @@ void MainWindowDouble::spdPostClick() {
         OnPost();
 }
 
+TNewsRequest MainWindowDouble::RunRequest() const {
+    TNewsRequest request;
+    request.GroupsPerArticle = 3;
+    request.Article.Newsreader = "Double/1.0";
+    return request;
+}
+
 QStringList MainWindowDouble::Fields() const {
     QStringList values;
     for (const QLineEdit* e :

@@ -27,6 +27,9 @@ public:
     void Getgrouplist1Click();
     void btnAttachClick();
     void spdPostClick();
+    // A request with a newsreader of its own, which the wizard has no field for and must keep.
+    TNewsRequest RunRequest() const;
+    void ShowPreview(QWidget*, const TNewsRequest& request) { Previews.push_back(request); }
     bool Busy() const { return IsBusy; }
 
     // The values of every field the wizard copies, in one list, to compare before and after.
@@ -55,6 +58,7 @@ public:
     int Attaches = 0;
     int Posts = 0;
     bool IsBusy = false;
+    std::vector<TNewsRequest> Previews;
     std::function<void()> OnGetGroupList;
     std::function<void()> OnAttach;
     std::function<void()> OnPost;

@@ -232,8 +232,10 @@ private slots:
         QCOMPARE(FMain->Refreshes, 1);
     }
 
+    // Preview first shows the run Finish would start and copies nothing; Finish then copies.
     void finishCopiesEverythingThenPosts() {
         FillMain();
+        const QStringList before = FMain->Fields();
         FWiz->show();
         FWiz->eHost->setText(QStringLiteral("news2.example.invalid"));
         FWiz->eUserName->setText(QStringLiteral("robin"));
@@ -250,6 +252,17 @@ private slots:
         for (int page = 0; page < 4; ++page)
             Next();
         QCOMPARE(State(), QStringLiteral("5:101"));
+        QTest::mouseClick(FWiz->btnPreview, Qt::LeftButton);
+        QCOMPARE(FMain->Fields(), before);
+        QCOMPARE(FMain->Previews.size(), size_t(1));
+        const TNewsRequest& run = FMain->Previews[0];
+        const TArticleRequest& article = run.Article;
+        QCOMPARE(run.Groups, (std::vector<std::string>{"alt.test", "comp.lang.c"}));
+        QCOMPARE((std::vector<std::string>{article.PostingHost, article.Organization, article.Name,
+                                           article.Address, article.Subject, article.Newsreader}),
+                 (std::vector<std::string>{"news2.example.invalid", "Other Club", "Robin Example",
+                                           "robin@example.invalid", "Agenda", "Double/1.0"}));
+        QCOMPARE(article.BodyLines, (std::vector<std::string>{"One", "", "Two"}));
 
         QStringList atPost;
         bool wizardHidden = false;
