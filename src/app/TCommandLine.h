@@ -68,9 +68,6 @@ private:
     int Post();
     // `post --dry-run`: prints every article of the run and sends nothing.
     int DryRun(const QCommandLineParser& parser);
-    // Groups each article of the run goes to (TNewsRequest::GroupsPerArticle), as the window's
-    // Options page chose them.
-    int GroupsPerArticle(const QCommandLineParser& parser) const;
     int List();
 
     void AddConnectionOptions(QCommandLineParser& parser) const;

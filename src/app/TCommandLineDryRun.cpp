@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
 
 std::string TCommandLine::DryRunArticle(const TArticlePreview::TArticle& article, size_t number,
                                         size_t count, bool json) {
@@ -42,17 +41,6 @@ std::string TCommandLine::DryRunArticle(const TArticlePreview::TArticle& article
     return text + '\n';
 }
 
-// What the window's Options page chose: a separate article to each group, or up to
-// seGroupsPerArticle groups in one.
-int TCommandLine::GroupsPerArticle(const QCommandLineParser&) const {
-    if (Setting(QStringLiteral("cbSendAs.CurrentIndex")) != QLatin1String("1"))
-        return 1;
-    const int perArticle = Setting(QStringLiteral("seGroupsPerArticle.Value"),
-                                   QString::number(TfrmMain::DefaultGroupsPerArticle))
-                               .toInt();
-    return std::clamp(perArticle, 1, TfrmMain::MaxGroupsPerArticle);
-}
-
 int TCommandLine::DryRun(const QCommandLineParser& parser) {
     if (parser.isSet(QStringLiteral("resume")))
         throw EUsage{QStringLiteral("--dry-run composes a new run; it cannot show a resumed one")};
@@ -63,6 +51,8 @@ int TCommandLine::DryRun(const QCommandLineParser& parser) {
     request.Groups = Groups(parser);
     request.Article = ArticleRequest(parser, host);
     request.GroupsPerArticle = GroupsPerArticle(parser);
+    if (!ChecksPassed(parser, request))
+        return exUsage;
     const size_t count = TArticleComposer::Batches(request.Groups.size(),
                                                    static_cast<size_t>(request.GroupsPerArticle))
                              .size();
