@@ -478,6 +478,11 @@ int TCommandLine::Post() {
         request.Connections = connections;
         request.Verify = parser.isSet(QStringLiteral("verify")) ||
                          Setting(QStringLiteral("cbVerify.Checked")) == QLatin1String("True");
+        // The window's choice of one cross-posted article to several groups.
+        if (Setting(QStringLiteral("cbSendAs.CurrentIndex")) == QLatin1String("1"))
+            request.GroupsPerArticle = std::max(
+                Setting(QStringLiteral("seGroupsPerArticle.Value"), QStringLiteral("5")).toInt(),
+                1);
         const std::optional<TRunJournal::TInterrupted> interrupted =
             TRunJournal::FindInterrupted(journalPath);
         if (interrupted && !FQuiet)
