@@ -204,8 +204,9 @@ struct TNewsOperationEvents {
 // still gets the article once.
 //
 // The recorder hears RunStarted at the start, before anything is sent (its refusal, or a
-// journal it cannot open, raises from StartPost), ArticleGoing before each POST, GroupAnswered
-// as each answer comes, and RunEnded only when every group has been answered or the user
+// journal it cannot open, raises from StartPost), ArticleGoing (CrosspostGoing for a cross-post)
+// before each POST, CrosspostRefused for a cross-post refused as a whole, GroupAnswered as each
+// answer comes, and RunEnded only when every group has been answered or the user
 // aborted: a run that ends any other way (failed, refused, a certificate to trust) can be
 // resumed. A recorder that cannot record ends the run at once (Failed), with nothing more
 // posted. A run that fails first releases every outcome it holds (answered, but behind a group

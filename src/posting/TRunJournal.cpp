@@ -5,16 +5,15 @@
 //   {"event":"article-refused","groups":[G,...],"message_id":ID}   a cross-post refused whole
 //   {"event":"group-answered","group":G,"code":240,"accepted":true,...}
 //   {"event":"run-ended"}
-// The request carries "run_id" (the run's random part), "places" (a resumed run's places in the
-// run it resumes) and "resumed"; a cross-posting run's also "groups_per_article". A line is
-// written whole with its line end, so a program killed
-// at any moment leaves at most its last line torn; the reader skips a line it cannot read (torn,
-// or written by a later version) instead of giving up on the run. A run begins the file afresh
-// with its first article or answer, not before: one that never got that far (no connection)
-// changes nothing, and an interrupted run it was to resume stays resumable. A resumed run goes
-// on after the lines of the run it resumes (same run_id), and the reader carries that run's
-// answers over as heard before the interruption. The journal of a run that ended keeps its end
-// line until the next run replaces it: it tells what the last run did.
+// The request carries "run_id" (the run's random part), "places" (a resumed run's places in the run
+// it resumes) and "resumed"; a cross-posting run's also "groups_per_article". A line is written
+// whole with its line end, so a program killed at any moment leaves at most its last line torn; the
+// reader skips a line it cannot read (torn, or written by a later version) instead of giving up on
+// the run. A run begins the file afresh with its first article or answer, not before: one that
+// never got that far (no connection) changes nothing, and an interrupted run it was to resume stays
+// resumable. A resumed run goes on after the lines of the run it resumes (same run_id), and the
+// reader carries that run's answers over as heard before the interruption. The journal of a run
+// that ended keeps its end line until the next run replaces it: it tells what the last run did.
 //
 // Text is UTF-8 in a JSON string; text that is not valid UTF-8 (a file name in another
 // encoding, a body file in Latin-1, a group name) is kept byte for byte as {"bytes": base64},
