@@ -105,18 +105,23 @@ void TIpMimeHeaders::AddListHeader(TStrings& list, std::string_view name, const 
     for (const std::string& item : items)
         RefuseLineBreak(name, item);
     std::string current(name);
+    // A line is folded only after an item: a fold before the first one leaves the header's first
+    // line without content, and news servers refuse such a Newsgroups header.
+    bool itemOnLine = false;
     for (size_t i = 0; i < items.size(); ++i) {
         const std::string& item = items[i];
-        if (current.size() + item.size() > FoldWidth) {
+        if (itemOnLine && current.size() + item.size() > FoldWidth) {
             list.push_back(current);
             current.assign(1, '\t');
         }
         current += item;
+        itemOnLine = true;
         if (i + 1 < items.size()) {
             current.append(separator).push_back(' ');
             if (linePerItem) {
                 list.push_back(current);
                 current.assign(1, '\t');
+                itemOnLine = false;
             }
         }
     }

@@ -28,8 +28,9 @@ public:
     // name + free text: ASCII as it is (folded only past the line limit), other text, and ASCII
     // with a word too long for a line, as encoded-words folded to readable lines.
     static void AddTextHeader(TStrings& list, std::string_view name, std::string_view text);
-    // The items joined by separator and one blank, folded; with linePerItem every item after the
-    // first goes on its own continuation line. Nothing for an empty list; one empty item still
+    // The items joined by separator and one blank, folded (never before an item that begins a
+    // line, however long); with linePerItem every item after the first goes on its own
+    // continuation line. Nothing for an empty list; one empty item still
     // gives the header with an empty value.
     static void AddListHeader(TStrings& list, std::string_view name, const TStrings& items,
                               bool linePerItem, std::string_view separator);

@@ -184,7 +184,14 @@ std::string TArticleComposer::NewMessageId(std::string_view address) const {
 
 std::string TArticleComposer::RunMessageId(std::string_view address, std::string_view runId,
                                            size_t place) {
-    const std::string left = std::string(runId) + "." + std::to_string(place);
+    return ArticleMessageId(address, runId, place, 1);
+}
+
+std::string TArticleComposer::ArticleMessageId(std::string_view address, std::string_view runId,
+                                               size_t place, size_t groups) {
+    std::string left = std::string(runId) + "." + std::to_string(place);
+    if (groups > 1)
+        left += "." + std::to_string(groups);
     const std::string id = "<" + left + "@" + MessageIdDomain(Trimmed(SingleLine(address))) + ">";
     if (id.size() <= MessageIdMaxLength)
         return id;
@@ -211,7 +218,7 @@ std::string TArticleComposer::Compose(const TArticleRequest& request,
     const std::string name = Trimmed(SingleLine(request.Name));
     article.PostingHost = request.PostingHost;
     article.Path = {"not-for-mail"};
-    article.Newsgroups = groups;
+    article.Newsgroups = {NewsgroupsValue(groups)};
     article.MessageID = messageId.empty() ? NewMessageId(address) : messageId;
     article.Date = DateText(FClock());
     article.From =
@@ -234,6 +241,13 @@ std::string TArticleComposer::Compose(const TArticleRequest& request,
     article.PlainTextPart(true)->LoadText(lines);
     AddAttachment(article, request.AttachmentPath);
     return article.MessageID;
+}
+
+std::string TArticleComposer::NewsgroupsValue(const std::vector<std::string>& groups) {
+    std::string value;
+    for (const std::string& group : groups)
+        value += (value.empty() ? "" : ",") + group;
+    return value;
 }
 
 std::vector<std::vector<size_t>> TArticleComposer::Batches(size_t groupCount, size_t perArticle) {

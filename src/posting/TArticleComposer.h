@@ -80,6 +80,10 @@ public:
     // The articles of a run that puts up to perArticle groups into each: the groups' indexes
     // (from 0, in the user's order) batch by batch. perArticle 1 (or 0) is one group each.
     static std::vector<std::vector<size_t>> Batches(size_t groupCount, size_t perArticle);
+    // The Newsgroups header's value: the names divided by commas alone. An article carries it as
+    // its one Newsgroups item, since a list header would put each name on a line of its own
+    // after a comma and a blank.
+    static std::string NewsgroupsValue(const std::vector<std::string>& groups);
     // The Followup-To header's value for what the user typed: the names without blanks,
     // divided by single commas, empty names dropped.
     static std::string FollowupToValue(std::string_view typed);
@@ -105,6 +109,12 @@ public:
     // asked: a run resumed after its journal lost the line that named an article computes the
     // Message-ID that article went out under, and can ask the server for it.
     static std::string RunMessageId(std::string_view address, std::string_view runId, size_t place);
+    // The Message-ID of a run's article to `groups` groups, the first of them at `place`: that of
+    // RunMessageId for one group, "<runId.place.groups@domain>" for a cross-post. The groups of
+    // two articles of a run are either apart or one within the other (a cross-post the server
+    // refused is posted again in parts), so no two articles share their first group and count.
+    static std::string ArticleMessageId(std::string_view address, std::string_view runId,
+                                        size_t place, size_t groups);
 
     static TArticleTime SystemTime();
     static void SystemRandom(uint8_t* bytes, size_t count);

@@ -25,6 +25,27 @@ static bool RefusedAsDuplicate(int32_t code, const std::string& line) {
     return lower.find("duplicate") != std::string::npos;
 }
 
+// The place in `reply` where `name` stands as a name of its own, not as part of a longer one
+// ("mod.test" in `No mailing address for "mod.test"`, not in "mod.test.d"); a full stop right
+// after it may end the sentence.
+static size_t NamePosition(const std::string& reply, const std::string& name) {
+    const auto inName = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' ||
+               c == '_';
+    };
+    for (size_t at = reply.find(name); !name.empty() && at != std::string::npos;
+         at = reply.find(name, at + 1)) {
+        const size_t end = at + name.size();
+        const bool startsAlone = at == 0 || !inName(reply[at - 1]);
+        const bool endsAlone =
+            end == reply.size() || !inName(reply[end]) ||
+            (reply[end] == '.' && (end + 1 == reply.size() || !inName(reply[end + 1])));
+        if (startsAlone && endsAlone)
+            return at;
+    }
+    return std::string::npos;
+}
+
 // Failures the client found in what the server said or asked: a server that breaks the protocol
 // or will not serve the run as asked does not get better when the run connects again.
 static bool EndsTheRun(int32_t code) {
@@ -135,16 +156,12 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     FLedger.Start(count);
     FOutcomes.assign(count, TGroupOutcome{});
     FSummary.Outcomes.reserve(count);
-    FMaybeOnServer.assign(count, std::string());
-    FGroupTries.assign(count, 0);
-    for (size_t i = 0; i < count; ++i)
-        if (const auto found = FRequest.SentBefore.find(FRequest.Groups[i]);
-            found != FRequest.SentBefore.end())
-            FMaybeOnServer[i] = found->second;
-        else if (FRequest.Resumed && runIdKnown)
-            FMaybeOnServer[i] = MessageIdOf(i);
+    if (FKind == TKind::Run)
+        FormArticles(runIdKnown);
     FToVerify.clear();
+    FVerifyArticles.clear();
     FVerifyLedger.Start(0);
+    FVerifiedCount = 0;
     if (!reusable) {
         SetState(TState::Connecting);
         return;
@@ -229,6 +246,78 @@ void TNewsOperation::ReportConnectionCount() {
                               std::to_string(FInUse) + " connections");
 }
 
+void TNewsOperation::FormArticles(bool runIdKnown) {
+    FArticles.clear();
+    FWaiting.clear();
+    const auto perArticle = static_cast<size_t>(std::max(FRequest.GroupsPerArticle, 1));
+    // A resumed cross-post whose article went out goes out again as that article, whatever its
+    // groups; the others gather by their batch in the run as it began.
+    std::map<std::string, size_t> byMessageId;
+    std::map<size_t, size_t> byBatch;
+    for (size_t i = 0; i < FRequest.Groups.size(); ++i) {
+        const auto sent = FRequest.SentBefore.find(FRequest.Groups[i]);
+        const bool sentBefore = sent != FRequest.SentBefore.end();
+        if (perArticle == 1 || sentBefore) {
+            const std::string key = perArticle == 1 ? std::string() : sent->second;
+            if (const auto same = byMessageId.find(key);
+                !key.empty() && same != byMessageId.end()) {
+                FArticles[same->second].Groups.push_back(i);
+                continue;
+            }
+            const size_t item = AddArticle({i});
+            if (sentBefore) {
+                FArticles[item].MessageID = sent->second;
+                FArticles[item].MaybeOnServer = sent->second;
+            }
+            if (!key.empty())
+                byMessageId[key] = item;
+            continue;
+        }
+        const size_t batch = FRequest.Places[i] / perArticle;
+        if (const auto same = byBatch.find(batch); same != byBatch.end()) {
+            FArticles[same->second].Groups.push_back(i);
+            continue;
+        }
+        byBatch[batch] = AddArticle({i});
+    }
+    for (TArticle& article : FArticles) {
+        if (!article.MaybeOnServer.empty())
+            continue;
+        article.MessageID = TArticleComposer::ArticleMessageId(
+            FRequest.Article.Address, FRequest.RunId, FRequest.Places[article.Groups.front()],
+            article.Groups.size());
+        if (FRequest.Resumed && runIdKnown)
+            article.MaybeOnServer = article.MessageID;
+    }
+}
+
+size_t TNewsOperation::AddArticle(std::vector<size_t> groups) {
+    TArticle& article = FArticles.emplace_back();
+    article.Groups = std::move(groups);
+    article.MessageID = TArticleComposer::ArticleMessageId(FRequest.Article.Address, FRequest.RunId,
+                                                           FRequest.Places[article.Groups.front()],
+                                                           article.Groups.size());
+    const size_t item = FArticles.size() - 1;
+    FWaiting.emplace(article.Groups.front(), item);
+    return item;
+}
+
+std::optional<size_t> TNewsOperation::TakeArticle() {
+    if (FWaiting.empty())
+        return std::nullopt;
+    const size_t item = FWaiting.begin()->second;
+    FWaiting.erase(FWaiting.begin());
+    return item;
+}
+
+std::vector<std::string> TNewsOperation::NamesOf(const TArticle& article) const {
+    std::vector<std::string> names;
+    names.reserve(article.Groups.size());
+    for (const size_t group : article.Groups)
+        names.push_back(FRequest.Groups[group]);
+    return names;
+}
+
 void TNewsOperation::GiveWork(TNewsConnection& connection) {
     if (!connection.IsReady())
         return;
@@ -239,9 +328,9 @@ void TNewsOperation::GiveWork(TNewsConnection& connection) {
         if (!item)
             return;
         work.What = TWork::TKind::Verify;
-        work.Group = *item;
+        work.Item = *item;
         try {
-            connection.Stat(FSummary.Outcomes[FToVerify[*item]].MessageID);
+            connection.Stat(FSummary.Outcomes[FVerifyArticles[*item].front()].MessageID);
         } catch (const std::exception& error) {
             Fail(error.what());
         }
@@ -249,45 +338,53 @@ void TNewsOperation::GiveWork(TNewsConnection& connection) {
     }
     if (FState != TState::Posting)
         return;
-    const std::optional<size_t> group = FLedger.Take();
-    if (!group)
+    const std::optional<size_t> item = TakeArticle();
+    if (!item)
         return;
-    work.Group = *group;
-    work.LogGroup = *group;
+    const size_t group = FArticles[*item].Groups.front();
+    work.Item = *item;
+    work.LogGroup = group;
     if (FEvents.GroupStarted)
-        FEvents.GroupStarted(*group, FRequest.Groups.size());
-    if (FMaybeOnServer[*group].empty()) {
-        PostGroup(connection, *group, std::string());
+        FEvents.GroupStarted(group, FRequest.Groups.size());
+    if (FArticles[*item].MaybeOnServer.empty()) {
+        PostArticle(connection, *item, std::string());
         return;
     }
     // The article may be there already: asked for before it is posted again.
     work.What = TWork::TKind::Check;
     try {
-        connection.Stat(FMaybeOnServer[*group]);
+        connection.Stat(FArticles[*item].MaybeOnServer);
     } catch (const std::exception& error) {
         Fail(error.what());
     }
 }
 
-void TNewsOperation::PostGroup(TNewsConnection& connection, size_t group,
-                               const std::string& messageId) {
+void TNewsOperation::PostArticle(TNewsConnection& connection, size_t item,
+                                 const std::string& messageId) {
     TWork& work = FWork[IndexOf(connection)];
     work.What = TWork::TKind::Post;
-    work.Group = group;
+    work.Item = item;
     work.Repost = !messageId.empty();
     try {
         TIpNntpClient& client = connection.Client();
-        const std::string& name = FRequest.Groups[group];
+        const std::vector<std::string> names = NamesOf(FArticles[item]);
         if (FRequest.ComposeArticle) {
-            FRequest.ComposeArticle(name, client.Article());
+            FRequest.ComposeArticle(names.front(), client.Article());
+            if (names.size() > 1)
+                client.Article().Newsgroups = {TArticleComposer::NewsgroupsValue(names)};
             if (!messageId.empty())
                 client.Article().MessageID = messageId;
         } else {
-            FComposer.Compose(FRequest.Article, name, client.Article(),
-                              messageId.empty() ? MessageIdOf(group) : messageId);
+            FComposer.Compose(FRequest.Article, names, client.Article(),
+                              messageId.empty() ? FArticles[item].MessageID : messageId);
         }
         const std::string& going = client.Article().MessageID;
-        if (!Record([&](TRunRecorder& recorder) { recorder.ArticleGoing(name, going); }))
+        if (!Record([&](TRunRecorder& recorder) {
+                if (names.size() == 1)
+                    recorder.ArticleGoing(names.front(), going);
+                else
+                    recorder.CrosspostGoing(names, going);
+            }))
             return;
         work.SentAtPost = connection.Sent();
         connection.Post();
@@ -297,9 +394,48 @@ void TNewsOperation::PostGroup(TNewsConnection& connection, size_t group,
     }
 }
 
-std::string TNewsOperation::MessageIdOf(size_t group) const {
-    return TArticleComposer::RunMessageId(FRequest.Article.Address, FRequest.RunId,
-                                          FRequest.Places[group]);
+void TNewsOperation::AnswerArticle(size_t item, const TGroupOutcome& outcome) {
+    const std::vector<size_t> groups = FArticles[item].Groups;
+    for (const size_t group : groups) {
+        // A recorder that fails stops the run in the middle of an article.
+        if (FState != TState::Posting)
+            return;
+        TGroupOutcome each = outcome;
+        each.Group = FRequest.Groups[group];
+        Answer(group, std::move(each));
+    }
+}
+
+void TNewsOperation::Split(size_t item, const std::string& reply) {
+    const std::vector<size_t> groups = FArticles[item].Groups;
+    const std::vector<std::string> names = NamesOf(FArticles[item]);
+    const std::string messageId = FArticles[item].MessageID;
+    if (!Record([&](TRunRecorder& recorder) { recorder.CrosspostRefused(names, messageId); }))
+        return;
+    // The group the reply names earliest; a name inside another's ("a.b" in "a.b.c") is none.
+    std::optional<size_t> named;
+    size_t namedAt = std::string::npos;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (const size_t at = NamePosition(reply, names[i]); at < namedAt) {
+            named = i;
+            namedAt = at;
+        }
+    std::vector<size_t> first;
+    std::vector<size_t> second;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const bool inFirst = named ? i == *named : i < (groups.size() + 1) / 2;
+        (inFirst ? first : second).push_back(groups[i]);
+    }
+    std::string list;
+    for (const std::string& name : names)
+        list += (list.empty() ? "" : ",") + name;
+    FLedger.Line(groups.front(),
+                 "The article to " + list + " was refused as a whole; " +
+                     (named ? "posting " + names[*named] + " alone and the other groups again"
+                            : "posting it again in two halves"),
+                 FLogLine);
+    AddArticle(std::move(first));
+    AddArticle(std::move(second));
 }
 
 std::string TNewsOperation::JournalFailure(const std::string& reason, size_t groups) {
@@ -348,37 +484,56 @@ void TNewsOperation::Released(size_t group) {
 }
 
 void TNewsOperation::AfterPosting() {
+    // The groups of a cross-post are one article to ask for.
+    std::map<std::string, size_t> byMessageId;
     if (FRequest.Verify) {
-        for (size_t i = 0; i < FSummary.Outcomes.size(); ++i)
-            if (FSummary.Outcomes[i].Accepted)
-                FToVerify.push_back(i);
+        for (size_t i = 0; i < FSummary.Outcomes.size(); ++i) {
+            const TGroupOutcome& outcome = FSummary.Outcomes[i];
+            if (!outcome.Accepted)
+                continue;
+            FToVerify.push_back(i);
+            if (FRequest.GroupsPerArticle > 1) {
+                const auto [same, added] =
+                    byMessageId.try_emplace(outcome.MessageID, FVerifyArticles.size());
+                if (!added) {
+                    FVerifyArticles[same->second].push_back(i);
+                    continue;
+                }
+            }
+            FVerifyArticles.push_back({i});
+        }
     }
     if (FToVerify.empty()) {
         Finish();
         return;
     }
-    FVerifyLedger.Start(FToVerify.size());
+    FVerifyLedger.Start(FVerifyArticles.size());
     SetState(TState::Verifying);
     for (size_t i = 0; i < FInUse; ++i)
         GiveWork(*FConnections[i]);
 }
 
 void TNewsOperation::Verified(size_t item, bool found) {
-    const size_t group = FToVerify[item];
     const auto verification =
         found ? TGroupOutcome::TVerification::Verified : TGroupOutcome::TVerification::Missing;
-    FSummary.Outcomes[group].Verification = verification;
+    for (const size_t outcome : FVerifyArticles[item])
+        FSummary.Outcomes[outcome].Verification = verification;
     FVerifyLedger.Done(item);
-    FVerifyLedger.Release(FLogLine, [this](size_t released) {
-        const TGroupOutcome& done = FSummary.Outcomes[FToVerify[released]];
+    FVerifyLedger.Release(FLogLine, [](size_t) {});
+    // Reported in the request's order, whichever article's verdict came first.
+    while (FVerifiedCount < FToVerify.size()) {
+        const TGroupOutcome& done = FSummary.Outcomes[FToVerify[FVerifiedCount]];
+        if (done.Verification == TGroupOutcome::TVerification::NotChecked)
+            break;
+        ++FVerifiedCount;
         if (done.Verification == TGroupOutcome::TVerification::Verified)
             ++FSummary.Verified;
         else
             ++FSummary.Missing;
         if (FEvents.GroupVerified)
             FEvents.GroupVerified(done);
-    });
-    if (FVerifyLedger.AllReleased())
+    }
+    if (FVerifiedCount == FToVerify.size())
         Finish();
 }
 
@@ -450,10 +605,10 @@ void TNewsOperation::GiveBack(TNewsConnection& connection) {
         break;
     case TWork::TKind::Post:
     case TWork::TKind::Check:
-        FLedger.PutBack(work.Group);
+        FWaiting.emplace(FArticles[work.Item].Groups.front(), work.Item);
         break;
     case TWork::TKind::Verify:
-        FVerifyLedger.PutBack(work.Group);
+        FVerifyLedger.PutBack(work.Item);
         break;
     }
     work.What = TWork::TKind::None;
@@ -565,7 +720,7 @@ void TNewsOperation::ConnectionArticleGoing(TNewsConnection& connection) {
         return;
     FArticleWent = true;
     // Until its verdict comes, the article may be on the server.
-    FMaybeOnServer[work.Group] = connection.Client().Article().MessageID;
+    FArticles[work.Item].MaybeOnServer = connection.Client().Article().MessageID;
 }
 
 void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStates to, int32_t code,
@@ -575,7 +730,7 @@ void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStat
     TWork& work = FWork[IndexOf(connection)];
     work.Served = true;
     work.Tries = 0;
-    const size_t group = work.Group;
+    const size_t item = work.Item;
     TGroupOutcome outcome;
     outcome.Code = code;
     outcome.Reply = line;
@@ -584,30 +739,31 @@ void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStat
         return;
     case TWork::TKind::Verify:
         work.What = TWork::TKind::None;
-        Verified(group, code == 223);
+        Verified(item, code == 223);
         break;
     case TWork::TKind::Check:
         if (code != 223) {
             // Not there (430), or the server would not say: posted again under the same
             // Message-ID, which a server that has it refuses.
-            PostGroup(connection, group, FMaybeOnServer[group]);
+            PostArticle(connection, item, FArticles[item].MaybeOnServer);
             return;
         }
         work.What = TWork::TKind::None;
-        outcome.Group = FRequest.Groups[group];
-        outcome.MessageID = FMaybeOnServer[group];
+        outcome.MessageID = FArticles[item].MaybeOnServer;
         outcome.ArticleSent = true;
         outcome.Accepted = true;
-        Answer(group, std::move(outcome));
+        AnswerArticle(item, outcome);
         break;
     case TWork::TKind::Post:
         work.What = TWork::TKind::None;
-        outcome.Group = FRequest.Groups[group];
         outcome.MessageID = connection.Client().Article().MessageID;
         outcome.ArticleSent = to == TIpNntpStates::nsPost;
         outcome.Accepted =
             outcome.ArticleSent && (code == 240 || (work.Repost && RefusedAsDuplicate(code, line)));
-        Answer(group, std::move(outcome));
+        if (outcome.ArticleSent && !outcome.Accepted && FArticles[item].Groups.size() > 1)
+            Split(item, line);
+        else
+            AnswerArticle(item, outcome);
         break;
     }
     GiveWork(connection);
@@ -653,9 +809,12 @@ void TNewsOperation::ConnectionLost(TNewsConnection& connection, const std::stri
     const bool served = connection.WasUp() && work.Served;
     const bool owedNothing = served && work.What == TWork::TKind::None;
     if (work.What == TWork::TKind::Post || work.What == TWork::TKind::Check) {
-        if (++FGroupTries[work.Group] >= GroupTries) {
-            Fail("Gave up on " + FRequest.Groups[work.Group] + " after " +
-                 std::to_string(GroupTries) + " tries: " + message);
+        if (++FArticles[work.Item].Tries >= GroupTries) {
+            std::string names;
+            for (const std::string& name : NamesOf(FArticles[work.Item]))
+                names += (names.empty() ? "" : ",") + name;
+            Fail("Gave up on " + names + " after " + std::to_string(GroupTries) +
+                 " tries: " + message);
             return;
         }
     }

@@ -12,7 +12,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the user asked for: the server, the log-on and, for a posting run, the groups. The
@@ -48,7 +50,10 @@ struct TNewsRequest {
     // group's place (TArticleComposer::RunMessageId). Empty: the run makes one as it starts.
     std::string RunId;
     // By group of Groups, its place (from 0) in the run as it first began; empty for 0, 1, ...
-    // A resumed run keeps the places, so its groups keep their Message-IDs.
+    // A resumed run keeps the places, so its groups keep their Message-IDs. A resumed
+    // cross-posting run puts together again the groups of each batch of the run as it began
+    // (places p with the same p / GroupsPerArticle), and those whose SentBefore is the same
+    // article.
     std::vector<size_t> Places;
     // Made from an interrupted run's journal: the article of a group may be on the server although
     // the journal never said it went out, so every group is asked for with STAT (under its
@@ -111,6 +116,17 @@ public:
     virtual void RunStarted(const TNewsRequest& request) = 0;
     // The article for group is about to go out under messageId; its verdict may never arrive.
     virtual void ArticleGoing(const std::string& group, const std::string& messageId) = 0;
+    // The same for one article cross-posted to groups (two or more); by default as an article
+    // to each of them.
+    virtual void CrosspostGoing(const std::vector<std::string>& groups,
+                                const std::string& messageId) {
+        for (const std::string& group : groups)
+            ArticleGoing(group, messageId);
+    }
+    // The server refused the cross-post under messageId as a whole: it is not on the server, and
+    // its groups go out again in smaller articles of their own.
+    virtual void CrosspostRefused(const std::vector<std::string>& /*groups*/,
+                                  const std::string& /*messageId*/) {}
     virtual void GroupAnswered(const TGroupOutcome& outcome) = 0;
     // The run has ended: finished, failed or aborted. Nothing is left to resume.
     virtual void RunEnded() = 0;
@@ -175,9 +191,22 @@ struct TNewsOperationEvents {
 // place, so a run resumed from its journal knows it even where the journal lost the line that
 // named it; a Resumed run asks STAT for every group before posting it.
 //
+// A run with GroupsPerArticle above 1 hands out articles instead of groups: each batch of the
+// groups (TArticleComposer::Batches) is one article whose Newsgroups lists them, and everything
+// above (STAT before posting again, tries, several connections, verification) holds per
+// article, under TArticleComposer::ArticleMessageId. Its answer is each of its groups' answer,
+// so the outcomes, GroupDone and the summary still have one entry per group, in the request's
+// order. A cross-post the server refuses as a whole (its reply to the article itself, not to
+// POST) is posted again in two parts, as new articles: the group the reply names (a server
+// refuses the whole article for one group that cannot take it) alone and the others together,
+// or else the two halves; so the part holding a group that cannot take the article shrinks
+// until that group stands alone and its own refusal is its answer, while every other group
+// still gets the article once.
+//
 // The recorder hears RunStarted at the start, before anything is sent (its refusal, or a
-// journal it cannot open, raises from StartPost), ArticleGoing before each POST, GroupAnswered
-// as each answer comes, and RunEnded only when every group has been answered or the user
+// journal it cannot open, raises from StartPost), ArticleGoing (CrosspostGoing for a cross-post)
+// before each POST, CrosspostRefused for a cross-post refused as a whole, GroupAnswered as each
+// answer comes, and RunEnded only when every group has been answered or the user
 // aborted: a run that ends any other way (failed, refused, a certificate to trust) can be
 // resumed. A recorder that cannot record ends the run at once (Failed), with nothing more
 // posted. A run that fails first releases every outcome it holds (answered, but behind a group
@@ -195,11 +224,13 @@ struct TNewsOperationEvents {
 //   Connecting --log-on refused after a 201 greeting (run), or with EndOnRefusedLogOn--> Closing
 //                (QUIT; Failed with EndOnRefusedLogOn); otherwise a refused log-on goes on
 //   Connecting --first connection lost or refused--> Idle (Failed)
+//   Posting --a cross-post refused as a whole--> Posting (its groups as two new articles)
 //   Posting --every group answered--> Verifying (Verify, some accepted) or Idle (Finished)
-//   Posting, Verifying --a connection lost--> the same (that connection reopened, its group back)
+//   Posting, Verifying --a connection lost--> the same (that connection reopened, its article
+//                        back)
 //   Posting, Verifying --a connection lost for good and none left, or one the server broke or
-//                        refused (a reply line over 1 MiB, log-on, encryption), or a group lost
-//                        GroupTries times--> Idle (Failed)
+//                        refused (a reply line over 1 MiB, log-on, encryption), or an article
+//                        lost GroupTries times--> Idle (Failed)
 //   Verifying --every accepted article asked for--> Idle (Finished)
 //   Listing --whole LIST reply (or its refusal)--> Idle;  --connection lost--> Idle (Failed)
 //   any busy state --Abort--> Closing (QUIT on every connection)
@@ -261,7 +292,8 @@ private:
     struct TWork {
         enum class TKind : uint8_t { None, Post, Check, Verify };
         TKind What = TKind::None;
-        size_t Group = 0;
+        // The article (Post, Check) or the article to verify (Verify).
+        size_t Item = 0;
         // The group whose exchange the connection's log lines belong to; none before its first.
         std::optional<size_t> LogGroup;
         int Tries = 0;
@@ -286,10 +318,27 @@ private:
     void ListGroups();
     void OpenOtherConnections();
     void ReportConnectionCount();
+    // One article of the run: its groups (indexes of the request's groups, in their order).
+    struct TArticle {
+        std::vector<size_t> Groups;
+        // Its Message-ID in this run.
+        std::string MessageID;
+        // The Message-ID under which it may already be on the server; empty when it cannot be.
+        std::string MaybeOnServer;
+        // Connections lost while they held it.
+        int Tries = 0;
+    };
+    void FormArticles(bool runIdKnown);
+    size_t AddArticle(std::vector<size_t> groups);
+    // The waiting article whose first group comes first.
+    std::optional<size_t> TakeArticle();
+    std::vector<std::string> NamesOf(const TArticle& article) const;
     void GiveWork(TNewsConnection& connection);
-    void PostGroup(TNewsConnection& connection, size_t group, const std::string& messageId);
-    // The Message-ID of the group's article in this run.
-    std::string MessageIdOf(size_t group) const;
+    void PostArticle(TNewsConnection& connection, size_t item, const std::string& messageId);
+    // The article's answer goes to each of its groups.
+    void AnswerArticle(size_t item, const TGroupOutcome& outcome);
+    // Posts the groups of a cross-post refused as a whole again, in two new articles.
+    void Split(size_t item, const std::string& reply);
     // Calls the recorder; false when it could not record, and the run has failed.
     bool Record(const std::function<void(TRunRecorder& recorder)>& call);
     // What the user is told when the recorder cannot record, after `groups` answers.
@@ -344,18 +393,23 @@ private:
     // Connections opened besides the first whose fate is not yet known.
     size_t FOthersPending = 0;
     std::vector<int> FReconnectDelays{ReconnectDelaysMs.begin(), ReconnectDelaysMs.end()};
-    // By group: the Message-ID under which its article may already be on the server.
-    std::vector<std::string> FMaybeOnServer;
-    // By group: the connections lost while they held it.
-    std::vector<int> FGroupTries;
+    // The run's articles: its batches, then the parts of those the server refused as a whole.
+    std::vector<TArticle> FArticles;
+    // The articles waiting for a connection, by their first group: taken in the request's
+    // order, one given back before any later one.
+    std::set<std::pair<size_t, size_t>> FWaiting;
     // By group: its answer until it is released into the summary's outcomes.
     std::vector<TGroupOutcome> FOutcomes;
     // Sends a line to the log; what the ledgers release goes out through it.
     TRunLedger::TLineSink FLogLine;
     TRunLedger FLedger;
-    // The accepted groups to verify, in the request's order, and their ledger.
+    // The accepted groups to verify (indexes of the summary's outcomes, in order), the articles
+    // they came in (the same indexes, by article), the articles' ledger, and how many of the
+    // groups have been reported verified or missing.
     std::vector<size_t> FToVerify;
+    std::vector<std::vector<size_t>> FVerifyArticles;
     TRunLedger FVerifyLedger;
+    size_t FVerifiedCount = 0;
     TArticleComposer FComposer;
     TRunSummary FSummary;
 };

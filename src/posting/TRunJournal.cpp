@@ -1,17 +1,19 @@
 // Each line is one compact JSON object with an "event" member:
 //   {"event":"run-started","request":{...}}        the run's request, without the password
 //   {"event":"article-going","group":G,"message_id":ID}
+//   {"event":"article-going","groups":[G,...],"message_id":ID}     one article cross-posted
+//   {"event":"article-refused","groups":[G,...],"message_id":ID}   a cross-post refused whole
 //   {"event":"group-answered","group":G,"code":240,"accepted":true,...}
 //   {"event":"run-ended"}
-// The request carries "run_id" (the run's random part), "places" (a resumed run's places in the
-// run it resumes) and "resumed". A line is written whole with its line end, so a program killed
-// at any moment leaves at most its last line torn; the reader skips a line it cannot read (torn,
-// or written by a later version) instead of giving up on the run. A run begins the file afresh
-// with its first article or answer, not before: one that never got that far (no connection)
-// changes nothing, and an interrupted run it was to resume stays resumable. A resumed run goes
-// on after the lines of the run it resumes (same run_id), and the reader carries that run's
-// answers over as heard before the interruption. The journal of a run that ended keeps its end
-// line until the next run replaces it: it tells what the last run did.
+// The request carries "run_id" (the run's random part), "places" (a resumed run's places in the run
+// it resumes) and "resumed"; a cross-posting run's also "groups_per_article". A line is written
+// whole with its line end, so a program killed at any moment leaves at most its last line torn; the
+// reader skips a line it cannot read (torn, or written by a later version) instead of giving up on
+// the run. A run begins the file afresh with its first article or answer, not before: one that
+// never got that far (no connection) changes nothing, and an interrupted run it was to resume stays
+// resumable. A resumed run goes on after the lines of the run it resumes (same run_id), and the
+// reader carries that run's answers over as heard before the interruption. The journal of a run
+// that ended keeps its end line until the next run replaces it: it tells what the last run did.
 //
 // Text is UTF-8 in a JSON string; text that is not valid UTF-8 (a file name in another
 // encoding, a body file in Latin-1, a group name) is kept byte for byte as {"bytes": base64},
@@ -41,11 +43,13 @@
 namespace {
 const QString kEvent = QStringLiteral("event");
 const QString kGroup = QStringLiteral("group");
+const QString kGroups = QStringLiteral("groups");
 const QString kMessageId = QStringLiteral("message_id");
 const QString kRequest = QStringLiteral("request");
 const QString kBytes = QStringLiteral("bytes");
 const QString kRunStarted = QStringLiteral("run-started");
 const QString kArticleGoing = QStringLiteral("article-going");
+const QString kArticleRefused = QStringLiteral("article-refused");
 const QString kGroupAnswered = QStringLiteral("group-answered");
 const QString kRunEnded = QStringLiteral("run-ended");
 
@@ -127,6 +131,8 @@ QJsonObject RequestObject(const TNewsRequest& request) {
              {QStringLiteral("reply_to"), TextValue(article.ReplyTo)},
          }},
     };
+    if (request.GroupsPerArticle > 1)
+        object.insert(QStringLiteral("groups_per_article"), request.GroupsPerArticle);
     if (request.Resumed)
         object.insert(QStringLiteral("resumed"), true);
     if (!IdentityPlaces(request.Places)) {
@@ -170,6 +176,8 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     request.Connections = std::clamp(object.value(QStringLiteral("connections")).toInt(1), 1,
                                      TNewsOperation::MaxConnections);
     request.Verify = object.value(QStringLiteral("verify")).toBool();
+    request.GroupsPerArticle =
+        std::max(object.value(QStringLiteral("groups_per_article")).toInt(1), 1);
     const QJsonValue sentBefore = object.value(QStringLiteral("sent_before"));
     for (const QJsonValue& pair : sentBefore.toArray())
         request.SentBefore[TextOf(pair.toObject().value(kGroup))] =
@@ -410,6 +418,20 @@ void TRunJournal::ArticleGoing(const std::string& group, const std::string& mess
         {kEvent, kArticleGoing}, {kGroup, TextValue(group)}, {kMessageId, TextValue(messageId)}}));
 }
 
+void TRunJournal::CrosspostGoing(const std::vector<std::string>& groups,
+                                 const std::string& messageId) {
+    Write(LineOf(QJsonObject{{kEvent, kArticleGoing},
+                             {kGroups, TextArray(groups)},
+                             {kMessageId, TextValue(messageId)}}));
+}
+
+void TRunJournal::CrosspostRefused(const std::vector<std::string>& groups,
+                                   const std::string& messageId) {
+    Write(LineOf(QJsonObject{{kEvent, kArticleRefused},
+                             {kGroups, TextArray(groups)},
+                             {kMessageId, TextValue(messageId)}}));
+}
+
 void TRunJournal::GroupAnswered(const TGroupOutcome& outcome) {
     Write(LineOf(QJsonObject{{kEvent, kGroupAnswered},
                              {kGroup, TextValue(outcome.Group)},
@@ -514,7 +536,19 @@ std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_
         } else if (!section) {
             continue;
         } else if (event == kArticleGoing) {
-            section->Going[TextOf(object.value(kGroup))] = TextOf(object.value(kMessageId));
+            const std::string id = TextOf(object.value(kMessageId));
+            if (object.contains(kGroups))
+                for (const std::string& group : TextsOf(object.value(kGroups)))
+                    section->Going[group] = id;
+            else
+                section->Going[TextOf(object.value(kGroup))] = id;
+        } else if (event == kArticleRefused) {
+            // Not on the server: its groups are left to be posted afresh.
+            const std::string id = TextOf(object.value(kMessageId));
+            for (const std::string& group : TextsOf(object.value(kGroups)))
+                if (const auto going = section->Going.find(group);
+                    going != section->Going.end() && going->second == id)
+                    section->Going.erase(going);
         } else if (event == kGroupAnswered) {
             section->Heard.push_back(OutcomeOf(object));
         } else if (event == kRunEnded) {

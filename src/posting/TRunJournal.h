@@ -39,6 +39,10 @@ public:
     // Takes the journal (Lock) for the run.
     void RunStarted(const TNewsRequest& request) override;
     void ArticleGoing(const std::string& group, const std::string& messageId) override;
+    void CrosspostGoing(const std::vector<std::string>& groups,
+                        const std::string& messageId) override;
+    void CrosspostRefused(const std::vector<std::string>& groups,
+                          const std::string& messageId) override;
     void GroupAnswered(const TGroupOutcome& outcome) override;
     // Writes the end line when the run wrote anything, and lets the journal go. An end line that
     // cannot be written is not raised: the run then looks cut short, and a resume of it asks the

@@ -612,27 +612,37 @@ private slots:
     // journal beside the settings resumes the groups not answered, asking first for those
     // articles, and no group gets a second one. Over one connection the point of the kill is
     // exact (20 answered, the 21st stored); over three, answers still in flight make it vary.
+    // Cross-posting 5 groups to an article, the fifth article is stored and never answered.
     void killedRunResumes_data() {
         QTest::addColumn<int>("connections");
-        QTest::newRow("one connection") << 1;
-        QTest::newRow("three connections") << 3;
+        QTest::addColumn<int>("perArticle");
+        QTest::newRow("one connection") << 1 << 1;
+        QTest::newRow("three connections") << 3 << 1;
+        QTest::newRow("cross-posting, one connection") << 1 << 5;
+        QTest::newRow("cross-posting, three connections") << 3 << 5;
     }
     void killedRunResumes() {
         QFETCH(int, connections);
+        QFETCH(int, perArticle);
         constexpr int answered = 20;
+        const QString dir = QStringLiteral("killed-%1-%2").arg(connections).arg(perArticle);
         GatedRelay relay(FServer->Port());
-        // The verdicts from the 21st accepted article on are held back.
-        relay.HoldFrom("240 ", answered + 1);
+        // The verdicts from the 21st accepted group on are held back.
+        relay.HoldFrom("240 ", answered / perArticle + 1);
         QVERIFY(relay.Start());
         const QString subject = UniqueSubject("killed");
         const QStringList groups = BulkGroupNames(BulkGroups);
-        const QString settings =
-            Settings("killed", QString::fromStdString(relay.Address()), subject,
-                     "seConnections.Value=" + QByteArray::number(connections) + "\r\n");
-        QVERIFY(WriteTestFile(Path("killed/groups.txt"), groups.join('\n').toLatin1()));
+        const QByteArray crossPosting =
+            perArticle > 1 ? "cbSendAs.CurrentIndex=1\r\nseGroupsPerArticle.Value=" +
+                                 QByteArray::number(perArticle) + "\r\n"
+                           : QByteArray();
+        const QString settings = Settings(dir, QString::fromStdString(relay.Address()), subject,
+                                          "seConnections.Value=" + QByteArray::number(connections) +
+                                              "\r\n" + crossPosting);
+        QVERIFY(WriteTestFile(Path(dir + "/groups.txt"), groups.join('\n').toLatin1()));
         QProcess process;
         Start(process,
-              {"post", "--settings", settings, "--groups-file", Path("killed/groups.txt")});
+              {"post", "--settings", settings, "--groups-file", Path(dir + "/groups.txt")});
         QTRY_VERIFY_WITH_TIMEOUT(relay.Holding(), RunTimeout);
         if (connections == 1) {
             // While it runs, a second run on its journal is refused; a settings file of another
@@ -641,15 +651,15 @@ private slots:
             QCOMPARE(second.Exit, 3);
             QCOMPARE(QString::fromUtf8(second.Err),
                      QStringLiteral("heraldix: Another Heraldix run is using %1 (process %2)\n")
-                         .arg(Path("killed/run.journal"))
+                         .arg(Path(dir + "/run.journal"))
                          .arg(process.processId()));
-            QVERIFY(QFile::copy(settings, Path("killed/faq.INI")));
-            QCOMPARE(Run(QStringList{"post", "--settings", Path("killed/faq.INI"), "--group",
+            QVERIFY(QFile::copy(settings, Path(dir + "/faq.INI")));
+            QCOMPARE(Run(QStringList{"post", "--settings", Path(dir + "/faq.INI"), "--group",
                                      "misc.test"}
                          << ServerOptions())
                          .Exit,
                      0);
-            QVERIFY(QFile::exists(Path("killed/faq.journal")));
+            QVERIFY(QFile::exists(Path(dir + "/faq.journal")));
         }
         process.kill();
         QVERIFY(process.waitForFinished(RunTimeout));

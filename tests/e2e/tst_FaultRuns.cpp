@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <tuple>
 
 Q_DECLARE_METATYPE(TFaultPlay)
 
@@ -73,6 +74,16 @@ private slots:
             row("killed in the article", {{TKind::Stall, TStep::Article, 100, 0, 2}}, true);
             row("killed at the verdict", {{TKind::Stall, TStep::Verdict, 0, 0, 2}}, true);
         }
+        // One cross-post to every group, the refusing one among them: split under the faults.
+        for (const auto& [name, fault, kill] :
+             {std::tuple{"swallowed verdict", swallowed, false},
+              std::tuple{"reset in the article", TFault{TKind::Reset, TStep::Article, 100, 0, 2},
+                         false},
+              std::tuple{"killed at 340", TFault{TKind::Stall, TStep::Go, 0, 0, 2}, true},
+              std::tuple{"killed at the verdict", TFault{TKind::Stall, TStep::Verdict, 0, 0, 2},
+                         true}})
+            QTest::addRow("cross-posted, %s", name)
+                << TFaultPlay{{fault}, 1, kill, {}, OpenGroups + 1};
         // The resume asks for the article, then loses its connection before a POST of its own
         // and is refused from then on: it has to stay resumable.
         QTest::newRow("resume cut short before its own article")

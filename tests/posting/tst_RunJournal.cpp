@@ -34,6 +34,11 @@ QByteArray StartLine(const char* groups = "'a.one','b.two','c.three','d.four'",
 QByteArray Going(const char* group, const char* id) {
     return J("{'event':'article-going','group':'") + group + J("','message_id':'") + id + J("'}\n");
 }
+// A cross-post's line: `event` "going" or "refused", groups as in StartLine.
+QByteArray Crosspost(const char* event, const char* groups, const char* id) {
+    return J("{'event':'article-") + event + J("','groups':[") + J(groups) + J("],'message_id':'") +
+           id + J("'}\n");
+}
 QByteArray Answered(const char* group, int code = 240) {
     return J("{'event':'group-answered','group':'") + group + J("','code':") +
            QByteArray::number(code) + "}\n";
@@ -110,6 +115,14 @@ private slots:
             << "" << -1;
         QTest::newRow("unknown security")
             << StartLine("'a.one'").replace("\"none\"", "\"ssl\"") << QStringList{} << "" << -1;
+        QTest::newRow("cross-post: each of its groups asked about")
+            << StartLine() + Crosspost("going", "'a.one','c.three'", "<1@x>") + Answered("b.two")
+            << QStringList{"a.one", "c.three", "d.four"} << "a.one=<1@x> c.three=<1@x>" << 4;
+        QTest::newRow("cross-post refused as a whole is not on the server")
+            << StartLine() + Crosspost("going", "'a.one','b.two','c.three'", "<1@x>") +
+                   Crosspost("refused", "'a.one','b.two','c.three'", "<1@x>") +
+                   Going("c.three", "<2@x>")
+            << all << "c.three=<2@x>" << 4;
         QTest::newRow("no start line") << Going("a.one", "<1@x>") << QStringList{} << "" << -1;
         QTest::newRow("empty") << QByteArray() << QStringList{} << "" << -1;
     }
@@ -163,6 +176,7 @@ private slots:
         request.TimeoutSeconds = 17;
         request.Connections = 4;
         request.Verify = true;
+        request.GroupsPerArticle = 7;
         request.Groups = {"de.test", "alt.test", "misc.test"};
         request.SentBefore = {{"alt.test", "<a\"b@example.com>"}};
         TArticleRequest& article = request.Article;
@@ -182,6 +196,8 @@ private slots:
                              "latin-1 caf\xe9"};
         article.AttachmentPath = "/tmp/r\xe9sum\xe9 \xc3\xa9t\xc3\xa9.bin";
         article.PostingHost = "news.example.org";
+        article.FollowupTo = "de.test,poster";
+        article.ReplyTo = "r\xc3\xa9ply@example.com";
 
         TRunJournal journal(JournalPath());
         journal.RunStarted(request);
@@ -223,6 +239,9 @@ private slots:
         QVERIFY(back.Article.BodyLines == article.BodyLines);
         QCOMPARE(back.Article.AttachmentPath, article.AttachmentPath);
         QCOMPARE(back.Article.PostingHost, article.PostingHost);
+        QCOMPARE(back.Article.FollowupTo, article.FollowupTo);
+        QCOMPARE(back.Article.ReplyTo, article.ReplyTo);
+        QCOMPARE(back.GroupsPerArticle, 7);
 
         // A run that ends before it posts anything (no connection) leaves the journal alone; the
         // end line closes the run; the next run starts the file afresh with its first event.

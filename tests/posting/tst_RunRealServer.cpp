@@ -9,6 +9,7 @@
 #include "support/TestFiles.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -137,6 +138,60 @@ private slots:
                                               "Connection 4: Connecting") != recorded.Log.end();
         QVERIFY(allConnections);
         CheckOneArticleEach(request, subject);
+    }
+
+    // A cross-posting run sends one article to each batch of groups: every group holds exactly
+    // one, whose Newsgroups is its batch. A batch holding mod.test (refused as a whole, for that
+    // group) goes out again without it; mod.test alone is refused, with the reply naming it.
+    void crossPosting_data() {
+        QTest::addColumn<QStringList>("groups");
+        QTest::addColumn<QStringList>("newsgroups");
+        const auto bulk = [](int first, int last) {
+            QStringList names;
+            for (int i = first; i <= last; ++i)
+                names << QStringLiteral("test.bulk.%1").arg(i, 6, 10, QChar('0'));
+            return names;
+        };
+        const auto each = [](const QStringList& batch) {
+            return QStringList(batch.size(), batch.join(','));
+        };
+        QTest::newRow("12 groups, 5 to an article")
+            << bulk(1, 12) << each(bulk(1, 5)) + each(bulk(6, 10)) + each(bulk(11, 12));
+        QTest::newRow("a batch holding mod.test")
+            << bulk(1, 2) + QStringList{"mod.test"} + bulk(3, 6)
+            << each(bulk(1, 4)).mid(2) + QStringList{QString()} + each(bulk(1, 4)).mid(2) +
+                   each(bulk(5, 6));
+    }
+    void crossPosting() {
+        QFETCH(QStringList, groups);
+        QFETCH(QStringList, newsgroups);
+        const QString subject = UniqueSubject("cross");
+        RecordedOperation recorded;
+        TNewsRequest request = ServerRequest(subject, 0, 2);
+        for (const QString& group : groups)
+            request.Groups.push_back(group.toStdString());
+        request.GroupsPerArticle = 5;
+        request.Verify = true;
+        recorded.Operation.StartPost(request);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.Summaries.size() + recorded.Failures.size(), size_t(1),
+                                  RunTimeout);
+        QCOMPARE(recorded.Failures, Lines{});
+        QCOMPARE(recorded.Groups(), request.Groups);
+        for (qsizetype i = 0; i < groups.size(); ++i) {
+            const TGroupOutcome& outcome = recorded.Summaries[0].Outcomes[static_cast<size_t>(i)];
+            const QJsonArray stored = FServer->ArticlesWithSubject(groups[i], subject);
+            if (newsgroups[i].isEmpty()) {
+                QCOMPARE(outcome.Reply, std::string("441 No mailing address for \"mod.test\" -- "
+                                                    "ask your news administrator to fix this"));
+                QCOMPARE(stored.size(), 0);
+                continue;
+            }
+            QVERIFY(outcome.Verification == TGroupOutcome::TVerification::Verified);
+            QCOMPARE(stored.size(), 1);
+            const QJsonObject article = stored[0].toObject();
+            QCOMPARE(article["headers"].toObject()["Newsgroups"].toString(), newsgroups[i]);
+            QCOMPARE(article["message_id"].toString().toStdString(), outcome.MessageID);
+        }
     }
 
     // Connections of one run may reach different machines behind one name: each says what it

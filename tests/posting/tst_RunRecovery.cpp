@@ -77,6 +77,13 @@ private slots:
             << "430 no such article"
             << Lines{"STAT <old@example.com>", "POST", "article a.one <old@example.com>", "POST",
                      b};
+        QTest::newRow("cross-post closed after the article, STAT 223")
+            << "cross-post closed after article"
+            << "223 0 <a.one@example.com>" << Lines{"STAT <a.one@example.com>"};
+        QTest::newRow("cross-post closed after the article, STAT 430")
+            << "cross-post closed after article"
+            << "430 no such article"
+            << Lines{"STAT <a.one@example.com>", "POST", "article a.one,b.two <a.one@example.com>"};
     }
     void lostConnection() {
         QFETCH(QString, lostAt);
@@ -89,6 +96,10 @@ private slots:
             cut = lostAt.mid(1, end - 1).toStdString();
             lostAt = lostAt.mid(end + 2);
         }
+        // Both groups in one article, the first group's.
+        const bool crossPost = lostAt.startsWith("cross-post ");
+        if (crossPost)
+            lostAt = lostAt.mid(11);
         ScriptedPeer peer;
         peer.SetConcurrent(true);
         peer.SetTimeout(60000);
@@ -117,6 +128,7 @@ private slots:
         recorded.Operation.SetReconnectDelays({50, 50, 50});
         TNewsRequest request = Request(peer.Address());
         request.Groups = {"a.one", "b.two"};
+        request.GroupsPerArticle = crossPost ? 2 : 1;
         if (sentBefore)
             request.SentBefore = {{"a.one", "<old@example.com>"}};
         recorded.Operation.StartPost(std::move(request));
@@ -133,6 +145,8 @@ private slots:
         }
         QCOMPARE(first.MessageID,
                  std::string(sentBefore ? "<old@example.com>" : "<a.one@example.com>"));
+        if (crossPost)
+            QCOMPARE(recorded.Outcomes[1].MessageID, first.MessageID);
         QCOMPARE(recorded.Recorder.Calls.back(), std::string("RunEnded"));
     }
 
@@ -157,22 +171,34 @@ private slots:
 
     // A resumed run asks for every group before posting it, under the Message-ID its place in
     // the run gives (its journal may have lost the line that named the article); a fresh run
-    // asks nothing. The articles of a run go out under those same Message-IDs.
+    // asks nothing. The articles of a run go out under those same Message-IDs. A cross-posting
+    // run puts the groups of one batch of the run as it began into one article again.
     void resumedRunAsksFirst_data() {
         QTest::addColumn<bool>("resumed");
+        QTest::addColumn<int>("perArticle");
         QTest::addColumn<QString>("statReply");
         QTest::addColumn<Lines>("received");
         const std::string a = "<5eed.4@example.com>", b = "<5eed.7@example.com>";
+        const std::string ab = "<5eed.4.2@example.com>";
+        const Lines apart{"STAT " + a, "POST", "article a.one " + a,
+                          "STAT " + b, "POST", "article b.two " + b};
         QTest::newRow("resumed, on the server")
-            << true << "223 0 found" << Lines{"STAT " + a, "STAT " + b};
-        QTest::newRow("resumed, not there")
-            << true << "430 no such article" << Lines{"STAT " + a, "POST", "article a.one " + a,
-                                                      "STAT " + b, "POST", "article b.two " + b};
+            << true << 1 << "223 0 found" << Lines{"STAT " + a, "STAT " + b};
+        QTest::newRow("resumed, not there") << true << 1 << "430 no such article" << apart;
         QTest::newRow("fresh run")
-            << false << "" << Lines{"POST", "article a.one " + a, "POST", "article b.two " + b};
+            << false << 1 << ""
+            << Lines{"POST", "article a.one " + a, "POST", "article b.two " + b};
+        QTest::newRow("resumed cross-post, on the server")
+            << true << 10 << "223 0 found" << Lines{"STAT " + ab};
+        QTest::newRow("resumed cross-post, not there")
+            << true << 10 << "430 no such article"
+            << Lines{"STAT " + ab, "POST", "article a.one,b.two " + ab};
+        QTest::newRow("resumed cross-post, two batches")
+            << true << 5 << "430 no such article" << apart;
     }
     void resumedRunAsksFirst() {
         QFETCH(bool, resumed);
+        QFETCH(int, perArticle);
         QFETCH(QString, statReply);
         QFETCH(Lines, received);
         ScriptedPeer peer;
@@ -186,10 +212,78 @@ private slots:
         request.RunId = "5eed";
         request.Places = {4, 7};
         request.Resumed = resumed;
+        request.GroupsPerArticle = perArticle;
         recorded.Operation.StartPost(std::move(request));
         QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
         QCOMPARE(recorded.Summaries[0].Accepted, 2);
         QCOMPARE(Commands(peer.Received()), received);
+    }
+
+    // A cross-post refused as a whole goes out again as two new articles, until the group that
+    // cannot take it stands alone: the group the reply names apart from the others, else the
+    // two halves. A refusal of POST itself is every group's answer.
+    void crosspostRefusedAsAWhole_data() {
+        QTest::addColumn<QString>("postReply");
+        QTest::addColumn<Lines>("verdicts");
+        // "<Newsgroups> <Message-ID>" of each article received, and "<group> <code> <Message-ID>"
+        // of each group's answer.
+        QTest::addColumn<Lines>("articles");
+        QTest::addColumn<Lines>("outcomes");
+        const auto id = [](const std::string& left) { return "<5eed." + left + "@example.com>"; };
+        const std::string named = "441 No mailing address for \"c.three\" -- ask your admin";
+        QTest::newRow("reply names a group")
+            << "340 go" << Lines{named, "240 ok", named}
+            << Lines{"a.one,b.two,c.three,d.four " + id("0.4"), "a.one,b.two,d.four " + id("0.3"),
+                     "c.three " + id("2")}
+            << Lines{"a.one 240 " + id("0.3"), "b.two 240 " + id("0.3"), "c.three 441 " + id("2"),
+                     "d.four 240 " + id("0.3")};
+        QTest::newRow("reply names none")
+            << "340 go" << Lines{"441 refused", "441 refused", "240 ok", "441 refused", "240 ok"}
+            << Lines{"a.one,b.two,c.three,d.four " + id("0.4"), "a.one,b.two " + id("0.2"),
+                     "a.one " + id("0"), "b.two " + id("1"), "c.three,d.four " + id("2.2")}
+            << Lines{"a.one 240 " + id("0"), "b.two 441 " + id("1"), "c.three 240 " + id("2.2"),
+                     "d.four 240 " + id("2.2")};
+        QTest::newRow("reply names a longer name only")
+            << "340 go" << Lines{"441 no c.three.d here", "240 ok", "240 ok"}
+            << Lines{"a.one,b.two,c.three,d.four " + id("0.4"), "a.one,b.two " + id("0.2"),
+                     "c.three,d.four " + id("2.2")}
+            << Lines{"a.one 240 " + id("0.2"), "b.two 240 " + id("0.2"), "c.three 240 " + id("2.2"),
+                     "d.four 240 " + id("2.2")};
+        QTest::newRow("POST refused")
+            << "440 no posting" << Lines{} << Lines{}
+            << Lines{"a.one 440 " + id("0.4"), "b.two 440 " + id("0.4"), "c.three 440 " + id("0.4"),
+                     "d.four 440 " + id("0.4")};
+    }
+    void crosspostRefusedAsAWhole() {
+        QFETCH(QString, postReply);
+        QFETCH(Lines, verdicts);
+        QFETCH(Lines, articles);
+        QFETCH(Lines, outcomes);
+        ScriptedPeer peer;
+        peer.Answer("POST", postReply.toStdString() + "\r\n").Answer("QUIT", "205 bye\r\n");
+        peer.Send("200 ready\r\n");
+        for (const std::string& verdict : verdicts)
+            peer.WaitFor("\r\n.\r\n").Send(verdict + "\r\n");
+        peer.Start();
+        RecordedOperation recorded;
+        TNewsRequest request = Request(peer.Address());
+        request.ComposeArticle = nullptr;
+        request.Article.Address = "poster@example.com";
+        request.Groups = {"a.one", "b.two", "c.three", "d.four"};
+        request.RunId = "5eed";
+        request.GroupsPerArticle = 4;
+        recorded.Operation.StartPost(std::move(request));
+        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
+        Lines received;
+        for (const std::string& command : Commands(peer.Received()))
+            if (command.starts_with("article "))
+                received.push_back(command.substr(8));
+        QCOMPARE(received, articles);
+        Lines answers;
+        for (const TGroupOutcome& outcome : recorded.Summaries[0].Outcomes)
+            answers.push_back(outcome.Group + " " + std::to_string(outcome.Code) + " " +
+                              outcome.MessageID);
+        QCOMPARE(answers, outcomes);
     }
 
     // A recorder that cannot record stops the run at once: nothing more is posted, the user is

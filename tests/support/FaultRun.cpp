@@ -60,7 +60,10 @@ QString DescribeFaults(const std::vector<FaultRelay::TFault>& faults) {
 QString DescribePlay(const TFaultPlay& play) {
     return QStringLiteral("%1 connection(s)%2: %3%4")
         .arg(play.Connections)
-        .arg(play.Kill ? QStringLiteral(", killed") : QString())
+        .arg((play.GroupsPerArticle > 1
+                  ? QStringLiteral(", %1 groups to an article").arg(play.GroupsPerArticle)
+                  : QString()) +
+             (play.Kill ? QStringLiteral(", killed") : QString()))
         .arg(DescribeFaults(play.Faults))
         .arg(play.ResumeFaults.empty()
                  ? QString()
@@ -215,10 +218,13 @@ TFaultTally FaultRun::Play(const TFaultPlay& play, int openGroups) {
                                       "eAddress.Text=p@example.com\r\neSubject.Text=%2\r\n"
                                       "cbLogon.Checked=True\r\neUserName.Text=poster\r\n"
                                       "seTimeout.Value=%3\r\nseConnections.Value=%4\r\n"
+                                      "cbSendAs.CurrentIndex=%5\r\nseGroupsPerArticle.Value=%6\r\n"
                                       "[TfrmMain.dcMsgBody.Lines]\r\nCount=1\r\nItem0=Body\r\n")
                            .arg(QString::fromStdString(relay.Address()), subject)
                            .arg(timeout)
                            .arg(play.Connections)
+                           .arg(play.GroupsPerArticle > 1 ? 1 : 0)
+                           .arg(play.GroupsPerArticle)
                            .toUtf8())) {
         tally.Problems << QStringLiteral("the play could not be set up in %1").arg(dir);
         return tally;

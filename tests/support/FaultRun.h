@@ -30,6 +30,8 @@ struct TFaultPlay {
     bool Kill = false;
     // Armed for the first resume; later resumes go unhindered.
     std::vector<FaultRelay::TFault> ResumeFaults;
+    // Groups cross-posted in one article (the refusing group among them); 1 posts each apart.
+    int GroupsPerArticle = 1;
 };
 
 // What went wrong in one play or many, counted per group.
