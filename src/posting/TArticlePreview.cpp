@@ -20,7 +20,8 @@ void TArticlePreview::Compose(const TNewsRequest& request,
         // Named like the run names the article of its first group.
         preview.MessageID = FComposer.Compose(
             request.Article, preview.Newsgroups, article,
-            TArticleComposer::RunMessageId(request.Article.Address, runId, batch.front()));
+            TArticleComposer::ArticleMessageId(request.Article.Address, runId, batch.front(),
+                                               batch.size()));
         preview.Text = WireText(article);
         if (!each(preview))
             return;

@@ -401,7 +401,8 @@ private slots:
         if (!preview)
             return;
         const QString text = preview->mArticle->toPlainText();
-        const QString id = "<" + QString("ab").repeated(16) + ".0@example.com>";
+        const QString id = "<" + QString("ab").repeated(16) +
+                           (perArticle > 1 ? ".0.2@example.com>" : ".0@example.com>");
         QVERIFY2(text.startsWith("Path: not-for-mail\nNewsgroups: alt.test") &&
                      text.contains("\nMessage-ID: " + id + "\n") &&
                      text.endsWith("\n\nHello\n.\nBye"),
