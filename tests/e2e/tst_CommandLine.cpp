@@ -800,25 +800,37 @@ private slots:
     }
 
     // A dry run composes every article of the run and prints it, connecting to nothing (the
-    // server given cannot be reached) and writing no journal.
+    // server given cannot be reached) and writing no journal. Cross-posting is chosen by the
+    // settings or by the options, and --send-as separate overrides the settings.
     void dryRunPrintsEveryArticle_data() {
         QTest::addColumn<bool>("json");
         QTest::addColumn<QByteArray>("sendAs");
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("groups");
         QTest::addColumn<QList<int>>("batches");
         const QByteArray crossPost = "cbSendAs.CurrentIndex=1\r\nseGroupsPerArticle.Value=5\r\n";
-        QTest::newRow("separate") << false << QByteArray() << 3 << QList<int>{1, 1, 1};
-        QTest::newRow("cross-post") << false << crossPost << 12 << QList<int>{5, 5, 2};
-        QTest::newRow("cross-post, json") << true << crossPost << 12 << QList<int>{5, 5, 2};
+        const QStringList followupTo{"--followup-to", "misc.test"};
+        QTest::newRow("separate") << false << QByteArray() << QStringList() << 3
+                                  << QList<int>{1, 1, 1};
+        QTest::newRow("cross-post by the settings")
+            << false << crossPost << followupTo << 12 << QList<int>{5, 5, 2};
+        QTest::newRow("cross-post by the options, json")
+            << true << QByteArray() << QStringList{"--crosspost-max", "4"} + followupTo << 9
+            << QList<int>{4, 4, 1};
+        QTest::newRow("--send-as separate over the settings")
+            << false << crossPost << QStringList{"--send-as", "separate"} << 3
+            << QList<int>{1, 1, 1};
     }
     void dryRunPrintsEveryArticle() {
         QFETCH(bool, json);
         QFETCH(QByteArray, sendAs);
+        QFETCH(QStringList, options);
         QFETCH(int, groups);
         QFETCH(QList<int>, batches);
         const QString dir = QStringLiteral("dry %1").arg(QTest::currentDataTag());
-        QStringList arguments{"post", "--dry-run", "--settings",
-                              Settings(dir, "127.0.0.1:1", "Dry", sendAs)};
+        QStringList arguments = QStringList{"post", "--dry-run", "--settings",
+                                            Settings(dir, "127.0.0.1:1", "Dry", sendAs)} +
+                                options;
         if (json)
             arguments << "--json";
         const QStringList names = BulkGroupNames(groups);
