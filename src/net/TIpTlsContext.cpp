@@ -9,8 +9,14 @@
 namespace {
 
 std::mutex ContextsLock;
-std::map<std::string, std::shared_ptr<TIpTlsContext>> Contexts;
 std::atomic<uint64_t> ContextsMade{0};
+
+// Never destroyed: OpenSSL cleans up at exit on its own, and a static destructor freeing the
+// contexts might run after it.
+std::map<std::string, std::shared_ptr<TIpTlsContext>>& Contexts() {
+    static auto* contexts = new std::map<std::string, std::shared_ptr<TIpTlsContext>>();
+    return *contexts;
+}
 
 // What tells one state of the authorities from another: the system's store is read once per
 // process, a CA file again whenever it has been replaced or edited.
@@ -55,16 +61,17 @@ TIpSslCtxPtr MakeContext(const std::string& caFile) {
 std::shared_ptr<TIpTlsContext> TIpTlsContext::For(const TIpTlsSettings& settings) {
     const std::string key = AuthoritiesKey(settings.CaFile);
     std::scoped_lock lock(ContextsLock);
-    if (const auto found = Contexts.find(key); found != Contexts.end())
+    auto& contexts = Contexts();
+    if (const auto found = contexts.find(key); found != contexts.end())
         return found->second;
     auto made = std::make_shared<TIpTlsContext>(MakeContext(settings.CaFile));
     ++ContextsMade;
     // An earlier state of the same file is of no use any more.
     if (!settings.CaFile.empty())
-        std::erase_if(Contexts, [&](const auto& entry) {
+        std::erase_if(contexts, [&](const auto& entry) {
             return entry.first.rfind(settings.CaFile + '\n', 0) == 0;
         });
-    Contexts.emplace(key, made);
+    contexts.emplace(key, made);
     return made;
 }
 

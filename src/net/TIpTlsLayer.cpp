@@ -134,6 +134,16 @@ TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host
         throw EIpTlsError("TLS setup failed for \"" + host + "\": " + ErrorText());
 }
 
+TIpTlsLayer::~TIpTlsLayer() {
+    // Freed before both close_notify alerts have passed, a connection counts to OpenSSL as cut
+    // off, and it spoils the connection's session, which is the one kept for the next connection
+    // once the server has issued one. Only a failure of TLS itself or a refused certificate
+    // is a reason not to resume: a server that closes without its alert, or a run that drops its
+    // connections as it ends, is not.
+    if (FVerdict == TVerdict::vdAccepted && !FFailed)
+        SSL_set_shutdown(FSsl.get(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+}
+
 TIpTlsLayer::THandshake TIpTlsLayer::Handshake() {
     const int result = SSL_do_handshake(FSsl.get());
     CollectOutput();
@@ -309,6 +319,7 @@ TIpTlsFailure TIpTlsLayer::FailureOf(int sslError) {
 }
 
 void TIpTlsLayer::Fail(int result, const char* during) {
+    FFailed = true;
     const int error = SSL_get_error(FSsl.get(), result);
     const TIpTlsFailure cause = FEstablished ? TIpTlsFailure::tfOther : FailureOf(error);
     std::string reason = ErrorText();

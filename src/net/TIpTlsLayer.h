@@ -53,7 +53,8 @@ struct TIpTlsCode {
 // the same server issued, so that the server may resume it instead of a full handshake. A
 // resumed connection is checked like any other, against the certificate its session carries.
 // A session the server issues is kept for later connections only once the owner has accepted
-// the certificate (Decide(true)); until the verdict it is held back, and on a refusal dropped.
+// the certificate. Verdict: pending -> accepted or refused (Decide, once); while pending, an
+// issued session is held back, and on a refusal dropped.
 class TIpTlsLayer {
 public:
     enum class THandshake : uint8_t { hsPending, hsDone };
@@ -65,6 +66,10 @@ public:
     // loaded.
     TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port,
                 bool onConnect);
+    // OpenSSL holds the layer's address for its new-session callback.
+    TIpTlsLayer(const TIpTlsLayer&) = delete;
+    TIpTlsLayer& operator=(const TIpTlsLayer&) = delete;
+    ~TIpTlsLayer();
 
     // Runs the handshake as far as the received bytes allow; raises EIpTlsError on failure.
     THandshake Handshake();
@@ -118,6 +123,8 @@ private:
     uint16_t FPort = 0;
     bool FEstablished = false;
     bool FClosed = false;
+    // OpenSSL reported an error: the session is not to be resumed.
+    bool FFailed = false;
     std::string FOutput;
     size_t FOutputSent = 0;
 };
