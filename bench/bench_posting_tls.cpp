@@ -102,7 +102,7 @@ private:
         ::close(client);
     }
     static void Relay(int client, int server, SSL* ssl) {
-        char buffer[16384];
+        char buffer[16384] = {};
         for (;;) {
             pollfd waiting[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
             if (!(ssl && SSL_pending(ssl) > 0) && ::poll(waiting, 2, -1) <= 0)
