@@ -20,6 +20,8 @@ struct Scenario {
     std::vector<std::string> Groups;
     QString Attachment;
     int Rounds = 3;
+    // The most our TLS run may take over our run in clear.
+    double TlsGoal = 1.3;
 };
 
 // One run of the window: fields filled, Post pressed, until "Finished Posting".
@@ -73,7 +75,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    Scenario small{"1 KB message to 200 groups", BulkGroupNames(Groups), {}, 9};
+    Scenario small{"1 KB message to 200 groups", BulkGroupNames(Groups), {}, 9, 1.15};
     Scenario large{
         "20 MB attachment to 3 groups", {"alt.test", "misc.test", "rec.arts.books"}, attachment, 3};
 
@@ -120,9 +122,10 @@ int main(int argc, char** argv) {
         }
         PrintRatio(scenario.Name, Median(ours[0]), Median(theirs[0]), "<= 1.0");
         PrintRatio(" ... over TLS", Median(ours[1]), Median(theirs[1]), "<= 1.0");
-        std::printf("%-44s heraldix TLS %8.3f s   clear %8.3f s   ratio %.2f (goal <= 1.3)\n",
+        std::printf("%-44s heraldix TLS %8.3f s   clear %8.3f s   ratio %.2f (goal <= %.2f)\n",
                     " ... TLS over clear", Median(ours[1]), Median(ours[0]),
-                    Median(ours[0]) > 0 ? Median(ours[1]) / Median(ours[0]) : 0.0);
+                    Median(ours[0]) > 0 ? Median(ours[1]) / Median(ours[0]) : 0.0,
+                    scenario.TlsGoal);
         std::printf("%-44s peak memory heraldix %ld KiB, nntplib %ld KiB\n", "", PeakKiB(),
                     pythonPeak);
     }

@@ -159,7 +159,7 @@ void TIpDataSocket::StartTls() {
     FHead = FTail = 0;
     try {
         FTls = std::make_unique<TIpTlsLayer>(FTlsSettings, HostOfText(FHostText),
-                                             FRemoteAddress.Port());
+                                             FRemoteAddress.Port(), FTlsOnConnect);
     } catch (const EIpTlsError& error) {
         FailTls(TIpTlsCode::HandshakeFailed, error.what());
         return;
@@ -195,6 +195,7 @@ void TIpDataSocket::FinishHandshake() {
     peer.Address = FRemoteAddress.AddressText();
     if (!peer.Accepted && FTlsSettings.IsTrusted)
         peer.Accepted = FTlsSettings.IsTrusted(peer);
+    FTls->Decide(peer.Accepted);
     FOwner.NotifyTls(FHandle, peer);
     if (!peer.Accepted) {
         FailTls(TIpTlsCode::CertificateRefused,

@@ -101,25 +101,12 @@ std::string ProblemText(TIpCertProblem problem, long verifyResult, const std::st
 
 } // namespace
 
-TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port)
-    : FHost(host), FPort(port) {
-    FContext.reset(SSL_CTX_new(TLS_client_method()));
-    if (!FContext)
-        throw EIpTlsError("TLS setup failed: " + ErrorText());
-    SSL_CTX* context = FContext.get();
-    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_options(context, SSL_OP_NO_COMPRESSION);
-    // The verdict is taken from the finished handshake (see the class comment), so the
-    // handshake itself does not stop on it.
-    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
-    const int loaded =
-        settings.CaFile.empty()
-            ? SSL_CTX_set_default_verify_paths(context)
-            : SSL_CTX_load_verify_locations(context, settings.CaFile.c_str(), nullptr);
-    if (loaded != 1)
-        throw EIpTlsError("Cannot load the trusted certificate authorities: " + ErrorText());
-
-    FSsl.reset(SSL_new(context));
+TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port,
+                         bool onConnect)
+    : FContext(TIpTlsContext::For(settings)),
+      FServer(TIpHostPort::Join(host, port) + (onConnect ? " TLS" : " STARTTLS")), FHost(host),
+      FPort(port) {
+    FSsl.reset(SSL_new(FContext->Handle()));
     FReceived = BIO_new(BIO_s_mem());
     FToSend = BIO_new(BIO_s_mem());
     if (!FSsl || FReceived == nullptr || FToSend == nullptr) {
@@ -131,6 +118,9 @@ TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host
     BIO_set_mem_eof_return(FReceived, -1);
     SSL_set_bio(FSsl.get(), FReceived, FToSend);
     SSL_set_connect_state(FSsl.get());
+    SSL_set_app_data(FSsl.get(), this);
+    if (const TIpSslSessionPtr offered = FContext->Session(FServer))
+        SSL_set_session(FSsl.get(), offered.get());
     SSL_set_mode(FSsl.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     bool named = false;
@@ -142,6 +132,16 @@ TIpTlsLayer::TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host
     }
     if (!named)
         throw EIpTlsError("TLS setup failed for \"" + host + "\": " + ErrorText());
+}
+
+TIpTlsLayer::~TIpTlsLayer() {
+    // Freed before both close_notify alerts have passed, a connection counts to OpenSSL as cut
+    // off, and it spoils the connection's session, which is the one kept for the next connection
+    // once the server has issued one. Only a failure of TLS itself or a refused certificate
+    // is a reason not to resume: a server that closes without its alert, or a run that drops its
+    // connections as it ends, is not.
+    if (FVerdict == TVerdict::vdAccepted && !FFailed)
+        SSL_set_shutdown(FSsl.get(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
 }
 
 TIpTlsLayer::THandshake TIpTlsLayer::Handshake() {
@@ -225,6 +225,7 @@ TIpTlsPeer TIpTlsLayer::Peer() const {
     SSL* ssl = FSsl.get();
     peer.Protocol = SSL_get_version(ssl);
     peer.Cipher = SSL_get_cipher_name(ssl);
+    peer.Resumed = SSL_session_reused(ssl) == 1;
     const TIpX509Ptr certificate(SSL_get1_peer_certificate(ssl));
     if (!certificate) {
         peer.Problem = TIpCertProblem::cpOther;
@@ -241,6 +242,33 @@ TIpTlsPeer TIpTlsLayer::Peer() const {
     peer.ProblemText = ProblemText(peer.Problem, verifyResult, FHost);
     peer.Accepted = peer.Problem == TIpCertProblem::cpNone;
     return peer;
+}
+
+void TIpTlsLayer::Decide(bool accepted) {
+    if (FVerdict != TVerdict::vdPending)
+        return;
+    FVerdict = accepted ? TVerdict::vdAccepted : TVerdict::vdRefused;
+    if (accepted && FIssued)
+        FContext->Keep(FServer, std::move(FIssued));
+    FIssued.reset();
+}
+
+int TIpTlsLayer::SessionIssued(SSL* ssl, SSL_SESSION* session) {
+    TIpSslSessionPtr issued(session);
+    auto* layer = static_cast<TIpTlsLayer*>(SSL_get_app_data(ssl));
+    if (layer == nullptr)
+        return 1;
+    switch (layer->FVerdict) {
+    case TVerdict::vdPending:
+        layer->FIssued = std::move(issued);
+        break;
+    case TVerdict::vdAccepted:
+        layer->FContext->Keep(layer->FServer, std::move(issued));
+        break;
+    case TVerdict::vdRefused:
+        break;
+    }
+    return 1;
 }
 
 std::string TIpTlsLayer::ErrorText() {
@@ -291,6 +319,7 @@ TIpTlsFailure TIpTlsLayer::FailureOf(int sslError) {
 }
 
 void TIpTlsLayer::Fail(int result, const char* during) {
+    FFailed = true;
     const int error = SSL_get_error(FSsl.get(), result);
     const TIpTlsFailure cause = FEstablished ? TIpTlsFailure::tfOther : FailureOf(error);
     std::string reason = ErrorText();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mime/EIpBaseException.h"
+#include "net/TIpTlsContext.h"
 #include "net/TIpTlsSettings.h"
 
 #include <openssl/ssl.h>
@@ -35,15 +36,6 @@ struct TIpTlsCode {
     static constexpr int32_t CertificateRefused = 20002;
 };
 
-struct TIpSslCtxFree {
-    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-};
-struct TIpSslFree {
-    void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-using TIpSslCtxPtr = std::unique_ptr<SSL_CTX, TIpSslCtxFree>;
-using TIpSslPtr = std::unique_ptr<SSL, TIpSslFree>;
-
 // One TLS client session over memory buffers: the data socket feeds it the bytes it received
 // and sends the bytes it produces, so reading and writing stay in the socket's own non-blocking
 // readiness handling. A read can produce bytes to send (a key update) and a write never waits
@@ -56,14 +48,28 @@ using TIpSslPtr = std::unique_ptr<SSL, TIpSslFree>;
 // The handshake does not stop on a certificate that fails the check: the verdict is read once
 // the handshake is done (Peer()), so that the owner can ask whether the user trusts the
 // certificate before a single byte of the protocol goes out.
+//
+// The layer runs on the process's shared context (TIpTlsContext) and offers the last session
+// the same server issued, so that the server may resume it instead of a full handshake. A
+// resumed connection is checked like any other, against the certificate its session carries.
+// A session the server issues is kept for later connections only once the owner has accepted
+// the certificate. Verdict: pending -> accepted or refused (Decide, once); while pending, an
+// issued session is held back, and on a refusal dropped.
 class TIpTlsLayer {
 public:
     enum class THandshake : uint8_t { hsPending, hsDone };
 
     // `host` is the host as typed (an IPv6 literal without brackets): a name gets SNI and the
     // name check, an IPv4 or IPv6 address no SNI and the check against the certificate's IP
-    // entries. Raises EIpTlsError when the authorities cannot be loaded.
-    TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port);
+    // entries. `onConnect`: TLS from the first byte, else after STARTTLS; a session is offered
+    // only to the same host, port and way. Raises EIpTlsError when the authorities cannot be
+    // loaded.
+    TIpTlsLayer(const TIpTlsSettings& settings, const std::string& host, uint16_t port,
+                bool onConnect);
+    // OpenSSL holds the layer's address for its new-session callback.
+    TIpTlsLayer(const TIpTlsLayer&) = delete;
+    TIpTlsLayer& operator=(const TIpTlsLayer&) = delete;
+    ~TIpTlsLayer();
 
     // Runs the handshake as far as the received bytes allow; raises EIpTlsError on failure.
     THandshake Handshake();
@@ -86,6 +92,12 @@ public:
 
     // The session and certificate once the handshake is done.
     TIpTlsPeer Peer() const;
+    // The owner's verdict on the certificate of the finished handshake, once.
+    void Decide(bool accepted);
+
+    // OpenSSL's new-session callback of the shared contexts: the session goes to the layer of
+    // `ssl`. Returns 1, the session being taken.
+    static int SessionIssued(SSL* ssl, SSL_SESSION* session);
 
     // Every error OpenSSL has queued, as one text (its reason strings), and the queue emptied.
     static std::string ErrorText();
@@ -93,10 +105,17 @@ public:
     static TIpTlsFailure FailureOf(int sslError);
 
 private:
+    enum class TVerdict : uint8_t { vdPending, vdAccepted, vdRefused };
+
     void CollectOutput();
     [[noreturn]] void Fail(int result, const char* during);
 
-    TIpSslCtxPtr FContext;
+    std::shared_ptr<TIpTlsContext> FContext;
+    // The key of this server's sessions in FContext.
+    std::string FServer;
+    TVerdict FVerdict = TVerdict::vdPending;
+    // A session issued before the verdict.
+    TIpSslSessionPtr FIssued;
     TIpSslPtr FSsl;
     BIO* FReceived = nullptr; // owned by FSsl
     BIO* FToSend = nullptr;   // owned by FSsl
@@ -104,6 +123,8 @@ private:
     uint16_t FPort = 0;
     bool FEstablished = false;
     bool FClosed = false;
+    // OpenSSL reported an error: the session is not to be resumed.
+    bool FFailed = false;
     std::string FOutput;
     size_t FOutputSent = 0;
 };

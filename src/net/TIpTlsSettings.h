@@ -25,6 +25,9 @@ struct TIpTlsPeer {
     std::string Address;
     std::string Protocol;
     std::string Cipher;
+    // True when the server took up the session of an earlier connection: no certificate was
+    // sent, the one checked is the one the session was made with.
+    bool Resumed = false;
     std::string Subject;
     std::string Issuer;
     std::string ValidFrom;

@@ -1,4 +1,5 @@
 #include "NntpRecorder.h"
+#include "net/TIpTlsContext.h"
 #include "nntp/TIpNntpClient.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
@@ -6,12 +7,17 @@
 #include "support/SocksProxyServer.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonObject>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <openssl/ssl.h>
 
+#include <atomic>
+#include <csignal>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -44,6 +50,8 @@ private slots:
     void badCertificateRefused_data();
     void badCertificateRefused();
     void trustedCertificateGoesThroughUntilItChanges();
+    void laterConnectionsResumeAndAreStillChecked_data();
+    void laterConnectionsResumeAndAreStillChecked();
     void namesSentOnlyForHostNames_data();
     void namesSentOnlyForHostNames();
     void handshakeFailuresInWords_data();
@@ -421,6 +429,125 @@ void tst_NntpTls::trustedCertificateGoesThroughUntilItChanges() {
     QCOMPARE(rec.Matching("error").size(), size_t(1));
     QCOMPARE(asked, 3);
     QVERIFY(rec.Peers.at(0).Fingerprint != first.Fingerprint);
+}
+
+// Connections one after another to a TLS peer that keeps its session tickets for the whole
+// test, each row listing per connection the certificate the peer shows, whether the user's pin
+// on the first connection's certificate is in force, and what the client saw: resumed ('r') and
+// accepted ('a'), '-' where not. The CA file is a fresh copy, so the connections' one shared
+// context is the only one made.
+void tst_NntpTls::laterConnectionsResumeAndAreStillChecked_data() {
+    QTest::addColumn<QStringList>("certificates");
+    QTest::addColumn<QString>("pinned");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("resumed");
+    QTest::addColumn<QString>("accepted");
+    QTest::addColumn<bool>("dropped");
+    const QStringList good{"good", "good", "good"};
+    const QStringList self{"self-signed", "self-signed", "self-signed", "self-signed"};
+    QTest::newRow("authority, TLS 1.3") << good << "nnn" << TLS1_3_VERSION << "-rr"
+                                        << "aaa" << false;
+    QTest::newRow("authority, TLS 1.2") << good << "nnn" << TLS1_2_VERSION << "-rr"
+                                        << "aaa" << false;
+    QTest::newRow("pinned") << self << "yyyy" << TLS1_3_VERSION << "-rrr"
+                            << "aaaa" << false;
+    QTest::newRow("pin withdrawn, then given again") << self << "yyny" << TLS1_3_VERSION << "-rr-"
+                                                     << "aa-a" << false;
+    // TLS 1.2 issues the session within the handshake, before the verdict.
+    QTest::newRow("refused, then pinned, TLS 1.2") << self << "nyyy" << TLS1_2_VERSION << "--rr"
+                                                   << "-aaa" << false;
+    // Closed by the client's end without the close_notify alerts, as a run may drop them.
+    QTest::newRow("dropped, TLS 1.3") << good << "nnn" << TLS1_3_VERSION << "-rr"
+                                      << "aaa" << true;
+    QTest::newRow("dropped, TLS 1.2") << good << "nnn" << TLS1_2_VERSION << "-rr"
+                                      << "aaa" << true;
+    QTest::newRow("another certificate on the same port")
+        << QStringList{"self-signed", "self-signed", "expired"} << "yyy" << TLS1_3_VERSION << "-r-"
+        << "aa-" << false;
+}
+
+void tst_NntpTls::laterConnectionsResumeAndAreStillChecked() {
+    QFETCH(QStringList, certificates);
+    QFETCH(QString, pinned);
+    QFETCH(int, version);
+    QFETCH(QString, resumed);
+    QFETCH(QString, accepted);
+    QFETCH(bool, dropped);
+    const std::string key =
+        FAuthority.substr(0, FAuthority.rfind('/')) + "/key.pem"; // one key for every kind
+    std::map<QString, TIpSslCtxPtr> served;
+    for (const QString& kind : certificates) {
+        TIpSslCtxPtr& context = served[kind];
+        if (context)
+            continue;
+        context.reset(SSL_CTX_new(TLS_server_method()));
+        SSL_CTX_set_max_proto_version(context.get(), version);
+        SSL_CTX_use_certificate_file(context.get(), FServer->CertificatePath(kind).toUtf8(),
+                                     SSL_FILETYPE_PEM);
+        SSL_CTX_use_PrivateKey_file(context.get(), key.c_str(), SSL_FILETYPE_PEM);
+    }
+    // The peer writes with write(2), which would kill the test where the client refused and left.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::atomic<int> connection{0};
+    ScriptedPeer peer;
+    peer.Do([&](int fd) {
+        const TIpSslPtr ssl(SSL_new(served[certificates[connection++]].get()));
+        SSL_set_fd(ssl.get(), fd);
+        char command[64] = {};
+        if (SSL_accept(ssl.get()) != 1 || SSL_write(ssl.get(), "200 ready\r\n", 11) != 11 ||
+            SSL_read(ssl.get(), command, sizeof command) <= 0)
+            return;
+        SSL_write(ssl.get(), "205 bye\r\n", 9);
+        SSL_shutdown(ssl.get());
+    });
+    peer.Start();
+
+    QTemporaryDir dir;
+    const QString authority = dir.filePath("ca.pem");
+    QVERIFY(QFile::copy(QString::fromStdString(FAuthority), authority));
+    const uint64_t contextsBefore = TIpTlsContext::Made();
+    std::string pin;
+    QString sawResumed;
+    QString sawAccepted;
+    for (int i = 0; i < certificates.size(); ++i) {
+        {
+            TIpNntpClient client;
+            NntpRecorder rec(client);
+            Prepare(client, TIpNntpSecurity::nySecTls);
+            client.Settings().Tls.CaFile = authority.toStdString();
+            client.Settings().Tls.IsTrusted = [&](const TIpTlsPeer& shown) {
+                if (pin.empty())
+                    pin = shown.Fingerprint;
+                return pinned[i] == 'y' && shown.Fingerprint == pin;
+            };
+            rec.AfterResponse = [&](TIpNntpStates to, int32_t) {
+                if (to == TIpNntpStates::nsConnect && !dropped)
+                    client.Quit();
+            };
+            client.Connect(peer.Address());
+            QTRY_COMPARE_WITH_TIMEOUT(rec.Peers.size(), size_t(1), ServerTimeout);
+            if (dropped)
+                QTRY_VERIFY_WITH_TIMEOUT(!rec.Matching("response nsConnect").empty(),
+                                         ServerTimeout);
+            else
+                QTRY_VERIFY_WITH_TIMEOUT(!client.Connected(), ServerTimeout);
+            sawResumed += rec.Peers[0].Resumed ? 'r' : '-';
+            sawAccepted += rec.Peers[0].Accepted ? 'a' : '-';
+            QCOMPARE(rec.Matching("response nsConnect 200").size(), size_t(rec.Peers[0].Accepted));
+        }
+        QTRY_VERIFY(peer.ClientClosed());
+    }
+    QCOMPARE(sawResumed, resumed);
+    QCOMPARE(sawAccepted, accepted);
+    QCOMPARE(TIpTlsContext::Made() - contextsBefore, uint64_t(1));
+    // Edited on disk, the file is read again.
+    TIpTlsSettings edited;
+    edited.CaFile = authority.toStdString();
+    const std::shared_ptr<TIpTlsContext> shared = TIpTlsContext::For(edited);
+    QFile file(authority);
+    QVERIFY(file.open(QIODevice::Append) && file.write("\n") == 1);
+    file.close();
+    QVERIFY(TIpTlsContext::For(edited) != shared);
 }
 
 // A peer on loopback (IPv4 or IPv6) that completes a TLS handshake with the test server's
