@@ -13,14 +13,13 @@
 // An argument runs one half alone: "delayed" or "direct".
 
 #include "bench_baseline.h"
+#include "bench_posting_run.h"
 
 #include "posting/TNewsOperation.h"
 #include "support/DelayProxy.h"
 #include "support/NewsServer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -50,44 +49,19 @@ public:
             FBody.push_back(line.toStdString());
     }
 
-    // One run of a fresh engine to `host` over `connections`; nullopt when it failed.
+    // One run of a fresh engine to `host` over `connections`; nullopt when it failed or lost a
+    // group.
     std::optional<RunResult> Run(const std::string& host, int connections,
                                  const std::string& subject, const DelayProxy* proxy) {
         TNewsOperation operation;
-        QEventLoop loop;
-        std::optional<std::string> failure;
-        bool finished = false;
-        operation.Events().Finished = [&](const TRunSummary&) {
-            finished = true;
-            loop.quit();
-        };
-        operation.Events().Failed = [&](const std::string& message) {
-            failure = message;
-            loop.quit();
-        };
-        TNewsRequest request;
-        request.Host = host;
-        request.Groups = FGroups;
+        TNewsRequest request = BenchRequest(host, FGroups, FBody, subject);
         request.Connections = connections;
-        request.Article.Address = "poster@example.com";
-        request.Article.Subject = subject;
-        request.Article.BodyLines = FBody;
         const int before = proxy ? proxy->Accepted() : 0;
-        QElapsedTimer timer;
-        timer.start();
-        operation.StartPost(std::move(request));
-        while (!finished && !failure)
-            loop.exec();
-        RunResult result{timer.nsecsElapsed() / 1e9, operation.Summary().Accepted,
-                         proxy ? proxy->Accepted() - before : 0};
-        if (failure) {
-            std::fprintf(stderr, "%s: run failed: %s\n", subject.c_str(), failure->c_str());
+        const std::optional<double> seconds = TimedRun(operation, std::move(request));
+        if (!seconds)
             return std::nullopt;
-        }
-        if (result.Accepted != static_cast<int>(FGroups.size()))
-            std::fprintf(stderr, "%s: %d of %zu groups accepted\n", subject.c_str(),
-                         result.Accepted, FGroups.size());
-        return result;
+        return RunResult{*seconds, operation.Summary().Accepted,
+                         proxy ? proxy->Accepted() - before : 0};
     }
 
 private:

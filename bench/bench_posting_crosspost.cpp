@@ -7,13 +7,12 @@
 // the time.
 
 #include "bench_baseline.h"
+#include "bench_posting_run.h"
 
 #include "posting/TNewsOperation.h"
 #include "support/NewsServer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 
 #include <cstdio>
 #include <optional>
@@ -28,40 +27,9 @@ static constexpr int Rounds = 9;
 static std::optional<double> Run(const std::string& host, const std::vector<std::string>& body,
                                  int perArticle, const std::string& subject) {
     TNewsOperation operation;
-    QEventLoop loop;
-    std::optional<std::string> failure;
-    bool finished = false;
-    operation.Events().Finished = [&](const TRunSummary&) {
-        finished = true;
-        loop.quit();
-    };
-    operation.Events().Failed = [&](const std::string& message) {
-        failure = message;
-        loop.quit();
-    };
-    TNewsRequest request;
-    request.Host = host;
-    request.Groups = BulkGroupNames(Groups);
+    TNewsRequest request = BenchRequest(host, BulkGroupNames(Groups), body, subject);
     request.GroupsPerArticle = perArticle;
-    request.Article.Address = "poster@example.com";
-    request.Article.Subject = subject;
-    request.Article.BodyLines = body;
-    QElapsedTimer timer;
-    timer.start();
-    operation.StartPost(std::move(request));
-    while (!finished && !failure)
-        loop.exec();
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    if (failure) {
-        std::fprintf(stderr, "%s: run failed: %s\n", subject.c_str(), failure->c_str());
-        return std::nullopt;
-    }
-    if (operation.Summary().Accepted != Groups) {
-        std::fprintf(stderr, "%s: %d of %d groups accepted\n", subject.c_str(),
-                     operation.Summary().Accepted, Groups);
-        return std::nullopt;
-    }
-    return seconds;
+    return TimedRun(operation, std::move(request));
 }
 
 int main(int argc, char** argv) {

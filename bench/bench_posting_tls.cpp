@@ -15,14 +15,13 @@
 //     difference.
 
 #include "bench_baseline.h"
+#include "bench_posting_run.h"
 
 #include "net/TIpTlsContext.h"
 #include "posting/TNewsOperation.h"
 #include "support/NewsServer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -144,48 +143,21 @@ static std::optional<TlsRun> Run(const std::string& host, const std::string& aut
                                  int connections, const std::vector<std::string>& groups,
                                  const std::vector<std::string>& body, const std::string& subject) {
     TNewsOperation operation;
-    QEventLoop loop;
-    std::optional<std::string> failure;
-    bool finished = false;
     TlsRun result;
-    operation.Events().Finished = [&](const TRunSummary&) {
-        finished = true;
-        loop.quit();
-    };
-    operation.Events().Failed = [&](const std::string& message) {
-        failure = message;
-        loop.quit();
-    };
     operation.Events().Encrypted = [&](const TIpTlsPeer& peer) {
         ++result.Encrypted;
         result.Resumed += peer.Resumed ? 1 : 0;
     };
-    TNewsRequest request;
-    request.Host = host;
+    TNewsRequest request = BenchRequest(host, groups, body, subject);
     if (!authority.empty()) {
         request.Security = TIpNntpSecurity::nySecTls;
         request.Tls.CaFile = authority;
     }
-    request.Groups = groups;
     request.Connections = connections;
-    request.Article.Address = "poster@example.com";
-    request.Article.Subject = subject;
-    request.Article.BodyLines = body;
-    QElapsedTimer timer;
-    timer.start();
-    operation.StartPost(std::move(request));
-    while (!finished && !failure)
-        loop.exec();
-    result.Seconds = timer.nsecsElapsed() / 1e9;
-    if (failure) {
-        std::fprintf(stderr, "%s: run failed: %s\n", subject.c_str(), failure->c_str());
+    const std::optional<double> seconds = TimedRun(operation, std::move(request));
+    if (!seconds)
         return std::nullopt;
-    }
-    if (operation.Summary().Accepted != static_cast<int>(groups.size())) {
-        std::fprintf(stderr, "%s: %d of %zu groups accepted\n", subject.c_str(),
-                     operation.Summary().Accepted, groups.size());
-        return std::nullopt;
-    }
+    result.Seconds = *seconds;
     return result;
 }
 
