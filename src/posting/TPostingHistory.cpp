@@ -9,6 +9,7 @@
 #include "posting/TPostingHistory.h"
 
 #include "mime/EIpBaseException.h"
+#include "posting/TFileBytes.h"
 #include "posting/TJsonText.h"
 #include "posting/TServerAddress.h"
 
@@ -81,17 +82,6 @@ std::optional<T> ValueOf(const TName<T> (&names)[N], const QJsonValue& value) {
     throw EIpBaseException(std::strerror(errno));
 }
 
-void WriteAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            Fail();
-        done += static_cast<size_t>(written);
-    }
-}
-
 // The file opened for appending and locked; the lock counts only while the path still names the
 // file locked (a rewrite by another process may have replaced it meanwhile).
 class TLockedFile {
@@ -131,20 +121,16 @@ private:
     int FFile = -1;
 };
 
+void WriteAll(int fd, std::string_view text) {
+    if (!TFileBytes::WriteAll(fd, text))
+        Fail();
+}
+
 std::string ReadAll(int fd) {
     std::string text;
-    char buffer[65536];
-    for (off_t at = 0;;) {
-        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            Fail();
-        if (got == 0)
-            return text;
-        text.append(buffer, static_cast<size_t>(got));
-        at += got;
-    }
+    if (!TFileBytes::ReadAll(fd, text))
+        Fail();
+    return text;
 }
 
 std::vector<std::string_view> LinesOf(std::string_view text) {
@@ -156,17 +142,6 @@ std::vector<std::string_view> LinesOf(std::string_view text) {
         text.remove_prefix(std::min(end + 1, text.size()));
     }
     return lines;
-}
-
-void SyncDirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string directory =
-        slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // Replaces the file at path by the newest MaxRuns readable lines of text. Synced before the
@@ -200,7 +175,9 @@ void Rewrite(const std::string& path, std::string_view text) {
         errno = error;
         Fail();
     }
-    SyncDirectoryOf(path);
+    // The new file is in place; a directory that cannot be synced leaves the old name or the
+    // new, either of which reads.
+    TFileBytes::SyncDirectoryOf(path);
 }
 
 bool SameServer(const THistoryRun& run, const std::string& server, TIpNntpSecurity security) {

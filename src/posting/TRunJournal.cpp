@@ -22,6 +22,9 @@
 
 #include "posting/TRunJournal.h"
 
+#include "posting/TFileBytes.h"
+#include "posting/TJsonText.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -46,39 +49,23 @@ const QString kGroup = QStringLiteral("group");
 const QString kGroups = QStringLiteral("groups");
 const QString kMessageId = QStringLiteral("message_id");
 const QString kRequest = QStringLiteral("request");
-const QString kBytes = QStringLiteral("bytes");
 const QString kRunStarted = QStringLiteral("run-started");
 const QString kArticleGoing = QStringLiteral("article-going");
 const QString kArticleRefused = QStringLiteral("article-refused");
 const QString kGroupAnswered = QStringLiteral("group-answered");
 const QString kRunEnded = QStringLiteral("run-ended");
 
-QJsonValue TextValue(const std::string& text) {
-    const QString decoded = QString::fromStdString(text);
-    if (decoded.toStdString() == text)
-        return decoded;
-    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
-    return QJsonObject{{kBytes, QString::fromLatin1(bytes.toBase64())}};
-}
-
-std::string TextOf(const QJsonValue& value) {
-    if (value.isObject())
-        return QByteArray::fromBase64(value.toObject().value(kBytes).toString().toLatin1())
-            .toStdString();
-    return value.toString().toStdString();
-}
-
 QJsonArray TextArray(const std::vector<std::string>& lines) {
     QJsonArray array;
     for (const std::string& line : lines)
-        array.append(TextValue(line));
+        array.append(TJsonText::Value(line));
     return array;
 }
 
 std::vector<std::string> TextsOf(const QJsonValue& value) {
     std::vector<std::string> lines;
     for (const QJsonValue& line : value.toArray())
-        lines.push_back(TextOf(line));
+        lines.push_back(TJsonText::Of(line));
     return lines;
 }
 
@@ -104,12 +91,12 @@ QJsonObject RequestObject(const TNewsRequest& request) {
             security = QString::fromLatin1(name.Name);
     QJsonArray sentBefore;
     for (const auto& [group, id] : request.SentBefore)
-        sentBefore.append(QJsonObject{{kGroup, TextValue(group)}, {kMessageId, TextValue(id)}});
+        sentBefore.append(QJsonObject{{kGroup, TJsonText::Value(group)}, {kMessageId, TJsonText::Value(id)}});
     const TArticleRequest& article = request.Article;
     QJsonObject object{
-        {QStringLiteral("host"), TextValue(request.Host)},
+        {QStringLiteral("host"), TJsonText::Value(request.Host)},
         {QStringLiteral("log_on"), request.LogOn},
-        {QStringLiteral("user"), TextValue(request.UserID)},
+        {QStringLiteral("user"), TJsonText::Value(request.UserID)},
         {QStringLiteral("security"), security},
         {QStringLiteral("timeout"), request.TimeoutSeconds},
         {QStringLiteral("connections"), request.Connections},
@@ -119,16 +106,16 @@ QJsonObject RequestObject(const TNewsRequest& request) {
         {QStringLiteral("run_id"), QString::fromStdString(request.RunId)},
         {QStringLiteral("article"),
          QJsonObject{
-             {QStringLiteral("name"), TextValue(article.Name)},
-             {QStringLiteral("address"), TextValue(article.Address)},
-             {QStringLiteral("organization"), TextValue(article.Organization)},
-             {QStringLiteral("newsreader"), TextValue(article.Newsreader)},
-             {QStringLiteral("subject"), TextValue(article.Subject)},
+             {QStringLiteral("name"), TJsonText::Value(article.Name)},
+             {QStringLiteral("address"), TJsonText::Value(article.Address)},
+             {QStringLiteral("organization"), TJsonText::Value(article.Organization)},
+             {QStringLiteral("newsreader"), TJsonText::Value(article.Newsreader)},
+             {QStringLiteral("subject"), TJsonText::Value(article.Subject)},
              {QStringLiteral("body"), TextArray(article.BodyLines)},
-             {QStringLiteral("attachment"), TextValue(article.AttachmentPath)},
-             {QStringLiteral("posting_host"), TextValue(article.PostingHost)},
-             {QStringLiteral("followup_to"), TextValue(article.FollowupTo)},
-             {QStringLiteral("reply_to"), TextValue(article.ReplyTo)},
+             {QStringLiteral("attachment"), TJsonText::Value(article.AttachmentPath)},
+             {QStringLiteral("posting_host"), TJsonText::Value(article.PostingHost)},
+             {QStringLiteral("followup_to"), TJsonText::Value(article.FollowupTo)},
+             {QStringLiteral("reply_to"), TJsonText::Value(article.ReplyTo)},
          }},
     };
     if (request.GroupsPerArticle > 1)
@@ -159,7 +146,7 @@ std::string RunIdOf(const QJsonValue& value) {
 // security it does not know (better no resume than one in clear by mistake).
 std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     TNewsRequest request;
-    request.Host = TextOf(object.value(QStringLiteral("host")));
+    request.Host = TJsonText::Of(object.value(QStringLiteral("host")));
     request.Groups = TextsOf(object.value(QStringLiteral("groups")));
     const QString security = object.value(QStringLiteral("security")).toString();
     bool securityKnown = false;
@@ -171,7 +158,7 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     if (request.Host.empty() || request.Groups.empty() || !securityKnown)
         return std::nullopt;
     request.LogOn = object.value(QStringLiteral("log_on")).toBool();
-    request.UserID = TextOf(object.value(QStringLiteral("user")));
+    request.UserID = TJsonText::Of(object.value(QStringLiteral("user")));
     request.TimeoutSeconds = object.value(QStringLiteral("timeout")).toInt(request.TimeoutSeconds);
     request.Connections = std::clamp(object.value(QStringLiteral("connections")).toInt(1), 1,
                                      TNewsOperation::MaxConnections);
@@ -180,12 +167,12 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
         std::max(object.value(QStringLiteral("groups_per_article")).toInt(1), 1);
     const QJsonValue sentBefore = object.value(QStringLiteral("sent_before"));
     for (const QJsonValue& pair : sentBefore.toArray())
-        request.SentBefore[TextOf(pair.toObject().value(kGroup))] =
-            TextOf(pair.toObject().value(kMessageId));
+        request.SentBefore[TJsonText::Of(pair.toObject().value(kGroup))] =
+            TJsonText::Of(pair.toObject().value(kMessageId));
     // Journals written before group names were kept as bytes.
     const QJsonObject byName = sentBefore.toObject();
     for (auto it = byName.begin(); it != byName.end(); ++it)
-        request.SentBefore[it.key().toStdString()] = TextOf(it.value());
+        request.SentBefore[it.key().toStdString()] = TJsonText::Of(it.value());
     request.RunId = RunIdOf(object.value(QStringLiteral("run_id")));
     request.Resumed = object.value(QStringLiteral("resumed")).toBool();
     const QJsonArray places = object.value(QStringLiteral("places")).toArray();
@@ -198,7 +185,7 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     }
     const QJsonObject article = object.value(QStringLiteral("article")).toObject();
     const auto text = [&article](const char* key) {
-        return TextOf(article.value(QString::fromLatin1(key)));
+        return TJsonText::Of(article.value(QString::fromLatin1(key)));
     };
     request.Article.Name = text("name");
     request.Article.Address = text("address");
@@ -215,10 +202,10 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
 
 TGroupOutcome OutcomeOf(const QJsonObject& object) {
     TGroupOutcome outcome;
-    outcome.Group = TextOf(object.value(kGroup));
+    outcome.Group = TJsonText::Of(object.value(kGroup));
     outcome.Code = object.value(QStringLiteral("code")).toInt();
-    outcome.Reply = TextOf(object.value(QStringLiteral("reply")));
-    outcome.MessageID = TextOf(object.value(kMessageId));
+    outcome.Reply = TJsonText::Of(object.value(QStringLiteral("reply")));
+    outcome.MessageID = TJsonText::Of(object.value(kMessageId));
     outcome.ArticleSent = object.value(QStringLiteral("sent")).toBool();
     outcome.Accepted = object.value(QStringLiteral("accepted")).toBool();
     outcome.Earlier = true;
@@ -283,34 +270,6 @@ struct flock WholeFile(short type) {
     return lock;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, std::string& text) {
-    char buffer[65536];
-    for (off_t at = 0;;) {
-        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        text.append(buffer, static_cast<size_t>(got));
-        at += got;
-    }
-}
-
 // The journal's text; false when there is none, or when another process has a run under way on
 // it (its run is not cut short).
 bool ReadJournal(const std::string& path, std::string& text) {
@@ -318,29 +277,15 @@ bool ReadJournal(const std::string& path, std::string& text) {
     if (::stat(path.c_str(), &status) != 0)
         return false;
     if (const auto held = HeldJournals().find(KeyOf(status)); held != HeldJournals().end())
-        return ReadAll(held->second, text);
+        return TFileBytes::ReadAll(held->second, text);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct flock holder = WholeFile(F_WRLCK);
     const bool inUse = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
-    const bool read = !inUse && ReadAll(fd, text);
+    const bool read = !inUse && TFileBytes::ReadAll(fd, text);
     ::close(fd);
     return read;
-}
-
-bool SyncDirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string directory =
-        slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return synced;
 }
 
 } // namespace
@@ -415,29 +360,29 @@ void TRunJournal::RunStarted(const TNewsRequest& request) {
 
 void TRunJournal::ArticleGoing(const std::string& group, const std::string& messageId) {
     Write(LineOf(QJsonObject{
-        {kEvent, kArticleGoing}, {kGroup, TextValue(group)}, {kMessageId, TextValue(messageId)}}));
+        {kEvent, kArticleGoing}, {kGroup, TJsonText::Value(group)}, {kMessageId, TJsonText::Value(messageId)}}));
 }
 
 void TRunJournal::CrosspostGoing(const std::vector<std::string>& groups,
                                  const std::string& messageId) {
     Write(LineOf(QJsonObject{{kEvent, kArticleGoing},
                              {kGroups, TextArray(groups)},
-                             {kMessageId, TextValue(messageId)}}));
+                             {kMessageId, TJsonText::Value(messageId)}}));
 }
 
 void TRunJournal::CrosspostRefused(const std::vector<std::string>& groups,
                                    const std::string& messageId) {
     Write(LineOf(QJsonObject{{kEvent, kArticleRefused},
                              {kGroups, TextArray(groups)},
-                             {kMessageId, TextValue(messageId)}}));
+                             {kMessageId, TJsonText::Value(messageId)}}));
 }
 
 void TRunJournal::GroupAnswered(const TGroupOutcome& outcome) {
     Write(LineOf(QJsonObject{{kEvent, kGroupAnswered},
-                             {kGroup, TextValue(outcome.Group)},
+                             {kGroup, TJsonText::Value(outcome.Group)},
                              {QStringLiteral("code"), outcome.Code},
-                             {QStringLiteral("reply"), TextValue(outcome.Reply)},
-                             {kMessageId, TextValue(outcome.MessageID)},
+                             {QStringLiteral("reply"), TJsonText::Value(outcome.Reply)},
+                             {kMessageId, TJsonText::Value(outcome.MessageID)},
                              {QStringLiteral("sent"), outcome.ArticleSent},
                              {QStringLiteral("accepted"), outcome.Accepted}}));
 }
@@ -474,7 +419,7 @@ void TRunJournal::Write(const std::string& line) {
         Broke(EBADF);
     if (!FBegun)
         Begin();
-    if (!WriteAll(FFile, line))
+    if (!TFileBytes::WriteAll(FFile, line))
         Broke(errno);
 }
 
@@ -496,9 +441,9 @@ void TRunJournal::Begin() {
         last = 0;
     if (last != '\n')
         text.insert(text.begin(), '\n');
-    if (!WriteAll(FFile, text) || ::fsync(FFile) != 0)
+    if (!TFileBytes::WriteAll(FFile, text) || ::fsync(FFile) != 0)
         Broke(errno);
-    if (FCreated && !SyncDirectoryOf(FPath))
+    if (FCreated && !TFileBytes::SyncDirectoryOf(FPath))
         Broke(errno);
     FCreated = false;
 }
@@ -536,15 +481,15 @@ std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_
         } else if (!section) {
             continue;
         } else if (event == kArticleGoing) {
-            const std::string id = TextOf(object.value(kMessageId));
+            const std::string id = TJsonText::Of(object.value(kMessageId));
             if (object.contains(kGroups))
                 for (const std::string& group : TextsOf(object.value(kGroups)))
                     section->Going[group] = id;
             else
-                section->Going[TextOf(object.value(kGroup))] = id;
+                section->Going[TJsonText::Of(object.value(kGroup))] = id;
         } else if (event == kArticleRefused) {
             // Not on the server: its groups are left to be posted afresh.
-            const std::string id = TextOf(object.value(kMessageId));
+            const std::string id = TJsonText::Of(object.value(kMessageId));
             for (const std::string& group : TextsOf(object.value(kGroups)))
                 if (const auto going = section->Going.find(group);
                     going != section->Going.end() && going->second == id)
