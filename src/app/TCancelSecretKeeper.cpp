@@ -87,6 +87,12 @@ void TCancelSecretKeeper::Load(THandler handler) {
     });
 }
 
+QString TCancelSecretKeeper::NoLockText(const QString& reason) {
+    return QStringLiteral("This run's articles carry no Cancel-Lock (%1): they cannot be "
+                          "withdrawn later")
+        .arg(reason);
+}
+
 bool TCancelSecretKeeper::NewSecret(std::string& secret, const THandler& handler) {
     try {
         secret = TCancelLock::NewSecret();

@@ -52,6 +52,9 @@ public:
     // Answers exactly once, through the event loop when the store is asked, else at once.
     void Load(THandler handler);
 
+    // What a run without a secret tells the user, once, with the reason there is none.
+    static QString NoLockText(const QString& reason);
+
 private:
     // Makes a secret; false (and the handler answered) when the system has no random bytes.
     bool NewSecret(std::string& secret, const THandler& handler);

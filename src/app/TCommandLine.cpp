@@ -3,6 +3,7 @@
 
 #include "app/TCommandLine.h"
 
+#include "app/TCancelSecretKeeper.h"
 #include "app/TComponentState.h"
 #include "app/TIniFileStore.h"
 #include "app/TMainSettings.h"
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -363,6 +365,24 @@ std::string TCommandLine::Password(const QCommandLineParser& parser, const QStri
             .arg(user, QString::fromStdString(server.Text()))};
 }
 
+void TCommandLine::AddCancelSecret(TArticleRequest& article) const {
+    TIniFileStore settings;
+    settings.UseExeDir = false;
+    settings.IniFileName = FSettingsPath;
+    TCancelSecretKeeper keeper(settings, std::make_unique<TKeychainStore>());
+    std::optional<TCancelSecretKeeper::TAnswer> answer;
+    QEventLoop loop;
+    keeper.Load([&](const TCancelSecretKeeper::TAnswer& given) {
+        answer = given;
+        loop.quit();
+    });
+    if (!answer)
+        loop.exec();
+    article.CancelSecret = answer->Secret;
+    if (article.CancelSecret.empty() && !FQuiet)
+        Error(TCancelSecretKeeper::NoLockText(answer->Reason));
+}
+
 // The security the window's settings chose, as ConnectionRequest reads it.
 TIpNntpSecurity TCommandLine::SettingsSecurity() const {
     return TfrmMain::SecurityOfChoice(
@@ -529,6 +549,10 @@ int TCommandLine::Post() {
                       .arg(interrupted->Request.Groups.size())
                       .arg(interrupted->Total));
     }
+    // The journal never holds the secret: a resumed run takes it afresh, and its articles, under
+    // the Message-IDs they first had, carry the same locks.
+    if (!request.Groups.empty())
+        AddCancelSecret(request.Article);
 
     TNewsOperation operation;
     operation.SetRecorder(&journal);

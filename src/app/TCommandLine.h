@@ -87,6 +87,9 @@ private:
                          TIpNntpSecurity security) const;
     TIpNntpSecurity SettingsSecurity() const;
     TArticleRequest ArticleRequest(const QCommandLineParser& parser, const QString& host) const;
+    // Gives article the user's Cancel-Lock secret (TCancelSecretKeeper, beside the settings);
+    // without one the run posts unlocked articles, and says so unless --quiet.
+    void AddCancelSecret(TArticleRequest& article) const;
     std::vector<std::string> Groups(const QCommandLineParser& parser) const;
     // The checks before a run (TCommandLineChecks.cpp), the first thing done with a new run's
     // request: the errors, and the warnings unless --quiet, go to standard error, and a group

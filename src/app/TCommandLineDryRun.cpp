@@ -53,6 +53,7 @@ int TCommandLine::DryRun(const QCommandLineParser& parser) {
     request.GroupsPerArticle = GroupsPerArticle(parser);
     if (!ChecksPassed(parser, request))
         return exUsage;
+    AddCancelSecret(request.Article);
     const size_t count = TArticleComposer::Batches(request.Groups.size(),
                                                    static_cast<size_t>(request.GroupsPerArticle))
                              .size();

@@ -1,5 +1,6 @@
 #include "app/TfrmMain.h"
 
+#include "app/TCancelSecretKeeper.h"
 #include "posting/TRunJournal.h"
 
 #include "selection/TBodyEditor.h"

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ class QToolButton;
 class QPushButton;
 class QVBoxLayout;
 class TBodyEditor;
+class TCancelSecretKeeper;
 class TRunJournal;
 class TfrmRunReport;
 class trcvListbox;
@@ -132,6 +134,10 @@ public:
     // Starts a run to `groups` with the message and options of the last run that started
     // (the report's "Post again to the refused groups"); the articles get new Message-IDs.
     void PostAgain(const std::vector<std::string>& groups);
+    // Asks keeper for the user's Cancel-Lock secret, which every run then locks its articles
+    // with; a run started before the answer waits for it. A run without a secret (none given, or
+    // the store locked) posts unlocked articles, and says so in the log when there was a reason.
+    void LoadCancelSecret(std::unique_ptr<TCancelSecretKeeper> keeper);
     // What the Newsreader field holds until the user changes it: the program and its version.
     static QString DefaultNewsreader();
 
@@ -289,6 +295,13 @@ private:
     TfrmRunReport* FRunReport = nullptr;
     QString FTrustedAuthorities;
     std::unique_ptr<TRunJournal> FJournal;
+    std::unique_ptr<TCancelSecretKeeper> FCancelSecrets;
+    bool FCancelSecretAwaited = false;
+    std::string FCancelSecret;
+    // Why there is no secret; empty when there is one, or no keeper was given.
+    QString FNoCancelSecret;
+    // The run started while the secret was awaited.
+    std::optional<TNewsRequest> FRunAwaitingSecret;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

@@ -7,6 +7,7 @@
 // modal box runs its own event loop, which must not deliver more of the connection's data while
 // the client is still inside its line handling.
 
+#include "app/TCancelSecretKeeper.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmRunReport.h"
 
@@ -212,6 +213,7 @@ TNewsRequest TfrmMain::RunRequest() const {
     request.Connections = seConnections->value();
     request.Verify = cbVerify->isChecked();
     request.GroupsPerArticle = GroupsPerArticle();
+    request.Article.CancelSecret = FCancelSecret;
     return request;
 }
 
@@ -245,7 +247,31 @@ void TfrmMain::PostAgain(const std::vector<std::string>& groups) {
     StartRun(std::move(request));
 }
 
+void TfrmMain::LoadCancelSecret(std::unique_ptr<TCancelSecretKeeper> keeper) {
+    FCancelSecrets = std::move(keeper);
+    FCancelSecretAwaited = true;
+    FCancelSecrets->Load([this](const TCancelSecretKeeper::TAnswer& answer) {
+        FCancelSecretAwaited = false;
+        FCancelSecret = answer.Secret;
+        FNoCancelSecret = answer.Reason;
+        if (FRunAwaitingSecret) {
+            TNewsRequest request = std::move(*FRunAwaitingSecret);
+            FRunAwaitingSecret.reset();
+            StartRun(std::move(request));
+        }
+    });
+}
+
 void TfrmMain::StartRun(TNewsRequest request) {
+    if (FCancelSecretAwaited) {
+        FRunAwaitingSecret = std::move(request);
+        return;
+    }
+    // A resumed run and a run started before the secret arrived are given it here; the journal
+    // never holds it.
+    request.Article.CancelSecret = FCancelSecret;
+    if (FCancelSecret.empty() && !FNoCancelSecret.isEmpty())
+        AppendToLog(TCancelSecretKeeper::NoLockText(FNoCancelSecret));
     FPendingOperation = TPendingOperation::PostArticles;
     FAborted = false;
     FMessageIDs.clear();

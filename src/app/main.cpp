@@ -1,4 +1,5 @@
 #include "app/TApplication.h"
+#include "app/TCancelSecretKeeper.h"
 #include "app/TCommandLine.h"
 #include "app/TMainSettings.h"
 #include "app/TProgramDir.h"
@@ -31,6 +32,10 @@ int main(int argc, char* argv[]) {
     // has its settings saved.
     TMainSettings settings(frmMain, std::make_unique<TKeychainStore>());
     settings.Restore();
+    TIniFileStore secretFile;
+    secretFile.ExeDir = frmMain.ProgramDir();
+    frmMain.LoadCancelSecret(
+        std::make_unique<TCancelSecretKeeper>(secretFile, std::make_unique<TKeychainStore>()));
     frmMain.show();
     // A resumed run logs on with the stored password, so the offer waits for the secret store.
     settings.AfterSecretStore([&frmMain] { frmMain.OfferInterruptedRun(); });

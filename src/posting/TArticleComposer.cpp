@@ -3,6 +3,7 @@
 #include "mime/EIpBaseException.h"
 #include "mime/TIpHeaderEncoding.h"
 #include "mime/TIpMimeHeaders.h"
+#include "posting/TCancelLock.h"
 
 #include <algorithm>
 #include <array>
@@ -232,6 +233,13 @@ std::string TArticleComposer::Compose(const TArticleRequest& request,
         article.UserFields.push_back("Followup-To: " + followupTo);
     TIpMimeHeaders::AddTextHeader(article.UserFields,
                                   "User-Agent: ", Trimmed(SingleLine(request.Newsreader)));
+    if (!request.Supersedes.empty())
+        article.UserFields.push_back("Supersedes: " + Trimmed(SingleLine(request.Supersedes)));
+    if (!request.CancelSecret.empty())
+        article.UserFields.push_back("Cancel-Lock: " +
+                                     TCancelLock::Lock(request.CancelSecret, article.MessageID));
+    if (!request.CancelKey.empty())
+        article.UserFields.push_back("Cancel-Key: " + Trimmed(SingleLine(request.CancelKey)));
 
     const std::vector<std::string> lines = BodyLines(request.BodyLines);
     if (request.AttachmentPath.empty()) {

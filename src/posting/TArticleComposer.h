@@ -25,6 +25,14 @@ struct TArticleRequest {
     std::string FollowupTo;
     // The address replies by mail should go to; empty for none.
     std::string ReplyTo;
+    // The user's Cancel-Lock secret (TCancelLock): every article then carries the lock made
+    // from it and its own Message-ID, so that the user alone can withdraw it later. Empty: no
+    // Cancel-Lock. The run journal never writes it; a resumed run is handed it afresh.
+    std::string CancelSecret;
+    // The Cancel-Key of the article this one withdraws or replaces ("sha256:..."); empty for none.
+    std::string CancelKey;
+    // The Message-ID of the article this one replaces; empty for none.
+    std::string Supersedes;
 };
 
 // A moment as an article's Date gives it: the time and the local offset from UTC.

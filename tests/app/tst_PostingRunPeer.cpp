@@ -2,6 +2,7 @@
 // behaviour a real server will not produce on demand (a connection lost mid-run, answers held
 // back while the user presses Abort or Post, broken LIST lines).
 
+#include "app/TCancelSecretKeeper.h"
 #include "app/TfrmRunReport.h"
 #include "e2e/E2eWindow.h"
 #include "nntp/TIpReplyLineJoiner.h"
@@ -148,12 +149,15 @@ private slots:
     // Each POST waits for the server's verdict on the article before it; with the log-on box
     // ticked and no user name there is nothing to log on with, and the run posts at once.
     // The window's part in a run: the progress in the status bar while it lasts, the counts in
-    // the log and the box at the end, the status back to rest.
+    // the log and the box at the end, the status back to rest; each article locked.
     void runShowsItsProgressAndOutcome() {
         ScriptedPeer peer;
         ScriptThreeGroupRun(peer);
         peer.Start();
         E2eWindow e2e(QString::fromStdString(peer.Address()));
+        TIniFileStore secretFile;
+        secretFile.ExeDir = e2e.Dir();
+        e2e.Window->LoadCancelSecret(std::make_unique<TCancelSecretKeeper>(secretFile, nullptr));
         e2e.Window->cbLogon->setChecked(true);
         e2e.Window->dcMsgBody->SetLines({"body"});
         e2e.SetGroups({"a.one", "b.two", "c.three"});
@@ -166,6 +170,8 @@ private slots:
         QVERIFY(progress->isHidden());
         QVERIFY(peer.Ok());
         QCOMPARE(ArticlesIn(peer.Received()).size(), size_t(2));
+        for (const std::string& article : ArticlesIn(peer.Received()))
+            QVERIFY(article.find("\r\nCancel-Lock: sha256:") != std::string::npos);
         QVERIFY(e2e.Log().contains("Finished Posting: 1 accepted, 2 refused"));
         QTRY_COMPARE(e2e.Window->StatusPanelText(1), QStringLiteral("No operation"));
     }

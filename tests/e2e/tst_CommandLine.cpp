@@ -88,6 +88,15 @@ static QStringList OutputLines(const QByteArray& out) {
     return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
 }
 
+// The Cancel-Lock the canlock tool computes for the secret and the article's Message-ID.
+static QString ToolLock(const QByteArray& secret, const QString& messageId) {
+    QProcess tool;
+    tool.start(QStringLiteral("canlock"), {"-a", "sha256", "-l", messageId});
+    tool.write(secret);
+    tool.closeWriteChannel();
+    return tool.waitForFinished(RunTimeout) ? tool.readAllStandardOutput().trimmed() : "none";
+}
+
 struct CliResult {
     int Exit = -1;
     QByteArray Out;
@@ -636,9 +645,11 @@ private slots:
             perArticle > 1 ? "cbSendAs.CurrentIndex=1\r\nseGroupsPerArticle.Value=" +
                                  QByteArray::number(perArticle) + "\r\n"
                            : QByteArray();
-        const QString settings = Settings(dir, QString::fromStdString(relay.Address()), subject,
-                                          "seConnections.Value=" + QByteArray::number(connections) +
-                                              "\r\n" + crossPosting);
+        const QByteArray secret = ("lock of " + dir.toLatin1()).leftJustified(32, '.');
+        const QString settings =
+            Settings(dir, QString::fromStdString(relay.Address()), subject,
+                     "seConnections.Value=" + QByteArray::number(connections) + "\r\n" +
+                         crossPosting + "[CancelLock]\r\nSecret=" + secret.toBase64() + "\r\n");
         QVERIFY(WriteTestFile(Path(dir + "/groups.txt"), groups.join('\n').toLatin1()));
         QProcess process;
         Start(process,
@@ -712,6 +723,13 @@ private slots:
                      QSet<QString>(posted.begin(), posted.end()).size() == posted.size(),
                  qPrintable(posted.join(' ')));
         OneArticleEach(groups, subject);
+        // Articles posted before the kill, across it and after the resume are locked alike.
+        for (const QString& group : {groups.first(), groups[answered], groups.last()}) {
+            const QJsonObject headers =
+                FServer->ArticlesWithSubject(group, subject)[0].toObject()["headers"].toObject();
+            QCOMPARE(headers["Cancel-Lock"].toString(),
+                     ToolLock(secret, headers["Message-ID"].toString()));
+        }
         // The run has ended: nothing is left to resume.
         QCOMPARE(Run({"post", "--resume", "--settings", settings}).Exit, 2);
     }

@@ -7,6 +7,7 @@
 #include "support/TestFiles.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -196,6 +197,22 @@ private slots:
         TIpNewsArticle article;
         const QStringList lines = Lines(Composed(FixedComposer(), request, article));
         QCOMPARE(Section(lines, "Path: ", "MIME-Version: "), expected);
+    }
+
+    // The headers that withdraw or replace an article go out only when set; the lock is what
+    // the canlock tool gives for the secret and the article's Message-ID.
+    void withdrawalHeaders() {
+        TArticleRequest request = Request("Pat", "Hello", {"x"});
+        const QRegularExpression withdrawal("^(Cancel-|Supersedes:)");
+        TIpNewsArticle article;
+        QCOMPARE(Lines(Composed(FixedComposer(), request, article)).filter(withdrawal).size(), 0);
+        request.CancelSecret = "composer-secret";
+        request.CancelKey = "sha256:a2V5";
+        request.Supersedes = "<old@example.com>\r\n";
+        QCOMPARE(Lines(Composed(FixedComposer(), request, article)).filter(withdrawal),
+                 QStringList({"Supersedes: <old@example.com>",
+                              "Cancel-Lock: sha256:TvPm7U8a2OHZNly2PGs6hhK6CGngQqHZfp8kt2TCctk=",
+                              "Cancel-Key: sha256:a2V5"}));
     }
 
     // From the MIME fields to the end, for the body and the attachment.

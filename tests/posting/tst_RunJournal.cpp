@@ -163,8 +163,8 @@ private slots:
         QVERIFY(!TRunJournal::FindInterrupted(JournalPath()));
     }
 
-    // Every field a resumed run needs comes back byte for byte; the password and the
-    // certificate settings are never written. Each line is on disk as soon as it is written.
+    // Every field a resumed run needs comes back byte for byte; the password, the Cancel-Lock
+    // secret and the certificate settings never. Each line is on disk as soon as it is written.
     void requestRoundTrip() {
         TNewsRequest request;
         request.Host = "news.example.org:563";
@@ -198,6 +198,7 @@ private slots:
         article.PostingHost = "news.example.org";
         article.FollowupTo = "de.test,poster";
         article.ReplyTo = "r\xc3\xa9ply@example.com";
+        article.CancelSecret = "cancel-lock-secret";
 
         TRunJournal journal(JournalPath());
         journal.RunStarted(request);
