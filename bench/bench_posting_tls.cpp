@@ -19,6 +19,7 @@
 
 #include "net/TIpTlsContext.h"
 #include "posting/TNewsOperation.h"
+#include "support/LoopbackSockets.h"
 #include "support/NewsServer.h"
 
 #include <QCoreApplication>
@@ -46,13 +47,7 @@ static constexpr int Rounds = 9;
 class TlsRelay {
 public:
     TlsRelay(uint16_t target, SSL_CTX* tls) : FTarget(target), FTls(tls) {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        ::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(FListener, 64);
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
-        FPort = ntohs(address.sin_port);
+        FListener = ListenOnLoopback(FPort);
         FThread = std::thread([this] { Accept(); });
     }
     ~TlsRelay() {
@@ -66,13 +61,6 @@ public:
     std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
 
 private:
-    static sockaddr_in Loopback(uint16_t port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return address;
-    }
     void Accept() {
         while (!FStop) {
             pollfd waiting{FListener, POLLIN, 0};

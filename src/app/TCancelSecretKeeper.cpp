@@ -24,6 +24,10 @@ std::string SecretOf(const QString& text) {
     return decoded.decoded.toStdString();
 }
 
+QString LockedText(const QString& reason) {
+    return QStringLiteral("The secret store is locked: %1").arg(reason);
+}
+
 QString TextOf(const std::string& secret) {
     return QString::fromLatin1(
         QByteArray(secret.data(), static_cast<qsizetype>(secret.size())).toBase64());
@@ -69,7 +73,7 @@ void TCancelSecretKeeper::Load(THandler handler) {
             return;
         }
         case TSecretStatus::ssLocked:
-            handler({{}, QStringLiteral("The secret store is locked: %1").arg(answer.Reason)});
+            handler({{}, LockedText(answer.Reason)});
             return;
         case TSecretStatus::ssNotFound:
         case TSecretStatus::ssUnavailable:
@@ -115,7 +119,7 @@ void TCancelSecretKeeper::KeepInStore(const THandler& handler) {
                 handler({secret, {}});
                 return;
             case TSecretStatus::ssLocked:
-                handler({{}, QStringLiteral("The secret store is locked: %1").arg(answer.Reason)});
+                handler({{}, LockedText(answer.Reason)});
                 return;
             case TSecretStatus::ssNotFound:
             case TSecretStatus::ssUnavailable:

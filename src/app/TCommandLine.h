@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <unordered_set>
 
 class QCommandLineParser;
 class TIniFileStore;
@@ -98,7 +99,7 @@ private:
     bool ChecksPassed(const QCommandLineParser& parser, TNewsRequest& request) const;
     // The group list the window or `heraldix list --save` last kept (newsgrps.txt); empty when
     // none was ever fetched.
-    std::vector<std::string> SavedServerList() const;
+    std::unordered_set<std::string> SavedServerList() const;
     QString ListDir() const;
 
     // Runs the operation started by `start` until it ends; returns the exit status.

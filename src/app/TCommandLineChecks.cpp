@@ -24,22 +24,24 @@ QString CommandLineText(const TPostingFinding& finding) {
 }
 } // namespace
 
-std::vector<std::string> TCommandLine::SavedServerList() const {
+std::unordered_set<std::string> TCommandLine::SavedServerList() const {
     QFile file(ListDir() + QStringLiteral("newsgrps.txt"));
-    std::vector<std::string> names;
+    std::unordered_set<std::string> names;
     if (!file.open(QIODevice::ReadOnly))
         return names;
     const std::string text = file.readAll().toStdString();
     for (const std::string& line : TextLines(std::string(WithoutByteOrderMark(text))))
         if (const std::string_view name = ListFileName(line); IsGroupName(name))
-            names.emplace_back(name);
+            names.emplace(name);
     return names;
 }
 
 bool TCommandLine::ChecksPassed(const QCommandLineParser& parser, TNewsRequest& request) const {
-    const std::vector<std::string> serverList = SavedServerList();
-    const std::vector<TPostingFinding> findings =
-        TPostingChecks::Check(request, serverList.empty() ? nullptr : &serverList);
+    const std::unordered_set<std::string> serverList = SavedServerList();
+    TPostingChecks::TKnownGroup knownGroup;
+    if (!serverList.empty())
+        knownGroup = [&serverList](const std::string& group) { return serverList.contains(group); };
+    const std::vector<TPostingFinding> findings = TPostingChecks::Check(request, knownGroup);
     const bool strict = parser.isSet(QStringLiteral("strict"));
     bool passed = true;
     for (const TPostingFinding& finding : findings) {

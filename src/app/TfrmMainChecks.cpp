@@ -13,8 +13,14 @@ bool TfrmMain::ChecksAllowRun() {
     // The Newsgroups page holds the server's list once it has been fetched (or read back from
     // the list file); an empty page knows nothing of the server's groups.
     const TGroupList& serverList = trcvNewsgroups->Items();
-    const std::vector<TPostingFinding> findings =
-        TPostingChecks::Check(RunRequest(), serverList.IsEmpty() ? nullptr : &serverList.Entries());
+    TPostingChecks::TKnownGroup knownGroup;
+    if (!serverList.IsEmpty())
+        // The list finds a name whatever its case; the server knows it only as it is written.
+        knownGroup = [&serverList](const std::string& group) {
+            const int row = serverList.IndexOf(group);
+            return row >= 0 && serverList[row] == group;
+        };
+    const std::vector<TPostingFinding> findings = TPostingChecks::Check(RunRequest(), knownGroup);
     if (findings.empty())
         return true;
     QStringList lines;

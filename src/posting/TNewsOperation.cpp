@@ -283,9 +283,12 @@ void TNewsOperation::FormArticles(bool runIdKnown) {
     for (TArticle& article : FArticles) {
         if (!article.MaybeOnServer.empty())
             continue;
-        article.MessageID = TArticleComposer::ArticleMessageId(
-            FRequest.Article.Address, FRequest.RunId, FRequest.Places[article.Groups.front()],
-            article.Groups.size());
+        // AddArticle named each article by its first group alone: one that gathered more groups
+        // is named again for all of them.
+        if (article.Groups.size() > 1)
+            article.MessageID = TArticleComposer::ArticleMessageId(
+                FRequest.Article.Address, FRequest.RunId, FRequest.Places[article.Groups.front()],
+                article.Groups.size());
         if (FRequest.Resumed && runIdKnown)
             article.MaybeOnServer = article.MessageID;
     }

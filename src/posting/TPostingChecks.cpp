@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unordered_set>
 
 namespace {
@@ -184,7 +185,7 @@ bool TPostingChecks::OffersCrossPost(const std::vector<TPostingFinding>& finding
 }
 
 std::vector<TPostingFinding> TPostingChecks::Check(const TNewsRequest& request,
-                                                   const std::vector<std::string>* serverGroups) {
+                                                   const TKnownGroup& knownGroup) {
     std::vector<TPostingFinding> found;
     const auto add = [&found](TKind kind, std::string text) {
         found.push_back({kind, std::move(text)});
@@ -219,14 +220,10 @@ std::vector<TPostingFinding> TPostingChecks::Check(const TNewsRequest& request,
         add(TKind::RepeatedGroups, NameList(repeated) + (repeated.size() == 1 ? " is" : " are") +
                                        " in the list more than once; each group is posted once");
     }
-    if (serverGroups != nullptr) {
-        std::unordered_set<std::string_view> unknown(groups.begin(), groups.end());
-        for (const std::string& known : *serverGroups)
-            unknown.erase(known);
+    if (knownGroup) {
         std::vector<std::string> names;
-        for (const std::string& group : groups)
-            if (unknown.contains(group))
-                names.push_back(group);
+        std::copy_if(groups.begin(), groups.end(), std::back_inserter(names),
+                     [&knownGroup](const std::string& group) { return !knownGroup(group); });
         if (!names.empty())
             add(TKind::UnknownGroups, Groups(names.size()) + (names.size() == 1 ? " is" : " are") +
                                           " not in the server's list: " + NameList(names));

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,10 +47,13 @@ public:
     // Names listed in a finding about groups before the rest is only counted.
     static constexpr size_t NamesShown = 10;
 
-    // Errors first, then warnings. `serverGroups` is the server's list, or null when none has
-    // been fetched; it need not be sorted.
+    // Whether the server's list holds a group; empty when no list has been fetched.
+    using TKnownGroup = std::function<bool(const std::string& group)>;
+
+    // Errors first, then warnings. Only the run's own groups are looked up, so a list of a
+    // million names costs no more than a few lookups.
     static std::vector<TPostingFinding> Check(const TNewsRequest& request,
-                                              const std::vector<std::string>* serverGroups);
+                                              const TKnownGroup& knownGroup = {});
     static bool HasErrors(const std::vector<TPostingFinding>& findings);
     // Whether what was found offers the user a cross-post in place of separate copies.
     static bool OffersCrossPost(const std::vector<TPostingFinding>& findings);
@@ -57,8 +61,8 @@ public:
     // Can name a group in Newsgroups or Followup-To: not empty, and free of blanks, control
     // characters and commas, which divide the names of those headers.
     static bool IsPostableGroupName(std::string_view name);
-    // Empty when the address is one an article can carry (local@domain, RFC 5322's addr-spec,
-    // without blanks), else why not: TArticleComposer::AddressProblem's texts, or one of its own.
+    // Empty when the address is one an article can carry (local@domain as RFC 5322 writes an
+    // address, without blanks), else why not: TArticleComposer::AddressProblem's texts, or one of its own.
     static std::string AddressProblem(std::string_view address);
     // The groups with every repeat after the first left out, in order: each is posted once.
     static std::vector<std::string> WithoutRepeats(const std::vector<std::string>& groups);
