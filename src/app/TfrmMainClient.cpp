@@ -24,6 +24,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -394,6 +395,7 @@ void TfrmMain::ShowRunReport(const TRunSummary& summary) {
         FRunReport = new TfrmRunReport(this);
         connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
     }
+    FRunReport->SetRun(THistoryRun::Of(FLastRun, summary, QDateTime::currentSecsSinceEpoch()));
     FRunReport->ShowRun(summary.Outcomes, FLastRun.Verify);
     FRunReport->SetBusy(Busy());
     FRunReport->show();

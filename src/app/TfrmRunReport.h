@@ -1,12 +1,14 @@
 #pragma once
 
 #include "posting/TNewsOperation.h"
+#include "posting/TPostingHistory.h"
 
 #include <QDialog>
 #include <QString>
 #include <QStringList>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class QPushButton;
@@ -25,6 +27,10 @@ public:
 
     // Shows the groups of a run; `verified` adds the verification column.
     void ShowRun(const std::vector<TGroupOutcome>& outcomes, bool verified);
+    // The run the report is of, as the history keeps it (its server, log-on and articles), for
+    // what can be done with its articles later.
+    void SetRun(THistoryRun run) { FRun = std::move(run); }
+    const THistoryRun& Run() const { return FRun; }
     // The fields of each row, as shown.
     const std::vector<QStringList>& Rows() const { return FRows; }
     // The report as text: one line per group, its fields separated by tabs.
@@ -50,6 +56,7 @@ signals:
 private:
     void UpdatePostAgain();
 
+    THistoryRun FRun;
     std::vector<QStringList> FRows;
     std::vector<std::string> FRefused;
     bool FBusy = false;

@@ -148,6 +148,7 @@ void TNewsOperation::Start(TKind kind, TNewsRequest request) {
     FRequest = std::move(request);
     FRequest.Connections = static_cast<int>(connections);
     FSummary = {};
+    FSummary.RunId = FRequest.RunId;
     FGreeted201 = false;
     FArticleWent = false;
     FOthersPending = 0;

@@ -62,6 +62,19 @@ struct TNewsRequest {
     // What a run posts: the operation composes each group's article from it, so every front end
     // sends the same bytes for the same input.
     TArticleRequest Article;
+    // A run that replaces an earlier run's articles: by group, the Message-ID of the earlier
+    // run's article there. The group's article then carries Supersedes and the Cancel-Key for
+    // it; a group the map lacks replaces nothing. ReplacesRun is the earlier run's id (history).
+    std::map<std::string, std::string> Replaces;
+    std::string ReplacesRun;
+    // A cancel run withdraws an earlier run's articles instead of posting the Article: by group,
+    // the Message-ID of the article withdrawn there (groups sharing one cross-posted article
+    // share one cancel). Not empty makes the run a cancel run; CancelsRun is the earlier run's
+    // id. In a cancel run an outcome's Accepted means the server took the cancel, and its
+    // Verification is what STAT said of the withdrawn article afterwards: Missing for gone,
+    // Verified for kept.
+    std::map<std::string, std::string> Cancels;
+    std::string CancelsRun;
     // Fills the article for one group in place of the composer; it may throw (an attachment
     // that has gone), which ends the run with the exception's text, as the composer's own
     // failure does. The Message-ID it gives stands for the article's first post.
@@ -87,6 +100,8 @@ struct TGroupOutcome {
 };
 
 struct TRunSummary {
+    // The run's random part (TNewsRequest::RunId, made by the run when the request had none).
+    std::string RunId;
     int Accepted = 0;
     int Refused = 0;
     // The reply line of the first group refused; empty when none was.

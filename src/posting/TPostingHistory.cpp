@@ -40,6 +40,7 @@ const QString kSecurity = QStringLiteral("security");
 const QString kLogOn = QStringLiteral("log_on");
 const QString kUser = QStringLiteral("user");
 const QString kSubject = QStringLiteral("subject");
+const QString kAddress = QStringLiteral("address");
 const QString kTarget = QStringLiteral("target");
 const QString kGroups = QStringLiteral("groups");
 const QString kGroup = QStringLiteral("group");
@@ -194,6 +195,51 @@ THistoryGroup THistoryGroup::Of(const TGroupOutcome& outcome, std::string supers
     return {outcome.Group, result, outcome.Reply, outcome.MessageID, std::move(supersedes)};
 }
 
+namespace {
+std::string Found(const std::map<std::string, std::string>& map, const std::string& key) {
+    const auto found = map.find(key);
+    return found == map.end() ? std::string() : found->second;
+}
+
+THistoryGroup CancelOf(const TGroupOutcome& outcome, std::string withdrawn) {
+    THistoryOutcome result = THistoryOutcome::hoRefused;
+    if (outcome.Accepted)
+        switch (outcome.Verification) {
+        case TGroupOutcome::TVerification::Missing:
+            result = THistoryOutcome::hoCancelled;
+            break;
+        case TGroupOutcome::TVerification::Verified:
+            result = THistoryOutcome::hoKept;
+            break;
+        case TGroupOutcome::TVerification::NotChecked:
+            result = THistoryOutcome::hoAccepted;
+            break;
+        }
+    return {outcome.Group, result, outcome.Reply, std::move(withdrawn), {}};
+}
+} // namespace
+
+THistoryRun THistoryRun::Of(const TNewsRequest& request, const TRunSummary& summary,
+                            int64_t time) {
+    THistoryRun run;
+    run.RunID = summary.RunId;
+    run.Time = time;
+    run.Kind = request.Cancels.empty() ? THistoryKind::hkPost : THistoryKind::hkCancel;
+    run.Server = request.Host;
+    run.Security = request.Security;
+    run.LogOn = request.LogOn;
+    run.UserID = request.UserID;
+    run.Address = request.Article.Address;
+    run.Subject = request.Article.Subject;
+    run.Target = request.CancelsRun;
+    run.Groups.reserve(summary.Outcomes.size());
+    for (const TGroupOutcome& outcome : summary.Outcomes)
+        run.Groups.push_back(run.Kind == THistoryKind::hkCancel
+                                 ? CancelOf(outcome, Found(request.Cancels, outcome.Group))
+                                 : THistoryGroup::Of(outcome, Found(request.Replaces, outcome.Group)));
+    return run;
+}
+
 TPostingHistory::TPostingHistory(std::string path) : FPath(std::move(path)) {}
 
 std::string TPostingHistory::LineOf(const THistoryRun& run) {
@@ -215,6 +261,7 @@ std::string TPostingHistory::LineOf(const THistoryRun& run) {
         {kSecurity, NameOf(kSecurities, run.Security)},
         {kLogOn, run.LogOn},
         {kUser, TJsonText::Value(run.UserID)},
+        {kAddress, TJsonText::Value(run.Address)},
         {kSubject, TJsonText::Value(run.Subject)},
         {kGroups, groups}};
     if (!run.Target.empty())
@@ -240,6 +287,7 @@ std::optional<THistoryRun> TPostingHistory::RunOf(std::string_view line) {
     run.Security = *security;
     run.LogOn = object.value(kLogOn).toBool();
     run.UserID = TJsonText::Of(object.value(kUser));
+    run.Address = TJsonText::Of(object.value(kAddress));
     run.Subject = TJsonText::Of(object.value(kSubject));
     run.Target = object.value(kTarget).toString().toStdString();
     for (const QJsonValue& value : object.value(kGroups).toArray()) {

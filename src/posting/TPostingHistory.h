@@ -53,11 +53,17 @@ struct THistoryRun {
     TIpNntpSecurity Security = TIpNntpSecurity::nySecNone;
     bool LogOn = false;
     std::string UserID;
+    // The sender's address, as the articles' From gave it (a cancel goes out from the same).
+    std::string Address;
     std::string Subject;
     // A cancel run: the id of the run whose articles it withdrew.
     std::string Target;
     // In the run's order.
     std::vector<THistoryGroup> Groups;
+
+    // The line a finished run leaves: a cancel run (the request's Cancels) by the articles it
+    // withdrew, a posting run by its articles and those they replaced. `time` is when it ended.
+    static THistoryRun Of(const TNewsRequest& request, const TRunSummary& summary, int64_t time);
 
     bool operator==(const THistoryRun&) const = default;
 };

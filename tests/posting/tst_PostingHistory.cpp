@@ -59,6 +59,7 @@ private slots:
         odd.Security = TIpNntpSecurity::nySecStartTls;
         odd.LogOn = true;
         odd.UserID = "ann\xe9";
+        odd.Address = "ann\xe9@example.org";
         QTest::newRow("odd bytes, every field") << odd;
         THistoryRun cancel = Run("b2", "Weekly FAQ", THistoryKind::hkCancel, "[::1]:563");
         cancel.Target = "a1";
@@ -162,25 +163,47 @@ private slots:
         QCOMPARE(run ? QString::fromStdString(run->RunID) : QString(), found);
     }
 
-    void outcomeOfAPostingRun_data() {
+    // A posting run keeps each group's article and the one it replaced; a cancel run the article
+    // it withdrew, gone or kept as STAT found it afterwards.
+    void outcomeOfARun_data() {
+        QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("verification");
         QTest::addColumn<int>("outcome");
-        QTest::newRow("accepted") << true << int(TGroupOutcome::TVerification::Verified)
-                                  << int(THistoryOutcome::hoAccepted);
-        QTest::newRow("missing") << true << int(TGroupOutcome::TVerification::Missing)
-                                 << int(THistoryOutcome::hoMissing);
-        QTest::newRow("refused") << false << int(TGroupOutcome::TVerification::NotChecked)
-                                 << int(THistoryOutcome::hoRefused);
+        using V = TGroupOutcome::TVerification;
+        using O = THistoryOutcome;
+        QTest::newRow("accepted") << false << true << int(V::Verified) << int(O::hoAccepted);
+        QTest::newRow("missing") << false << true << int(V::Missing) << int(O::hoMissing);
+        QTest::newRow("refused") << false << false << int(V::NotChecked) << int(O::hoRefused);
+        QTest::newRow("cancelled") << true << true << int(V::Missing) << int(O::hoCancelled);
+        QTest::newRow("kept") << true << true << int(V::Verified) << int(O::hoKept);
+        QTest::newRow("cancel refused") << true << false << int(V::NotChecked) << int(O::hoRefused);
     }
-    void outcomeOfAPostingRun() {
+    void outcomeOfARun() {
+        QFETCH(bool, cancel);
         QFETCH(bool, accepted);
         QFETCH(int, verification);
         QFETCH(int, outcome);
-        TGroupOutcome heard;
+        TNewsRequest request;
+        request.Host = "news.example.org";
+        request.Article.Address = "ann@example.org";
+        (cancel ? request.Cancels : request.Replaces)["alt.test"] = "<old@x>";
+        (cancel ? request.CancelsRun : request.ReplacesRun) = "a1";
+        TRunSummary summary;
+        summary.RunId = "b2";
+        TGroupOutcome& heard = summary.Outcomes.emplace_back();
+        heard.Group = "alt.test";
+        heard.MessageID = "<new@x>";
         heard.Accepted = accepted;
         heard.Verification = TGroupOutcome::TVerification(verification);
-        QCOMPARE(int(THistoryGroup::Of(heard).Outcome), outcome);
+
+        const THistoryRun run = THistoryRun::Of(request, summary, 1796000000);
+        QCOMPARE(run.Kind, cancel ? THistoryKind::hkCancel : THistoryKind::hkPost);
+        QCOMPARE(run.Target, cancel ? "a1" : "");
+        QCOMPARE(run.Address, request.Article.Address);
+        QCOMPARE(int(run.Groups.at(0).Outcome), outcome);
+        QCOMPARE(run.Groups[0].MessageID, cancel ? "<old@x>" : "<new@x>");
+        QCOMPARE(run.Groups[0].Supersedes, cancel ? "" : "<old@x>");
     }
 };
 
