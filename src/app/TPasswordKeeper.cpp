@@ -164,21 +164,24 @@ void TPasswordKeeper::WriteToFile(const QString& password) {
     }
 }
 
+// What the program says of the store is its own word, not the operation's: shown at once.
 void TPasswordKeeper::StoreLocked() {
     if (FLocked)
         return;
     FLocked = true;
-    FForm.mDisplay->appendPlainText(
+    FForm.AppendToLog(
         QStringLiteral("The secret store is locked; the password is kept until Heraldix closes"));
+    FForm.ShowPendingEvents();
 }
 
 void TPasswordKeeper::StoreUnavailable(const QString& reason) {
     if (!FUsable)
         return;
     FUsable = false;
-    FForm.mDisplay->appendPlainText(
+    FForm.AppendToLog(
         QStringLiteral("No secret store available (%1); the password stays in the settings file")
             .arg(reason));
+    FForm.ShowPendingEvents();
 }
 
 void TPasswordKeeper::Answered() {

@@ -1,6 +1,7 @@
 #include "app/TfrmMain.h"
 
 #include "app/TCancelSecretKeeper.h"
+#include "app/TEventPacer.h"
 #include "posting/TRunJournal.h"
 
 #include "selection/TBodyEditor.h"
@@ -33,6 +34,11 @@ TfrmMain::TfrmMain(const QString& programDir, QWidget* parent)
     CreateControls();
     CreateClient();
     connect(trcvNewsgroups, &trcvListbox::DoubleClicked, this, &TfrmMain::trcvNewsgroupsDblClick);
+    // A user who turns to the log sees it whole.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (ActivePage() == TMainPage::pgStatus)
+            ShowPendingEvents();
+    });
     FormCreate();
 }
 
@@ -152,7 +158,9 @@ void TfrmMain::SetStatusText(const QString& text) {
     FStatusPanels[1]->setText(StatusWithSecurity(text));
 }
 
+// Whoever reads a panel looks at it: what the operation reported is shown first.
 QString TfrmMain::StatusPanelText(int panel) const {
+    FPacer->Flush();
     return panel >= 0 && panel < 3 ? FStatusPanels[panel]->text() : QString();
 }
 
@@ -160,7 +168,9 @@ int TfrmMain::ClientStateNumber() const {
     return static_cast<int>(FOperation->Client().State());
 }
 
+// A status text still held would otherwise come after, and over, the state shown here.
 void TfrmMain::RefreshStatusBar() {
+    ShowPendingEvents();
     FStatusPanels[0]->setText(QStringLiteral("Newsgroups: %1").arg(trcvNewsgroups->Count()));
     FStatusPanels[1]->setText(StatusWithSecurity(StateShortName(ClientStateNumber())));
     FStatusPanels[2]->setText(QStringLiteral("Selected Newsgroups: %1").arg(trcvToPost->Count()));

@@ -29,6 +29,7 @@ class QPushButton;
 class QVBoxLayout;
 class TBodyEditor;
 class TCancelSecretKeeper;
+class TEventPacer;
 class TRunJournal;
 class TfrmRunReport;
 class trcvListbox;
@@ -140,6 +141,14 @@ public:
     void LoadCancelSecret(std::unique_ptr<TCancelSecretKeeper> keeper);
     // What the Newsreader field holds until the user changes it: the program and its version.
     static QString DefaultNewsreader();
+
+    // The status log. A line appended goes in after every line the operation reported before
+    // it; the operation's lines, status texts and progress are shown at a reader's pace, and
+    // ShowPendingEvents() shows what is held at once. LogText() is the log's text with nothing
+    // held back.
+    void AppendToLog(const QString& line);
+    void ShowPendingEvents();
+    QString LogText();
 
     // Commands.
     void SelectGroups1Click();
@@ -272,7 +281,8 @@ private:
     void ResumeRun(TNewsRequest request);
     // Sets the resumed run's password; false when the user cancelled the log-on box.
     bool ResumeLogon(TNewsRequest& request);
-    void AppendToLog(const QString& line);
+    void WriteLog(const QStringList& lines);
+    void ShowRunProgress(int value, int maximum);
     void ShowLater(const QString& message, TPromptIcon icon = TPromptIcon::Information);
     void ReportFailure(const std::exception& error);
 
@@ -286,6 +296,7 @@ private:
     bool FAskPasswordAtLogon = false;
 
     std::unique_ptr<TNewsOperation> FOperation;
+    std::unique_ptr<TEventPacer> FPacer;
     std::vector<std::string> FMessageIDs;
     // The request of the run that started last.
     TNewsRequest FLastRun;

@@ -8,6 +8,7 @@
 // the client is still inside its line handling.
 
 #include "app/TCancelSecretKeeper.h"
+#include "app/TEventPacer.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmRunReport.h"
 
@@ -102,12 +103,17 @@ void TfrmMain::CreateClient() {
     eventLog.SetFileName("event.log");
     eventLog.SetDateTimeFormat("yyyy.mm.dd hh:nn:ss");
 
+    // The operation's reports reach the widgets through the pacer, at a reader's pace.
+    FPacer = std::make_unique<TEventPacer>(
+        TEventPacer::TViews{[this](const QStringList& lines) { WriteLog(lines); },
+                            [this](const QString& text) { SetStatusText(text); },
+                            [this](int value, int maximum) { ShowRunProgress(value, maximum); }});
     TNewsOperationEvents& events = FOperation->Events();
     events.Log = [this](const std::string& line) { AppendToLog(Shown(line)); };
-    events.Status = [this](const std::string& text) { SetStatusText(Shown(text)); };
+    events.Status = [this](const std::string& text) { FPacer->SetStatus(Shown(text)); };
     events.Progress = [this](uint64_t bytes) {
         if (!FHideByteCount)
-            SetStatusText(QStringLiteral("Bytes received: %1").arg(bytes));
+            FPacer->SetStatus(QStringLiteral("Bytes received: %1").arg(bytes));
     };
     events.Notice = [this](const std::string& text) {
         FHideByteCount = true;
@@ -117,9 +123,7 @@ void TfrmMain::CreateClient() {
         ShowGroupList(lines, groupList);
     };
     events.GroupStarted = [this](size_t index, size_t count) {
-        FRunProgress->setRange(0, static_cast<int>(count));
-        FRunProgress->setValue(static_cast<int>(index + 1));
-        FRunProgress->show();
+        FPacer->SetProgress(static_cast<int>(index + 1), static_cast<int>(count));
     };
     events.GroupDone = [this](const TGroupOutcome& outcome) {
         FMessageIDs.push_back(outcome.MessageID);
@@ -135,26 +139,62 @@ void TfrmMain::CreateClient() {
     ShowBusy(false);
 }
 
+void TfrmMain::AppendToLog(const QString& line) {
+    FPacer->AddLogLine(line);
+}
+
+void TfrmMain::ShowPendingEvents() {
+    FPacer->Flush();
+}
+
+QString TfrmMain::LogText() {
+    ShowPendingEvents();
+    return mDisplay->toPlainText();
+}
+
+// The held lines go in as one text, one block each, so that the log reads as if each had been
+// appended alone. An empty line appended to an empty log adds no block; the lines leading such a
+// text are left out for the same reason.
+//
 // The log's page is seldom shown, and a line appended to a hidden log need not be laid out: its
 // layout would have the new block shaped at once only to tell the widget which part to repaint.
 // With that notification held back the log still learns its new size, and it lays out what it
 // shows once it is shown.
-void TfrmMain::AppendToLog(const QString& line) {
+void TfrmMain::WriteLog(const QStringList& lines) {
+    qsizetype first = 0;
+    if (mDisplay->document()->isEmpty())
+        while (first < lines.size() && lines[first].isEmpty())
+            ++first;
+    if (first == lines.size())
+        return;
+    const QString text = lines.mid(first).join(QLatin1Char('\n'));
     if (mDisplay->isVisible()) {
-        mDisplay->appendPlainText(line);
+        mDisplay->appendPlainText(text);
         return;
     }
     QAbstractTextDocumentLayout* layout = mDisplay->document()->documentLayout();
     {
         const QSignalBlocker blocker(layout);
-        mDisplay->appendPlainText(line);
+        mDisplay->appendPlainText(text);
     }
     emit layout->documentSizeChanged(layout->documentSize());
 }
 
+// A screen reader reads the bar's description: the same words the bar shows.
+void TfrmMain::ShowRunProgress(int value, int maximum) {
+    FRunProgress->setRange(0, maximum);
+    FRunProgress->setValue(value);
+    FRunProgress->setAccessibleDescription(FRunProgress->text());
+    FRunProgress->show();
+}
+
 void TfrmMain::ShowLater(const QString& message, TPromptIcon icon) {
     QMetaObject::invokeMethod(
-        this, [this, message, icon] { TPrompts::Current().ShowIconMessage(this, message, icon); },
+        this,
+        [this, message, icon] {
+            ShowPendingEvents();
+            TPrompts::Current().ShowIconMessage(this, message, icon);
+        },
         Qt::QueuedConnection);
 }
 
@@ -162,11 +202,14 @@ void TfrmMain::ShowLater(const QString& message, TPromptIcon icon) {
 // raised no further: the command was called from a button's signal, which an exception must not
 // cross.
 void TfrmMain::ReportFailure(const std::exception& error) {
+    ShowPendingEvents();
     TPrompts::Current().ShowMessage(this, QString::fromUtf8(error.what()));
 }
 
-// One operation at a time: while a run or a retrieval is under way only Abort is offered.
+// One operation at a time: while a run or a retrieval is under way only Abort is offered. What
+// the operation reported is shown before its end hides the progress.
 void TfrmMain::ShowBusy(bool busy) {
+    ShowPendingEvents();
     FHideByteCount = !busy;
     if (!busy)
         FRunProgress->hide();
@@ -287,6 +330,7 @@ void TfrmMain::StartRun(TNewsRequest request) {
 }
 
 void TfrmMain::spbAbortClick() {
+    ShowPendingEvents();
     FAborted = true;
     FOperation->Abort();
     RefreshStatusBar();

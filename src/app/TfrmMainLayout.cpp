@@ -325,6 +325,7 @@ void TfrmMain::CreateStatusBar() {
     FRunProgress = new QProgressBar(bar);
     FRunProgress->setObjectName(QStringLiteral("RunProgress"));
     FRunProgress->setFormat(QStringLiteral("Posting %v of %m"));
+    FRunProgress->setAccessibleName(QStringLiteral("Posting progress"));
     FRunProgress->setMaximumWidth(kPanelWidths[1]);
     FRunProgress->hide();
     bar->addPermanentWidget(FRunProgress);

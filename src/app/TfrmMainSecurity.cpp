@@ -66,6 +66,7 @@ void TfrmMain::AskTrustLater(const TIpTlsPeer& peer, bool restart) {
     QMetaObject::invokeMethod(
         this,
         [this, peer, restart] {
+            ShowPendingEvents();
             if (!TPrompts::Current().AskChoice(
                     this, CertificateQuestion(peer),
                     QStringLiteral("Trust this certificate for this server"),

@@ -12,6 +12,7 @@
 #include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QFile>
@@ -163,9 +164,14 @@ private slots:
         e2e.SetGroups({"a.one", "b.two", "c.three"});
         e2e.PressPost();
         QTRY_VERIFY(peer.Received().find("\r\n.\r\n") != std::string::npos);
-        const auto* progress = e2e.Window->findChild<QProgressBar*>(QStringLiteral("RunProgress"));
-        QVERIFY(progress && !progress->isHidden());
-        QCOMPARE(progress->text(), QStringLiteral("Posting 1 of 3"));
+        auto* const progress = e2e.Window->findChild<QProgressBar*>(QStringLiteral("RunProgress"));
+        QVERIFY(progress);
+        QTRY_COMPARE(progress->text(), QStringLiteral("Posting 1 of 3"));
+        QVERIFY(!progress->isHidden());
+        // A screen reader reads the bar's words, not a bare number.
+        const QAccessibleInterface* const reader = QAccessible::queryAccessibleInterface(progress);
+        QCOMPARE(reader->text(QAccessible::Name), QStringLiteral("Posting progress"));
+        QCOMPARE(reader->text(QAccessible::Description), QStringLiteral("Posting 1 of 3"));
         QTRY_COMPARE(e2e.Prompts->Messages().size(), 1);
         QVERIFY(progress->isHidden());
         QVERIFY(peer.Ok());
@@ -174,6 +180,43 @@ private slots:
             QVERIFY(article.find("\r\nCancel-Lock: sha256:") != std::string::npos);
         QVERIFY(e2e.Log().contains("Finished Posting: 1 accepted, 2 refused"));
         QTRY_COMPARE(e2e.Window->StatusPanelText(1), QStringLiteral("No operation"));
+    }
+
+    // A long run reports lines faster than a person reads: the log gets them gathered, yet every
+    // one, in the order the run reported them.
+    void longRunLogsEveryLine() {
+        ScriptedPeer peer;
+        peer.Answer("POST", "340 go\r\n")
+            .Answer(".", "240 ok\r\n")
+            .Answer("QUIT", "205 bye\r\n")
+            .Send("200 ready\r\n")
+            .WaitFor("QUIT\r\n");
+        peer.Start();
+        E2eWindow e2e(QString::fromStdString(peer.Address()));
+        std::vector<std::string> groups;
+        for (int i = 0; i < 200; ++i)
+            groups.push_back("test.group" + std::to_string(i));
+        e2e.SetGroups(groups);
+        e2e.Prompts->QueueChecksAnswer(TChecksAnswer::PostAnyway);
+        QStringList reported;
+        TNewsOperationEvents& events = e2e.Window->Operation().Events();
+        events.Log = [shown = events.Log, &reported](const std::string& line) {
+            reported << QString::fromStdString(line);
+            shown(line);
+        };
+        events.GroupDone = [shown = events.GroupDone, &reported](const TGroupOutcome& outcome) {
+            shown(outcome);
+            reported << QString::fromStdString("Message-ID: " + outcome.MessageID);
+        };
+        events.Finished = [shown = events.Finished, &reported](const TRunSummary& summary) {
+            reported
+                << QStringLiteral("Finished Posting: %1 accepted, 0 refused").arg(summary.Accepted);
+            shown(summary);
+        };
+        e2e.PressPost();
+        QTRY_COMPARE(e2e.Prompts->Messages(), QStringList{Finished});
+        QCOMPARE(reported.count(QStringLiteral("ok")), 200);
+        QTRY_COMPARE(e2e.Log().split('\n'), reported);
     }
 
     // A connection lost while the verdict is awaited is opened again and the run goes on: the

@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -286,6 +287,29 @@ private slots:
         QVERIFY(!window.Aborted());
         QVERIFY(!window.HideByteCount());
         QCOMPARE(window.PendingOperation(), TPendingOperation::ListGroups);
+    }
+
+    // Lines reach the log gathered, in one update, and read as they would one by one.
+    void logTakesHeldLinesAtOnce_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("in order") << QStringList{"200 ready", "POST", "340 go", "240 ok"};
+        QTest::newRow("empty lines between") << QStringList{"a", "", "b", ""};
+        QTest::newRow("empty lines first") << QStringList{"", "", "a", ""};
+        QTest::newRow("a line of blocks") << QStringList{"a\nb", "c"};
+        QTest::newRow("blocks after empty lines") << QStringList{"", "\na"};
+    }
+    void logTakesHeldLinesAtOnce() {
+        QFETCH(QStringList, lines);
+        TfrmMain window(FDir->path());
+        QPlainTextEdit oneByOne;
+        QSignalSpy updates(window.mDisplay, &QPlainTextEdit::textChanged);
+        for (const QString& line : lines) {
+            window.AppendToLog(line);
+            oneByOne.appendPlainText(line);
+        }
+        QCOMPARE(updates.count(), 0);
+        QCOMPARE(window.LogText(), oneByOne.toPlainText());
+        QCOMPARE(updates.count(), 1);
     }
 
     void stateShortNames() {

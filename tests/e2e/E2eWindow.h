@@ -56,7 +56,7 @@ public:
     void PressPost() { QTest::mouseClick(Window->spdPost, Qt::LeftButton); }
     void PressAbort() { QTest::mouseClick(Window->spbAbort, Qt::LeftButton); }
     int MessageCount(const QString& text) const { return Prompts->Messages().count(text); }
-    QString Log() const { return Window->mDisplay->toPlainText(); }
+    QString Log() const { return Window->LogText(); }
     QString Dir() const { return FProgramDir; }
 
     std::unique_ptr<TfrmMain> Window;
