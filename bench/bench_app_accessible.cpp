@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 static constexpr int Groups = 200;
-static constexpr int Rounds = 7;
+static constexpr int Rounds = 9;
 static const char DesktopMark[] = "HERALDIX_BENCH_DESKTOP";
 
 // Runs this program again under its own X display and session bus; returns only on failure.
@@ -131,8 +131,15 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
+    // On a busy machine both sides of a round meet the same load; the ratio of each round,
+    // their median taken, varies less than the ratio of the medians.
+    std::vector<double> ratios;
+    for (size_t round = 0; round < ours.size(); ++round)
+        if (theirs[round] > 0)
+            ratios.push_back(ours[round] / theirs[round]);
     std::printf("accessibility active: %s\n", QAccessible::isActive() ? "yes" : "no");
     PrintRatio("1 KB to 200 groups, accessibility on (wire)", Median(ours), Median(theirs),
                "<= 1.2");
+    std::printf("%-44s median of the rounds' ratios %.2f (goal <= 1.2)\n", "", Median(ratios));
     return status;
 }

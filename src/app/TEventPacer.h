@@ -12,7 +12,7 @@
 // run's progress) and hands it to the widgets at the pace a person reads, never one widget update
 // per protocol line. Every change of a widget is also an accessibility event, which on a desktop
 // with the accessibility bus on (a screen reader) goes out over D-Bus while the server waits: a
-// run to 200 groups reports over a thousand lines in a fraction of a second.
+// run to 200 groups reports about a thousand lines in a fraction of a second.
 //
 // Nothing is dropped from the log: its lines are handed on in order, all of them. Of the status
 // text and the progress only the latest counts, as only the latest would have stayed on screen.
