@@ -310,6 +310,10 @@ private slots:
         QCOMPARE(updates.count(), 0);
         QCOMPARE(window.LogText(), oneByOne.toPlainText());
         QCOMPARE(updates.count(), 1);
+        // A user who turns to the log sees every line at once.
+        window.AppendToLog(QStringLiteral("last"));
+        window.ShowPage(TMainPage::pgStatus);
+        QVERIFY(window.mDisplay->toPlainText().endsWith(QLatin1String("\nlast")));
     }
 
     void stateShortNames() {
