@@ -1,5 +1,6 @@
 #pragma once
 
+#include "posting/TListedGroups.h"
 #include "posting/TNewsOperation.h"
 
 #include "selection/TPrompts.h"
@@ -286,6 +287,8 @@ private:
     bool FAskPasswordAtLogon = false;
 
     std::unique_ptr<TNewsOperation> FOperation;
+    // The names of the group list under way, until its reply ends.
+    TListedGroups FListedGroups;
     std::vector<std::string> FMessageIDs;
     // The request of the run that started last.
     TNewsRequest FLastRun;
