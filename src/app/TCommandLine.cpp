@@ -13,6 +13,7 @@
 #include "nntp/TIpGroupName.h"
 #include "nntp/TIpVisibleText.h"
 #include "posting/TKeychainStore.h"
+#include "posting/TListedGroups.h"
 #include "posting/TRunJournal.h"
 #include "posting/TServerAddress.h"
 #include "selection/TGroupList.h"
@@ -645,7 +646,10 @@ int TCommandLine::List() {
     TNewsRequest request = ConnectionRequest(parser);
 
     TNewsOperation operation;
-    operation.Events().MultiLine = [this, save](std::vector<std::string>& lines, bool groupList) {
+    TListedGroups listed;
+    operation.Events().ListLine = [&listed](const std::string& line) { listed.AddLine(line); };
+    operation.Events().MultiLine = [this, save, &listed](std::vector<std::string>& lines,
+                                                         bool groupList) {
         if (!groupList) {
             Error(QStringLiteral("The news server refused the list: %1")
                       .arg(QString::fromStdString(lines.empty() ? std::string() : lines.front())));
@@ -653,20 +657,14 @@ int TCommandLine::List() {
             return;
         }
         std::string out;
-        std::vector<std::string> names;
-        names.reserve(lines.size());
-        for (size_t i = 1; i < lines.size(); ++i) {
-            const std::string_view name = ListLineGroupName(lines[i]);
-            if (name.empty())
-                continue;
+        for (const std::string& name : listed.Names()) {
             AppendVisibleText(out, name);
             out += '\n';
-            names.emplace_back(name);
         }
         std::fwrite(out.data(), 1, out.size(), stdout);
         if (save) {
             TGroupList list;
-            list.Assign(std::move(names));
+            list.Assign(listed.Take());
             try {
                 list.SaveToFile(ListDir() + QStringLiteral("newsgrps.txt"));
             } catch (const std::exception& error) {

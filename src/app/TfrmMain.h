@@ -1,5 +1,6 @@
 #pragma once
 
+#include "posting/TListedGroups.h"
 #include "posting/TNewsOperation.h"
 
 #include "selection/TPrompts.h"
@@ -297,6 +298,8 @@ private:
 
     std::unique_ptr<TNewsOperation> FOperation;
     std::unique_ptr<TEventPacer> FPacer;
+    // The names of the group list under way, until its reply ends.
+    TListedGroups FListedGroups;
     std::vector<std::string> FMessageIDs;
     // The request of the run that started last.
     TNewsRequest FLastRun;

@@ -12,7 +12,6 @@
 #include "app/TfrmMain.h"
 #include "app/TfrmRunReport.h"
 
-#include "nntp/TIpGroupName.h"
 #include "nntp/TIpVisibleText.h"
 #include "posting/TArticleComposer.h"
 #include "posting/TRunJournal.h"
@@ -47,43 +46,24 @@ static QString Shown(const std::string& text, TIpLineFeeds lineFeeds = TIpLineFe
     return QString::fromStdString(VisibleText(text, lineFeeds));
 }
 
-// Cuts the lines from `first` on to the group names they begin with, leaving out the lines that
-// hold none; returns how many were left out.
-static size_t KeepGroupNames(std::vector<std::string>& lines, size_t first) {
-    size_t kept = first;
-    for (size_t i = first; i < lines.size(); ++i) {
-        const size_t length = ListLineGroupName(lines[i]).size();
-        if (length == 0)
-            continue;
-        lines[i].resize(length);
-        if (kept != i)
-            lines[kept] = std::move(lines[i]);
-        ++kept;
-    }
-    const size_t leftOut = lines.size() - kept;
-    lines.resize(kept);
-    return leftOut;
-}
-
 // Lines per block of the status log when a multi-line reply is appended.
 static constexpr size_t LogLinesPerBlock = 64;
 
-// The lines from `first` on as one text for the status log, in blocks of LogLinesPerBlock lines,
-// each line shown as Shown() shows one. The log's document pays for every block it holds
-// (100,000 one-line blocks take a quarter of a second to insert) and little for the text inside
-// them. Within a block the lines are divided
-// by line separators, which the log shows as line breaks and gives back as line feeds, so the
-// log reads and copies exactly as with one block per line.
-static QString LogBlocks(const std::vector<std::string>& lines, size_t first) {
+// The lines as one text for the status log, in blocks of LogLinesPerBlock lines, each line shown
+// as Shown() shows one. The log's document pays for every block it holds (100,000 one-line
+// blocks take a quarter of a second to insert) and little for the text inside them. Within a
+// block the lines are divided by line separators, which the log shows as line breaks and gives
+// back as line feeds, so the log reads and copies exactly as with one block per line.
+static QString LogBlocks(const std::vector<std::string>& lines) {
     static const char LineSeparator[] = "\xE2\x80\xA8"; // U+2028 in UTF-8
     size_t bytes = 0;
-    for (size_t i = first; i < lines.size(); ++i)
-        bytes += lines[i].size() + sizeof LineSeparator;
+    for (const std::string& line : lines)
+        bytes += line.size() + sizeof LineSeparator;
     std::string text;
     text.reserve(bytes);
-    for (size_t i = first; i < lines.size(); ++i) {
-        if (i > first)
-            text += (i - first) % LogLinesPerBlock == 0 ? "\n" : LineSeparator;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            text += i % LogLinesPerBlock == 0 ? "\n" : LineSeparator;
         AppendVisibleText(text, lines[i]);
     }
     return QString::fromStdString(text);
@@ -122,6 +102,7 @@ void TfrmMain::CreateClient() {
     events.MultiLine = [this](std::vector<std::string>& lines, bool groupList) {
         ShowGroupList(lines, groupList);
     };
+    events.ListLine = [this](const std::string& line) { FListedGroups.AddLine(line); };
     events.GroupStarted = [this](size_t index, size_t count) {
         FPacer->SetProgress(static_cast<int>(index + 1), static_cast<int>(count));
     };
@@ -341,6 +322,7 @@ void TfrmMain::Getgrouplist1Click() {
         return;
     FHideByteCount = false;
     FPendingOperation = TPendingOperation::ListGroups;
+    FListedGroups.Clear();
     FAborted = false;
     try {
         FOperation->StartList(MakeRequest());
@@ -388,6 +370,7 @@ void TfrmMain::ShowFinished(const TRunSummary& run) {
 
 // A run that ends early shows the groups it has answered, and says what is left of it.
 void TfrmMain::ShowFailed(const std::string& message) {
+    FListedGroups.Clear();
     QString text = Shown(message, TIpLineFeeds::Kept);
     if (FPendingOperation == TPendingOperation::PostArticles) {
         if (!FOperation->Summary().Outcomes.empty())
@@ -403,31 +386,26 @@ void TfrmMain::ShowFailed(const std::string& message) {
 }
 
 // A refusal (for example a log-on the server wants first) leaves the lists as they were and shows
-// the server's reason in the log.
+// the server's reason in the log. A list that came is told in the log by its count: its names
+// are in the list, and a million of them as log lines would cost the window more memory and
+// time than the list itself.
 void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupList) {
-    size_t first = 0;
-    size_t leftOut = 0;
-    QString logText;
     if (groupList) {
-        first = 1;
-        leftOut = KeepGroupNames(responseList, first);
-        // The log shows the names too. It takes its text first, so that the list can then
-        // take the names themselves rather than copies of them.
-        logText = LogBlocks(responseList, first);
-        trcvNewsgroups->Items().Assign(
-            std::vector<std::string>(std::make_move_iterator(responseList.begin() + 1),
-                                     std::make_move_iterator(responseList.end())));
+        const size_t leftOut = FListedGroups.LeftOut();
+        const size_t names = FListedGroups.Names().size();
+        trcvNewsgroups->Items().Assign(FListedGroups.Take());
         emit GroupListArrived();
+        FHideByteCount = true;
+        RefreshStatusBar();
+        AppendToLog(QStringLiteral("Group names received: %1").arg(names));
+        if (leftOut > 0)
+            AppendToLog(QStringLiteral("Lines left out that hold no group name: %1").arg(leftOut));
+    } else {
+        FHideByteCount = true;
+        RefreshStatusBar();
+        if (!responseList.empty())
+            AppendToLog(LogBlocks(responseList));
     }
-    FHideByteCount = true;
-    RefreshStatusBar();
-
-    if (first == 0)
-        logText = LogBlocks(responseList, 0);
-    if (first < responseList.size())
-        AppendToLog(logText);
-    if (leftOut > 0)
-        AppendToLog(QStringLiteral("Lines left out that hold no group name: %1").arg(leftOut));
     if (const uint32_t dropped = FOperation->Client().DroppedLines(); dropped > 0)
         AppendToLog(QStringLiteral("Reply lines longer than 1 MiB left out: %1").arg(dropped));
 }

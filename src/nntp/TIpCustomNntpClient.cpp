@@ -337,7 +337,11 @@ void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
     if (FMultiLine) {
         if (text != ".") {
             // Dot-stuffing: a data line that begins with "." was sent with one more.
-            if (!text.empty() && text[0] == '.')
+            const bool stuffed = !text.empty() && text[0] == '.';
+            if (OnListLine && FState == TIpNntpStates::nsList && !FResponseList.empty() &&
+                OnListLine(this, stuffed ? text.substr(1) : text))
+                return;
+            if (stuffed)
                 FResponseList.emplace_back(text, 1);
             else
                 FResponseList.push_back(text);

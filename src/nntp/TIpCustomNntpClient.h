@@ -73,6 +73,10 @@ using TIpNntpResponseEvent =
                        const std::string& response)>;
 using TIpNntpMultiLineResponseEvent = std::function<void(
     TIpCustomNntpClient* client, TIpNntpStates responseTo, std::vector<std::string>& responseList)>;
+// Offered each data line of a LIST reply as it arrives; true when the handler has taken it, false
+// to leave it to the collection.
+using TIpNntpListLineEvent =
+    std::function<bool(TIpCustomNntpClient* client, const std::string& line)>;
 using TIpStateChangeEvent =
     std::function<void(TIpCustomNntpClient* client, TIpNntpStates newState)>;
 using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIpNntpTasks newTask,
@@ -140,7 +144,10 @@ using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIp
 // LIST opens a multi-line collection: every line up to the lone "." is collected (a leading "."
 // removed) and delivered in one OnMultiLineResponse; a first line beginning with 4 or 5 is
 // delivered alone and ends the collection in nsNoOp. QUIT sent meanwhile lets the collection
-// finish.
+// finish. OnListLine, when set, is offered each data line of a LIST reply (after the status line)
+// as it arrives, and a line it takes is not collected: a list of a million groups then reaches
+// the application without a second copy of every line. OnMultiLineResponse still ends the reply,
+// with the status line and the lines left to the collection.
 //
 // One command at a time: from a command (or a new connection) until its reply has arrived in
 // full (a multi-line reply up to its "."), List, Post and the other commands raise
@@ -255,6 +262,7 @@ protected:
     std::string UserID;
     TIpNntpResponseEvent OnResponse;
     TIpNntpMultiLineResponseEvent OnMultiLineResponse;
+    TIpNntpListLineEvent OnListLine;
     TIpStateChangeEvent OnStateChange;
     TIpTaskCompleteEvent OnTaskComplete;
 

@@ -19,6 +19,7 @@ class TIpNntpClient : public TIpCustomNntpClient {
 public:
     using TIpCustomNntpClient::Article;
     using TIpCustomNntpClient::OnCodingProgress;
+    using TIpCustomNntpClient::OnListLine;
     using TIpCustomNntpClient::OnMultiLineResponse;
     using TIpCustomNntpClient::OnResponse;
     using TIpCustomNntpClient::OnStateChange;

@@ -41,6 +41,9 @@ TNewsConnection::TNewsConnection(TNewsConnectionOwner& owner, int number)
                                         std::vector<std::string>& lines) {
         OnMultiLine(responseTo, lines);
     };
+    client.OnListLine = [this](TIpCustomNntpClient*, const std::string& line) {
+        return FState == TState::Listing && FOwner.ConnectionListLine(*this, line);
+    };
     client.OnStateChange = [this](TIpCustomNntpClient*, TIpNntpStates state) {
         const std::string text = TIpCustomNntpClient::StateText(state);
         FOwner.ConnectionStatus(*this, text);
@@ -66,6 +69,7 @@ TNewsConnection::~TNewsConnection() {
     TIpNntpClient& client = *FClient;
     client.OnResponse = nullptr;
     client.OnMultiLineResponse = nullptr;
+    client.OnListLine = nullptr;
     client.OnStateChange = nullptr;
     client.OnStatus = nullptr;
     client.OnSocketError = nullptr;

@@ -773,6 +773,13 @@ void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStat
     GiveWork(connection);
 }
 
+bool TNewsOperation::ConnectionListLine(TNewsConnection&, const std::string& line) {
+    if (FState != TState::Listing || !FEvents.ListLine)
+        return false;
+    FEvents.ListLine(line);
+    return true;
+}
+
 void TNewsOperation::ConnectionListed(TNewsConnection&, std::vector<std::string>& lines,
                                       bool forUs) {
     forUs = forUs && FState == TState::Listing;

@@ -73,9 +73,11 @@ void TFoldedSort::SortUnique(std::vector<TFoldedKey>& keys) {
         std::vector<TFoldedKey> scratch(keys.size());
         RadixSort(keys.data(), scratch.data(), keys.size(), 0);
     }
+    // Names of different lengths never fold to the same name; only equal lengths are compared.
     size_t kept = 0;
     for (size_t i = 0; i < keys.size(); ++i)
-        if (kept == 0 || TGroupList::CompareText(keys[kept - 1].View(), keys[i].View()) != 0)
+        if (kept == 0 || keys[kept - 1].size != keys[i].size ||
+            TGroupList::CompareText(keys[kept - 1].View(), keys[i].View()) != 0)
             keys[kept++] = keys[i];
     keys.resize(kept);
 }

@@ -6,7 +6,9 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 static constexpr std::array<uint8_t, 256> MakeFoldTable() {
     std::array<uint8_t, 256> table{};
@@ -18,18 +20,43 @@ static constexpr std::array<uint8_t, 256> MakeFoldTable() {
 
 static constexpr std::array<uint8_t, 256> kFold = MakeFoldTable();
 
-// Sorts `names` in list order without repeats (the first of equal names stays).
+// Whether every name sorts strictly after the one before it, as the rows of a list do.
+template <typename Name> static bool IsSortedUnique(const std::vector<Name>& names) {
+    for (size_t i = 1; i < names.size(); ++i)
+        if (TGroupList::CompareText(names[i - 1], names[i]) >= 0)
+            return false;
+    return true;
+}
+
+// Sorts `names` in list order without repeats (the first of equal names stays). The names move
+// within `names` itself: a server's list of a million groups is never held twice.
 static void SortUniqueStrings(std::vector<std::string>& names) {
-    std::vector<TFoldedKey> keys(names.size());
+    if (IsSortedUnique(names))
+        return;
+    std::vector<uint32_t> row(names.size(), UINT32_MAX);
+    uint32_t kept = 0;
+    {
+        std::vector<TFoldedKey> keys(names.size());
+        for (size_t i = 0; i < names.size(); ++i)
+            keys[i] = {names[i].data(), static_cast<uint32_t>(names[i].size()),
+                       static_cast<uint32_t>(i)};
+        TFoldedSort::SortUnique(keys);
+        for (const TFoldedKey& key : keys)
+            row[key.index] = kept++;
+    }
+    // The repeats take the rows after the kept names, to be cut off at the end.
+    uint32_t spare = kept;
+    for (uint32_t& r : row)
+        if (r == UINT32_MAX)
+            r = spare++;
+    // Each cycle of the permutation is followed with swaps until every name is on its row.
     for (size_t i = 0; i < names.size(); ++i)
-        keys[i] = {names[i].data(), static_cast<uint32_t>(names[i].size()),
-                   static_cast<uint32_t>(i)};
-    TFoldedSort::SortUnique(keys);
-    std::vector<std::string> sorted;
-    sorted.reserve(keys.size());
-    for (const TFoldedKey& key : keys)
-        sorted.push_back(std::move(names[key.index]));
-    names = std::move(sorted);
+        while (row[i] != i) {
+            const uint32_t to = row[i];
+            std::swap(names[i], names[to]);
+            std::swap(row[i], row[to]);
+        }
+    names.resize(kept);
 }
 
 int TGroupList::CompareText(std::string_view a, std::string_view b) {
@@ -73,17 +100,8 @@ bool TGroupList::Add(std::string_view name) {
     return true;
 }
 
-// Whether every name sorts strictly after the one before it, as the rows of a list do.
-template <typename Name> static bool IsSortedUnique(const std::vector<Name>& names) {
-    for (size_t i = 1; i < names.size(); ++i)
-        if (TGroupList::CompareText(names[i - 1], names[i]) >= 0)
-            return false;
-    return true;
-}
-
 int TGroupList::AddMany(std::vector<std::string> names) {
-    if (!IsSortedUnique(names))
-        SortUniqueStrings(names);
+    SortUniqueStrings(names);
     return MergeSorted(names);
 }
 

@@ -50,6 +50,7 @@ private slots:
     void stateText();
     void replyParsing_data();
     void replyParsing();
+    void listCollectsTheWholeReply_data();
     void listCollectsTheWholeReply();
     void listRefusedAtTheFirstLine_data();
     void listRefusedAtTheFirstLine();
@@ -154,7 +155,26 @@ void tst_TIpNntpClient::replyParsing() {
     QCOMPARE(client.CommandsSent(), uint64_t(0));
 }
 
+// Data lines go to OnListLine when it is set, unstuffed; the lines it declines, and the status
+// line, are collected as without it.
+void tst_TIpNntpClient::listCollectsTheWholeReply_data() {
+    QTest::addColumn<bool>("handler");
+    QTest::addColumn<std::string>("taken"); // the prefix of the lines the handler takes
+    QTest::addColumn<Lines>("collected");
+    QTest::addColumn<Lines>("offered");
+    const Lines data{"alt.test 3 1 y", ".hidden.group 0 1 y"};
+    QTest::newRow("collected") << false << std::string()
+                               << Lines{"215 list follows", data[0], data[1]} << Lines{};
+    QTest::newRow("all taken") << true << std::string() << Lines{"215 list follows"} << data;
+    QTest::newRow("one declined") << true << std::string("alt")
+                                  << Lines{"215 list follows", data[1]} << data;
+}
+
 void tst_TIpNntpClient::listCollectsTheWholeReply() {
+    QFETCH(bool, handler);
+    QFETCH(std::string, taken);
+    QFETCH(Lines, collected);
+    QFETCH(Lines, offered);
     ScriptedPeer peer;
     peer.Send(Greeting)
         .WaitFor("LIST\r\n")
@@ -166,11 +186,18 @@ void tst_TIpNntpClient::listCollectsTheWholeReply() {
         if (to == TIpNntpStates::nsConnect)
             client.List();
     };
+    Lines seen;
+    if (handler)
+        client.OnListLine = [&](TIpCustomNntpClient*, const std::string& line) {
+            seen.push_back(line);
+            return line.starts_with(taken);
+        };
     client.Connect(peer.Address());
     QTRY_COMPARE(rec.Lists.size(), size_t(1));
-    QCOMPARE(rec.Lists[0], (Lines{"215 list follows", "alt.test 3 1 y", ".hidden.group 0 1 y"}));
+    QCOMPARE(rec.Lists[0], collected);
+    QCOMPARE(seen, offered);
     QCOMPARE(rec.Matching("response"), Lines{"response nsConnect 200 news.example ready"});
-    QCOMPARE(rec.Matching("multi"), Lines{"multi nsList 3"});
+    QCOMPARE(rec.Matching("multi"), Lines{"multi nsList " + std::to_string(collected.size())});
     QCOMPARE(client.State(), TIpNntpStates::nsList);
     QVERIFY(!client.MultiLine());
     QTRY_COMPARE(rec.StateTrail(), std::string("nsConnect nsList"));

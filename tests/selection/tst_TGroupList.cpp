@@ -182,6 +182,15 @@ private slots:
         QByteArray ours = QByteArray::fromStdString(list.SaveToText());
         ours.replace("\r\n", "\n");
         QCOMPARE(ours, expected);
+
+        // Names handed over as strings, as a server's list arrives, sort in place the same way.
+        std::vector<std::string> names;
+        for (const QByteArray& line : QByteArray::fromStdString(text).split('\n'))
+            if (!line.isEmpty())
+                names.push_back(line.toStdString());
+        TGroupList assigned;
+        assigned.Assign(std::move(names));
+        QCOMPARE(assigned.Entries(), list.Entries());
     }
 
     void fileRoundTrip() {
