@@ -99,7 +99,8 @@ int TCommandLine::Execute() {
             return exOk;
         }
         throw EUsage{
-            QStringLiteral("Unknown command \"%1\"; the commands are post, list and history").arg(command)};
+            QStringLiteral("Unknown command \"%1\"; the commands are post, list and history")
+                .arg(command)};
     } catch (const EUsage& usage) {
         Error(usage.Message);
         return exUsage;

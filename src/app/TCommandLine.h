@@ -16,9 +16,10 @@ class QCommandLineParser;
 class TIniFileStore;
 
 // The program without its window: `heraldix post` posts one article to its groups,
-// `heraldix list` prints the server's group names and `heraldix history` the runs that finished. Each subcommand parses its options into a
-// request (what the options leave out comes from the settings the window saved), runs the
-// posting engine on a Qt Core event loop and prints what the engine reports.
+// `heraldix list` prints the server's group names and `heraldix history` the runs that finished.
+// Each subcommand parses its options into a request (what the options leave out comes from the
+// settings the window saved), runs the posting engine on a Qt Core event loop and prints what the
+// engine reports.
 //
 // Every post is recorded in the run journal beside the settings file, so that `heraldix post
 // --resume` can finish a run that was cut short (the program killed, the machine down) without

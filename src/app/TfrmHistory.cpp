@@ -58,14 +58,14 @@ TfrmHistory::TfrmHistory(std::string path, TMode mode, QWidget* parent)
     layout->addWidget(tblRuns, 1);
 
     auto* const buttons = new QHBoxLayout;
-    btnOpen = Named(new QPushButton(choosing ? QStringLiteral("&Choose")
-                                             : QStringLiteral("&Open the report"),
-                                    this),
-                    "btnOpen");
+    btnOpen =
+        Named(new QPushButton(
+                  choosing ? QStringLiteral("&Choose") : QStringLiteral("&Open the report"), this),
+              "btnOpen");
     btnOpen->setDefault(true);
-    btnClose = Named(new QPushButton(choosing ? QStringLiteral("Cancel") : QStringLiteral("Close"),
-                                     this),
-                     "btnClose");
+    btnClose =
+        Named(new QPushButton(choosing ? QStringLiteral("Cancel") : QStringLiteral("Close"), this),
+              "btnClose");
     buttons->addWidget(btnOpen);
     buttons->addStretch();
     buttons->addWidget(btnClose);

@@ -16,8 +16,7 @@ QString TfrmMain::HistoryPath() const {
 }
 
 void TfrmMain::RecordRun(const TRunSummary& summary) {
-    const THistoryRun run =
-        THistoryRun::Of(FLastRun, summary, QDateTime::currentSecsSinceEpoch());
+    const THistoryRun run = THistoryRun::Of(FLastRun, summary, QDateTime::currentSecsSinceEpoch());
     try {
         TPostingHistory(QFile::encodeName(HistoryPath()).toStdString()).Append(run);
     } catch (const std::exception& error) {

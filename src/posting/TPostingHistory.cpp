@@ -241,9 +241,10 @@ THistoryRun THistoryRun::Of(const TNewsRequest& request, const TRunSummary& summ
 }
 
 size_t THistoryRun::Refused() const {
-    return static_cast<size_t>(std::count_if(Groups.begin(), Groups.end(), [](const THistoryGroup& group) {
-        return group.Outcome == THistoryOutcome::hoRefused;
-    }));
+    return static_cast<size_t>(
+        std::count_if(Groups.begin(), Groups.end(), [](const THistoryGroup& group) {
+            return group.Outcome == THistoryOutcome::hoRefused;
+        }));
 }
 
 std::string OutcomeName(THistoryOutcome outcome) {

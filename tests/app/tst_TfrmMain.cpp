@@ -21,8 +21,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSpinBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -36,8 +36,16 @@ class tst_TfrmMain : public QObject, private MainWindowFixture {
     // post that replaced the first one's article.
     static std::vector<THistoryRun> HistoryRuns() {
         using O = THistoryOutcome;
-        const THistoryRun post{"a1", 1000, THistoryKind::hkPost, "news.example", {}, false, "",
-                               "p@example.com", "FAQ", "",
+        const THistoryRun post{"a1",
+                               1000,
+                               THistoryKind::hkPost,
+                               "news.example",
+                               {},
+                               false,
+                               "",
+                               "p@example.com",
+                               "FAQ",
+                               "",
                                {{"alt.test", O::hoAccepted, "240 ok", "<a1@x>", ""},
                                 {"mod.test", O::hoRefused, "441 no", "<a2@x>", ""}}};
         THistoryRun cancel = post;
@@ -324,9 +332,9 @@ private slots:
     void historyRunsOpenInTheReport_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("report");
-        QTest::newRow("replacing post")
-            << 0 << "alt.test\taccepted\t240 ok\t<c1@x>\t<a1@x>\n"
-                    "misc.test\taccepted, then missing\t240 ok\t<c2@x>\t\n";
+        QTest::newRow("replacing post") << 0
+                                        << "alt.test\taccepted\t240 ok\t<c1@x>\t<a1@x>\n"
+                                           "misc.test\taccepted, then missing\t240 ok\t<c2@x>\t\n";
         QTest::newRow("cancel") << 1
                                 << "alt.test\tcancelled\t240 cancel\t<a1@x>\n"
                                    "misc.test\tnot withdrawn: the server withdraws only articles "

@@ -181,7 +181,8 @@ class tst_CommandLine : public QObject {
             const CliResult result = Run(QStringList{"post", "--settings", settings} << groups);
             if (!groups.contains("--dry-run"))
                 // The run id is the start of its articles' Message-IDs.
-                FHistoryRuns << QString::fromUtf8(result.Out).section("  <", 1, 1).section('.', 0, 0);
+                FHistoryRuns
+                    << QString::fromUtf8(result.Out).section("  <", 1, 1).section('.', 0, 0);
         }
     }
 
@@ -667,10 +668,12 @@ private slots:
             << QStringList{"history", "last", "--json"} << 0
             << QStringList{"{\"group\":\"misc.test\",\"message_id\":\"<RUN2.0@example.com>\","
                            "\"outcome\":\"accepted\",\"reply\":\"240 REPLY\"}"};
-        QTest::newRow("a start of an id") << QStringList{"history", "PREFIX2"} << 0
-                                          << QStringList{"misc.test  accepted  <RUN2.0@example.com>  240 REPLY"};
+        QTest::newRow("a start of an id")
+            << QStringList{"history", "PREFIX2"} << 0
+            << QStringList{"misc.test  accepted  <RUN2.0@example.com>  240 REPLY"};
         QTest::newRow("no such run") << QStringList{"history", "nope"} << 2 << QStringList{};
-        QTest::newRow("two runs named") << QStringList{"history", "RUN1", "RUN2"} << 2 << QStringList{};
+        QTest::newRow("two runs named")
+            << QStringList{"history", "RUN1", "RUN2"} << 2 << QStringList{};
     }
     void historyPrintsFinishedRuns() {
         QFETCH(QStringList, arguments);
