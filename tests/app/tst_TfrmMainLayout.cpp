@@ -1,6 +1,7 @@
 // The main window at its default size: every control inside its page and fully visible, no two
 // controls on top of each other. With HERALDIX_SCREENSHOT_DIR set, each page is also saved as a
 // PNG there (the README's screenshots are made this way).
+#include "app/TfrmHistory.h"
 #include "app/TfrmMain.h"
 #include "banner/TLinkBanner.h"
 #include "selection/TBodyEditor.h"
@@ -12,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -97,6 +100,55 @@ private slots:
                                            ->findChildren<QAbstractButton*>())
             QVERIFY2(button->width() >= button->sizeHint().width(),
                      qPrintable(Describe(button) + QStringLiteral(" is cut off")));
+    }
+
+    // The Posting History window over a few months of runs: the runs' columns and the buttons
+    // inside the window, the buttons whole.
+    void historyWindowIsLaidOutCleanly() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(TPostingHistory::FileName).toStdString();
+        const auto groups = [](size_t accepted, size_t refused, THistoryOutcome outcome) {
+            std::vector<THistoryGroup> list(accepted + refused);
+            for (size_t i = 0; i < list.size(); ++i)
+                list[i] = {"group." + std::to_string(i),
+                           i < accepted ? outcome : THistoryOutcome::hoRefused, "", "<x>", ""};
+            return list;
+        };
+        const struct {
+            int64_t time;
+            THistoryKind kind;
+            const char* subject;
+            std::vector<THistoryGroup> groups;
+        } runs[] = {
+            {1788220800, THistoryKind::hkPost, "Monthly FAQ: posting to many groups",
+             groups(118, 2, THistoryOutcome::hoAccepted)},
+            {1790899200, THistoryKind::hkPost, "Monthly FAQ: posting to many groups",
+             groups(120, 0, THistoryOutcome::hoAccepted)},
+            {1791331200, THistoryKind::hkPost, "Release 2.0 of the meeting planner",
+             groups(4, 1, THistoryOutcome::hoAccepted)},
+            {1791334800, THistoryKind::hkCancel, "Release 2.0 of the meeting planner",
+             groups(4, 0, THistoryOutcome::hoCancelled)},
+            {1793491200, THistoryKind::hkPost, "Monthly FAQ: posting to many groups",
+             groups(119, 1, THistoryOutcome::hoAccepted)},
+        };
+        int number = 0;
+        for (const auto& run : runs)
+            TPostingHistory(path).Append({"run" + std::to_string(++number), run.time, run.kind,
+                                          "news.example.org:563", TIpNntpSecurity::nySecTls, true,
+                                          "pat", "pat@example.invalid", run.subject, "",
+                                          run.groups});
+        TfrmHistory window(path, TfrmHistory::TMode::hmBrowse);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.tblRuns->rowCount(), 5);
+        const QByteArray shotDir = qgetenv("HERALDIX_SCREENSHOT_DIR");
+        if (!shotDir.isEmpty())
+            QVERIFY(window.grab().save(QString::fromLocal8Bit(shotDir) + "/history.png"));
+        for (QWidget* control : std::initializer_list<QWidget*>{window.tblRuns, window.btnOpen,
+                                                                window.btnClose})
+            QVERIFY2(window.rect().contains(control->geometry()), qPrintable(Describe(control)));
+        for (QAbstractButton* button : {window.btnOpen, window.btnClose})
+            QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(Describe(button)));
     }
 };
 
