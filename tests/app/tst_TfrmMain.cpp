@@ -365,6 +365,23 @@ private slots:
         QVERIFY(!shown->btnPostAgain->isEnabled());
     }
 
+    // A run that replaced earlier articles names, per group, the article it replaced.
+    void finishedRunReportNamesWhatItReplaced() {
+        const THistoryRun replacing = HistoryRuns()[2];
+        std::vector<TGroupOutcome> outcomes(2);
+        for (size_t i = 0; i < outcomes.size(); ++i) {
+            outcomes[i].Group = replacing.Groups[i].Group;
+            outcomes[i].Accepted = outcomes[i].ArticleSent = true;
+            outcomes[i].Reply = "240 ok";
+            outcomes[i].MessageID = replacing.Groups[i].MessageID;
+        }
+        TfrmRunReport report;
+        report.SetRun(replacing);
+        report.ShowRun(outcomes, false);
+        QCOMPARE(report.Text(), QStringLiteral("alt.test\taccepted\t240 ok\t<c1@x>\t<a1@x>\n"
+                                               "misc.test\taccepted\t240 ok\t<c2@x>\t\n"));
+    }
+
     // The chooser offers the posting runs alone and gives back the one chosen; with none to
     // offer it says so instead.
     void chooserGivesAPostingRun() {

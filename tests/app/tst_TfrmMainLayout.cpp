@@ -144,8 +144,8 @@ private slots:
         const QByteArray shotDir = qgetenv("HERALDIX_SCREENSHOT_DIR");
         if (!shotDir.isEmpty())
             QVERIFY(window.grab().save(QString::fromLocal8Bit(shotDir) + "/history.png"));
-        for (QWidget* control : std::initializer_list<QWidget*>{window.tblRuns, window.btnOpen,
-                                                                window.btnClose})
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{window.tblRuns, window.btnOpen, window.btnClose})
             QVERIFY2(window.rect().contains(control->geometry()), qPrintable(Describe(control)));
         for (QAbstractButton* button : {window.btnOpen, window.btnClose})
             QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(Describe(button)));

@@ -705,6 +705,17 @@ private slots:
         }
     }
 
+    // A history that cannot be written costs the run nothing but a line on standard error.
+    void unwritableHistoryLeavesTheRunAlone() {
+        const QString settings = Settings("no-history", FServer->Host(), UniqueSubject("kept"));
+        QVERIFY(QDir().mkpath(Path("no-history/history.jsonl")));
+        const CliResult result = Run({"post", "--settings", settings, "--group", "misc.test"});
+        QCOMPARE(result.Exit, 0);
+        QCOMPARE(OutputLines(result.Out).size(), 2);
+        QVERIFY2(result.Err.contains("heraldix: The run was not added to the posting history: "),
+                 result.Err.constData());
+    }
+
     void killedRunResumes_data() {
         QTest::addColumn<int>("connections");
         QTest::addColumn<int>("perArticle");
