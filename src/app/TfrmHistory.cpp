@@ -51,6 +51,7 @@ TfrmHistory::TfrmHistory(std::string path, TMode mode, QWidget* parent)
     tblRuns->setSelectionMode(QAbstractItemView::SingleSelection);
     tblRuns->verticalHeader()->hide();
     tblRuns->setWordWrap(false);
+    tblRuns->horizontalHeader()->setStretchLastSection(true);
     tblRuns->setColumnCount(6);
     tblRuns->setHorizontalHeaderLabels({QStringLiteral("Finished"), QStringLiteral("Kind"),
                                         QStringLiteral("Server"), QStringLiteral("Subject"),
@@ -97,7 +98,6 @@ void TfrmHistory::Reload() {
     tblRuns->resizeColumnsToContents();
     tblRuns->setColumnWidth(kSubjectColumn,
                             std::min(tblRuns->columnWidth(kSubjectColumn), kWidestSubject));
-    tblRuns->horizontalHeader()->setStretchLastSection(true);
     tblRuns->setCurrentCell(FRows.empty() ? -1 : 0, 0);
     btnOpen->setEnabled(CurrentRun().has_value());
 }

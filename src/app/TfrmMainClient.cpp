@@ -389,8 +389,6 @@ void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupL
         AppendToLog(QStringLiteral("Reply lines longer than 1 MiB left out: %1").arg(dropped));
 }
 
-// The report comes up beside the window without blocking it, so it may be shown from inside the
-// operation's event. The summary's outcomes carry what verification said of each group.
 TfrmRunReport* TfrmMain::RunReportWindow() {
     if (!FRunReport) {
         FRunReport = new TfrmRunReport(this);
@@ -399,6 +397,8 @@ TfrmRunReport* TfrmMain::RunReportWindow() {
     return FRunReport;
 }
 
+// The report comes up beside the window without blocking it, so it may be shown from inside the
+// operation's event. The summary's outcomes carry what verification said of each group.
 void TfrmMain::ShowRunReport(const TRunSummary& summary) {
     RunReportWindow();
     FRunReport->SetRun(THistoryRun::Of(FLastRun, summary, QDateTime::currentSecsSinceEpoch()));

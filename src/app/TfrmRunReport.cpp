@@ -116,8 +116,8 @@ void TfrmRunReport::ShowRun(const THistoryRun& run) {
     FRefused.clear();
     const bool replacing = Replacing();
     for (const THistoryGroup& group : run.Groups) {
-        // A refused post sent no article, so its Message-ID names nothing; a refused cancel's
-        // names the article that stays.
+        // A refused post left no article on the server, so its Message-ID names nothing there;
+        // a refused cancel's names the article that stays.
         const bool unsent =
             run.Kind == THistoryKind::hkPost && group.Outcome == THistoryOutcome::hoRefused;
         QStringList row{Shown(group.Group), OutcomeText(group.Outcome),

@@ -19,7 +19,8 @@ class QTableWidget;
 // interruption first, marked so), with the server's verdict, its reply line, the
 // article's Message-ID and, when the run verified, whether the server still had the article.
 // The report can be copied as text, and the groups the server refused can be posted to again
-// (the main window starts that run; the report only asks for it).
+// (the main window starts that run; the report only asks for it). It shows a run of the posting
+// history the same way, from what the history kept of it.
 class TfrmRunReport : public QDialog {
     Q_OBJECT
 public:
