@@ -368,13 +368,9 @@ private slots:
     // A run that replaced earlier articles names, per group, the article it replaced.
     void finishedRunReportNamesWhatItReplaced() {
         const THistoryRun replacing = HistoryRuns()[2];
-        std::vector<TGroupOutcome> outcomes(2);
-        for (size_t i = 0; i < outcomes.size(); ++i) {
-            outcomes[i].Group = replacing.Groups[i].Group;
-            outcomes[i].Accepted = outcomes[i].ArticleSent = true;
-            outcomes[i].Reply = "240 ok";
-            outcomes[i].MessageID = replacing.Groups[i].MessageID;
-        }
+        std::vector<TGroupOutcome> outcomes;
+        for (const THistoryGroup& group : replacing.Groups)
+            outcomes.push_back({group.Group, 240, group.Reply, group.MessageID, true, true});
         TfrmRunReport report;
         report.SetRun(replacing);
         report.ShowRun(outcomes, false);

@@ -107,36 +107,31 @@ private slots:
     void historyWindowIsLaidOutCleanly() {
         QTemporaryDir dir;
         const std::string path = dir.filePath(TPostingHistory::FileName).toStdString();
-        const auto groups = [](size_t accepted, size_t refused, THistoryOutcome outcome) {
-            std::vector<THistoryGroup> list(accepted + refused);
-            for (size_t i = 0; i < list.size(); ++i)
-                list[i] = {"group." + std::to_string(i),
-                           i < accepted ? outcome : THistoryOutcome::hoRefused, "", "<x>", ""};
-            return list;
-        };
-        const struct {
-            int64_t time;
-            THistoryKind kind;
-            const char* subject;
-            std::vector<THistoryGroup> groups;
-        } runs[] = {
-            {1788220800, THistoryKind::hkPost, "Monthly FAQ: posting to many groups",
-             groups(118, 2, THistoryOutcome::hoAccepted)},
-            {1790899200, THistoryKind::hkPost, "Monthly FAQ: posting to many groups",
-             groups(120, 0, THistoryOutcome::hoAccepted)},
-            {1791331200, THistoryKind::hkPost, "Release 2.0 of the meeting planner",
-             groups(4, 1, THistoryOutcome::hoAccepted)},
-            {1791334800, THistoryKind::hkCancel, "Release 2.0 of the meeting planner",
-             groups(4, 0, THistoryOutcome::hoCancelled)},
-            {1793491200, THistoryKind::hkPost, "Monthly FAQ: posting to many groups",
-             groups(119, 1, THistoryOutcome::hoAccepted)},
-        };
-        int number = 0;
-        for (const auto& run : runs)
-            TPostingHistory(path).Append({"run" + std::to_string(++number), run.time, run.kind,
-                                          "news.example.org:563", TIpNntpSecurity::nySecTls, true,
-                                          "pat", "pat@example.invalid", run.subject, "",
-                                          run.groups});
+        // Months of a FAQ and a release note cancelled an hour after it went out: a time, a
+        // subject, groups accepted (or cancelled) and refused.
+        const std::string faq = "Monthly FAQ: posting to many groups";
+        const std::string note = "Release 2.0 of the meeting planner";
+        const std::tuple<int64_t, std::string, size_t, size_t> runs[] = {{1788220800, faq, 118, 2},
+                                                                         {1790899200, faq, 120, 0},
+                                                                         {1791331200, note, 4, 1},
+                                                                         {1791334800, note, 4, 0},
+                                                                         {1793491200, faq, 119, 1}};
+        for (const auto& [time, subject, accepted, refused] : runs) {
+            const bool cancel = time == 1791334800;
+            THistoryRun run;
+            run.RunID = std::to_string(time);
+            run.Time = time;
+            run.Kind = cancel ? THistoryKind::hkCancel : THistoryKind::hkPost;
+            run.Server = "news.example.org:563";
+            run.Subject = subject;
+            for (size_t i = 0; i < accepted + refused; ++i)
+                run.Groups.push_back({"group." + std::to_string(i),
+                                      i >= accepted ? THistoryOutcome::hoRefused
+                                      : cancel      ? THistoryOutcome::hoCancelled
+                                                    : THistoryOutcome::hoAccepted,
+                                      "", "<x>", ""});
+            TPostingHistory(path).Append(run);
+        }
         TfrmHistory window(path, TfrmHistory::TMode::hmBrowse);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -179,10 +179,8 @@ class tst_CommandLine : public QObject {
                                           QStringList{"--dry-run", "--group", "misc.test"},
                                           QStringList{"--group", "misc.test"}}) {
             const CliResult result = Run(QStringList{"post", "--settings", settings} << groups);
-            if (!groups.contains("--dry-run"))
-                // The run id is the start of its articles' Message-IDs.
-                FHistoryRuns
-                    << QString::fromUtf8(result.Out).section("  <", 1, 1).section('.', 0, 0);
+            if (!groups.contains("--dry-run")) // a run's id starts its articles' Message-IDs
+                FHistoryRuns << result.Out.split('<').value(1).split('.').value(0);
         }
     }
 
@@ -637,11 +635,6 @@ private slots:
         OneArticleEach(groups, subject);
     }
 
-    // The program killed while the server holds articles whose verdicts it never heard: the
-    // journal beside the settings resumes the groups not answered, asking first for those
-    // articles, and no group gets a second one. Over one connection the point of the kill is
-    // exact (20 answered, the 21st stored); over three, answers still in flight make it vary.
-    // Cross-posting 5 groups to an article, the fifth article is stored and never answered.
     // `history` lists the runs newest first (the dry run sent nothing and is not one);
     // `history RUN` prints a run's groups. TIME and REPLY stand for any time and reply text.
     void historyPrintsFinishedRuns_data() {
@@ -672,8 +665,6 @@ private slots:
             << QStringList{"history", "PREFIX2"} << 0
             << QStringList{"misc.test  accepted  <RUN2.0@example.com>  240 REPLY"};
         QTest::newRow("no such run") << QStringList{"history", "nope"} << 2 << QStringList{};
-        QTest::newRow("two runs named")
-            << QStringList{"history", "RUN1", "RUN2"} << 2 << QStringList{};
     }
     void historyPrintsFinishedRuns() {
         QFETCH(QStringList, arguments);
@@ -716,6 +707,11 @@ private slots:
                  result.Err.constData());
     }
 
+    // The program killed while the server holds articles whose verdicts it never heard: the
+    // journal beside the settings resumes the groups not answered, asking first for those
+    // articles, and no group gets a second one. Over one connection the point of the kill is
+    // exact (20 answered, the 21st stored); over three, answers still in flight make it vary.
+    // Cross-posting 5 groups to an article, the fifth article is stored and never answered.
     void killedRunResumes_data() {
         QTest::addColumn<int>("connections");
         QTest::addColumn<int>("perArticle");
