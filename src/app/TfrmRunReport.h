@@ -19,14 +19,21 @@ class QTableWidget;
 // interruption first, marked so), with the server's verdict, its reply line, the
 // article's Message-ID and, when the run verified, whether the server still had the article.
 // The report can be copied as text, and the groups the server refused can be posted to again
-// (the main window starts that run; the report only asks for it).
+// (the main window starts that run; the report only asks for it). It shows a run of the posting
+// history the same way, from what the history kept of it.
 class TfrmRunReport : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmRunReport(QWidget* parent = nullptr);
 
-    // Shows the groups of a run; `verified` adds the verification column.
+    // Shows the groups of a run; `verified` adds the verification column. When the run set by
+    // SetRun replaced earlier articles, a column names the article each group's replaced.
     void ShowRun(const std::vector<TGroupOutcome>& outcomes, bool verified);
+    // Shows a run of the history: each group's outcome as the history keeps it. Its message is
+    // not kept, so it cannot be posted again from here.
+    void ShowRun(const THistoryRun& run);
+    // The words a group's outcome in the history is shown with.
+    static QString OutcomeText(THistoryOutcome outcome);
     // The run the report is of, as the history keeps it (its server, log-on and articles), for
     // what can be done with its articles later.
     void SetRun(THistoryRun run) { FRun = std::move(run); }
@@ -55,6 +62,11 @@ signals:
 
 private:
     void UpdatePostAgain();
+    // Fills the table with FRows under headers.
+    void ShowRows(const QStringList& headers);
+    // The Message-ID the run's group at index replaced; empty when it replaced none.
+    QString Replaced(size_t index, const std::string& group) const;
+    bool Replacing() const;
 
     THistoryRun FRun;
     std::vector<QStringList> FRows;

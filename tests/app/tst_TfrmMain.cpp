@@ -1,6 +1,8 @@
 #include "MainWindowFixture.h"
 #include "app/TProgramDir.h"
+#include "app/TfrmHistory.h"
 #include "app/TfrmMain.h"
+#include "app/TfrmRunReport.h"
 #include "selection/EFileError.h"
 #include "selection/TBodyEditor.h"
 #include "selection/TScriptedPrompts.h"
@@ -20,14 +22,51 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 class tst_TfrmMain : public QObject, private MainWindowFixture {
     Q_OBJECT
+
+    // Three runs of one subject, oldest first: a post with a refusal, the cancel of it, and a
+    // post that replaced the first one's article.
+    static std::vector<THistoryRun> HistoryRuns() {
+        using O = THistoryOutcome;
+        const THistoryRun post{"a1",
+                               1000,
+                               THistoryKind::hkPost,
+                               "news.example",
+                               {},
+                               false,
+                               "",
+                               "p@example.com",
+                               "FAQ",
+                               "",
+                               {{"alt.test", O::hoAccepted, "240 ok", "<a1@x>", ""},
+                                {"mod.test", O::hoRefused, "441 no", "<a2@x>", ""}}};
+        THistoryRun cancel = post;
+        cancel.RunID = "b2";
+        cancel.Time = 2000;
+        cancel.Kind = THistoryKind::hkCancel;
+        cancel.Target = "a1";
+        cancel.Groups = {{"alt.test", O::hoCancelled, "240 cancel", "<a1@x>", ""},
+                         {"misc.test", O::hoKept, "240 kept", "<a3@x>", ""}};
+        THistoryRun replacing = post;
+        replacing.RunID = "c3";
+        replacing.Time = 3000;
+        replacing.Groups = {{"alt.test", O::hoAccepted, "240 ok", "<c1@x>", "<a1@x>"},
+                            {"misc.test", O::hoMissing, "240 ok", "<c2@x>", ""}};
+        return {post, cancel, replacing};
+    }
+    void WriteHistory() const {
+        for (const THistoryRun& run : HistoryRuns())
+            TPostingHistory(Path(TPostingHistory::FileName).toStdString()).Append(run);
+    }
 
     static void Trigger(TfrmMain& window, const char* action) {
         QAction* const found = window.findChild<QAction*>(QString::fromLatin1(action));
@@ -314,6 +353,78 @@ private slots:
         window.AppendToLog(QStringLiteral("last"));
         window.ShowPage(TMainPage::pgStatus);
         QVERIFY(window.mDisplay->toPlainText().endsWith(QLatin1String("\nlast")));
+    }
+
+    // Files > Posting History lists the runs newest first; opening one shows its groups in the
+    // report window, which cannot post a history run again.
+    void historyRunsOpenInTheReport_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("replacing post") << 0
+                                        << "alt.test\taccepted\t240 ok\t<c1@x>\t<a1@x>\n"
+                                           "misc.test\taccepted, then missing\t240 ok\t<c2@x>\t\n";
+        QTest::newRow("cancel") << 1
+                                << "alt.test\tcancelled\t240 cancel\t<a1@x>\n"
+                                   "misc.test\tnot withdrawn: the server withdraws only articles "
+                                   "that carry a Cancel-Lock\t240 kept\t<a3@x>\n";
+        QTest::newRow("post with a refusal")
+            << 2 << "alt.test\taccepted\t240 ok\t<a1@x>\nmod.test\trefused\t441 no\t\n";
+    }
+    void historyRunsOpenInTheReport() {
+        QFETCH(int, row);
+        QFETCH(QString, report);
+        WriteHistory();
+        TfrmMain window(FDir->path());
+        Trigger(window, "Postinghistory1");
+        TfrmHistory* const history = window.HistoryWindow();
+        QVERIFY(history && history->isVisible());
+        QCOMPARE(history->Rows().size(), size_t(3));
+        const std::vector<QStringList> runs{{"post", "news.example", "FAQ", "2", "0"},
+                                            {"cancel", "news.example", "FAQ", "2", "0"},
+                                            {"post", "news.example", "FAQ", "1", "1"}};
+        for (size_t i = 0; i < runs.size(); ++i)
+            QCOMPARE(history->Rows()[i].mid(1), runs[i]);
+        history->tblRuns->setCurrentCell(row, 2);
+        QTest::mouseClick(history->btnOpen, Qt::LeftButton);
+        TfrmRunReport* const shown = window.RunReport();
+        QVERIFY(shown && shown->isVisible());
+        QCOMPARE(shown->Text(), report);
+        QCOMPARE(shown->Run(), HistoryRuns()[size_t(2 - row)]);
+        QVERIFY(!shown->btnPostAgain->isEnabled());
+    }
+
+    // A run that replaced earlier articles names, per group, the article it replaced.
+    void finishedRunReportNamesWhatItReplaced() {
+        const THistoryRun replacing = HistoryRuns()[2];
+        std::vector<TGroupOutcome> outcomes;
+        for (const THistoryGroup& group : replacing.Groups)
+            outcomes.push_back({group.Group, 240, group.Reply, group.MessageID, true, true});
+        TfrmRunReport report;
+        report.SetRun(replacing);
+        report.ShowRun(outcomes, false);
+        QCOMPARE(report.Text(), QStringLiteral("alt.test\taccepted\t240 ok\t<c1@x>\t<a1@x>\n"
+                                               "misc.test\taccepted\t240 ok\t<c2@x>\t\n"));
+    }
+
+    // The chooser offers the posting runs alone and gives back the one chosen; with none to
+    // offer it says so instead.
+    void chooserGivesAPostingRun() {
+        QVERIFY(!TfrmHistory::ChooseRun(nullptr, Path("none.jsonl").toStdString()));
+        QCOMPARE(FPrompts->Messages(), QStringList{"The posting history holds no run yet"});
+        WriteHistory();
+        size_t offered = 0;
+        QTimer::singleShot(0, [&offered] {
+            auto* const chooser = qobject_cast<TfrmHistory*>(QApplication::activeModalWidget());
+            QVERIFY(chooser);
+            offered = chooser->Rows().size();
+            chooser->tblRuns->setCurrentCell(1, 0);
+            QTest::mouseClick(chooser->btnOpen, Qt::LeftButton);
+        });
+        const std::optional<THistoryRun> chosen =
+            TfrmHistory::ChooseRun(nullptr, Path(TPostingHistory::FileName).toStdString());
+        QCOMPARE(offered, size_t(2));
+        QVERIFY(chosen);
+        QCOMPARE(chosen->RunID, std::string("a1"));
     }
 
     void stateShortNames() {

@@ -1,6 +1,7 @@
 // The main window at its default size: every control inside its page and fully visible, no two
 // controls on top of each other. With HERALDIX_SCREENSHOT_DIR set, each page is also saved as a
 // PNG there (the README's screenshots are made this way).
+#include "app/TfrmHistory.h"
 #include "app/TfrmMain.h"
 #include "banner/TLinkBanner.h"
 #include "selection/TBodyEditor.h"
@@ -12,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -97,6 +100,50 @@ private slots:
                                            ->findChildren<QAbstractButton*>())
             QVERIFY2(button->width() >= button->sizeHint().width(),
                      qPrintable(Describe(button) + QStringLiteral(" is cut off")));
+    }
+
+    // The Posting History window over a few months of runs: the runs' columns and the buttons
+    // inside the window, the buttons whole.
+    void historyWindowIsLaidOutCleanly() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(TPostingHistory::FileName).toStdString();
+        // Months of a FAQ and a release note cancelled an hour after it went out: a time, a
+        // subject, groups accepted (or cancelled) and refused.
+        const std::string faq = "Monthly FAQ: posting to many groups";
+        const std::string note = "Release 2.0 of the meeting planner";
+        const std::tuple<int64_t, std::string, size_t, size_t> runs[] = {{1788220800, faq, 118, 2},
+                                                                         {1790899200, faq, 120, 0},
+                                                                         {1791331200, note, 4, 1},
+                                                                         {1791334800, note, 4, 0},
+                                                                         {1793491200, faq, 119, 1}};
+        for (const auto& [time, subject, accepted, refused] : runs) {
+            const bool cancel = time == 1791334800;
+            THistoryRun run;
+            run.RunID = std::to_string(time);
+            run.Time = time;
+            run.Kind = cancel ? THistoryKind::hkCancel : THistoryKind::hkPost;
+            run.Server = "news.example.org:563";
+            run.Subject = subject;
+            for (size_t i = 0; i < accepted + refused; ++i)
+                run.Groups.push_back({"group." + std::to_string(i),
+                                      i >= accepted ? THistoryOutcome::hoRefused
+                                      : cancel      ? THistoryOutcome::hoCancelled
+                                                    : THistoryOutcome::hoAccepted,
+                                      "", "<x>", ""});
+            TPostingHistory(path).Append(run);
+        }
+        TfrmHistory window(path, TfrmHistory::TMode::hmBrowse);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.tblRuns->rowCount(), 5);
+        const QByteArray shotDir = qgetenv("HERALDIX_SCREENSHOT_DIR");
+        if (!shotDir.isEmpty())
+            QVERIFY(window.grab().save(QString::fromLocal8Bit(shotDir) + "/history.png"));
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{window.tblRuns, window.btnOpen, window.btnClose})
+            QVERIFY2(window.rect().contains(control->geometry()), qPrintable(Describe(control)));
+        for (QAbstractButton* button : {window.btnOpen, window.btnClose})
+            QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(Describe(button)));
     }
 };
 

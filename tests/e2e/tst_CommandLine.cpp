@@ -166,6 +166,24 @@ class tst_CommandLine : public QObject {
         QCOMPARE(SubjectCounts(FServer->Port(), groups, subject), QList<int>(groups.size(), 1));
     }
 
+    // Two runs of the settings file "history" (a post with a refusal, then a post to one group)
+    // with a dry run between them, made once; their run ids, oldest first.
+    QStringList FHistoryRuns;
+    QString FHistorySubject;
+    void PostHistoryRuns() {
+        if (!FHistoryRuns.isEmpty())
+            return;
+        FHistorySubject = UniqueSubject("history");
+        const QString settings = Settings("history", FServer->Host(), FHistorySubject);
+        for (const QStringList& groups : {QStringList{"--group", "alt.test", "--group", "mod.test"},
+                                          QStringList{"--dry-run", "--group", "misc.test"},
+                                          QStringList{"--group", "misc.test"}}) {
+            const CliResult result = Run(QStringList{"post", "--settings", settings} << groups);
+            if (!groups.contains("--dry-run")) // a run's id starts its articles' Message-IDs
+                FHistoryRuns << result.Out.split('<').value(1).split('.').value(0);
+        }
+    }
+
     QStringList ServerOptions() const {
         return {QStringLiteral("--server"), FServer->Host(), QStringLiteral("--security"),
                 QStringLiteral("none")};
@@ -617,6 +635,78 @@ private slots:
         OneArticleEach(groups, subject);
     }
 
+    // `history` lists the runs newest first (the dry run sent nothing and is not one);
+    // `history RUN` prints a run's groups. TIME and REPLY stand for any time and reply text.
+    void historyPrintsFinishedRuns_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QStringList>("lines");
+        const QString run = "  TIME  post  HOST  ";
+        QTest::newRow("runs") << QStringList{"history"} << 0
+                              << QStringList{"RUN2" + run + "1 accepted  0 refused  SUBJECT",
+                                             "RUN1" + run + "1 accepted  1 refused  SUBJECT"};
+        QTest::newRow("runs, json")
+            << QStringList{"history", "--json"} << 0
+            << QStringList{"{\"accepted\":1,\"groups\":1,\"kind\":\"post\",\"refused\":0,"
+                           "\"run\":\"RUN2\",\"server\":\"HOST\",\"subject\":\"SUBJECT\","
+                           "\"time\":\"TIME\"}",
+                           "{\"accepted\":1,\"groups\":2,\"kind\":\"post\",\"refused\":1,"
+                           "\"run\":\"RUN1\",\"server\":\"HOST\",\"subject\":\"SUBJECT\","
+                           "\"time\":\"TIME\"}"};
+        QTest::newRow("a run by its id")
+            << QStringList{"history", "RUN1"} << 0
+            << QStringList{"alt.test  accepted  <RUN1.0@example.com>  240 REPLY",
+                           "mod.test  refused  <RUN1.1@example.com>  441 REPLY"};
+        QTest::newRow("last, json")
+            << QStringList{"history", "last", "--json"} << 0
+            << QStringList{"{\"group\":\"misc.test\",\"message_id\":\"<RUN2.0@example.com>\","
+                           "\"outcome\":\"accepted\",\"reply\":\"240 REPLY\"}"};
+        QTest::newRow("a start of an id")
+            << QStringList{"history", "PREFIX2"} << 0
+            << QStringList{"misc.test  accepted  <RUN2.0@example.com>  240 REPLY"};
+        QTest::newRow("no such run") << QStringList{"history", "nope"} << 2 << QStringList{};
+    }
+    void historyPrintsFinishedRuns() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exit);
+        QFETCH(QStringList, lines);
+        PostHistoryRuns();
+        QCOMPARE(FHistoryRuns.size(), 2);
+        const auto named = [this](QString text) {
+            return text.replace("RUN1", FHistoryRuns[0])
+                .replace("RUN2", FHistoryRuns[1])
+                .replace("PREFIX2", FHistoryRuns[1].left(6));
+        };
+        for (QString& argument : arguments)
+            argument = named(argument);
+        const CliResult result = Run(arguments << "--settings" << Path("history/frmsv.INI"));
+        QCOMPARE(result.Exit, exit);
+        QCOMPARE(result.Err.isEmpty(), exit == 0);
+        const QStringList printed = OutputLines(result.Out);
+        QCOMPARE(printed.size(), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString pattern =
+                QRegularExpression::escape(named(lines[i])
+                                               .replace("HOST", FServer->Host())
+                                               .replace("SUBJECT", FHistorySubject))
+                    .replace("TIME", "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ")
+                    .replace("REPLY", ".*");
+            QVERIFY2(QRegularExpression("^" + pattern + "$").match(printed[i]).hasMatch(),
+                     qPrintable(printed[i] + "\n" + pattern));
+        }
+    }
+
+    // A history that cannot be written costs the run nothing but a line on standard error.
+    void unwritableHistoryLeavesTheRunAlone() {
+        const QString settings = Settings("no-history", FServer->Host(), UniqueSubject("kept"));
+        QVERIFY(QDir().mkpath(Path("no-history/history.jsonl")));
+        const CliResult result = Run({"post", "--settings", settings, "--group", "misc.test"});
+        QCOMPARE(result.Exit, 0);
+        QCOMPARE(OutputLines(result.Out).size(), 2);
+        QVERIFY2(result.Err.contains("heraldix: The run was not added to the posting history: "),
+                 result.Err.constData());
+    }
+
     // The program killed while the server holds articles whose verdicts it never heard: the
     // journal beside the settings resumes the groups not answered, asking first for those
     // articles, and no group gets a second one. Over one connection the point of the kill is
@@ -730,6 +820,11 @@ private slots:
             QCOMPARE(headers["Cancel-Lock"].toString(),
                      ToolLock(secret, headers["Message-ID"].toString()));
         }
+        // The history keeps the resumed run whole, the groups before the kill included.
+        const QStringList kept = OutputLines(Run({"history", "last", "--settings", settings}).Out);
+        QCOMPARE(kept.size(), BulkGroups);
+        QCOMPARE(kept.filter(QRegularExpression("^test\\.bulk\\.\\d+  accepted  <")).size(),
+                 BulkGroups);
         // The run has ended: nothing is left to resume.
         QCOMPARE(Run({"post", "--resume", "--settings", settings}).Exit, 2);
     }

@@ -2,6 +2,7 @@
 // answered, the same rows copied as text, and a run to just the refused groups.
 
 #include "E2eWindow.h"
+#include "app/TfrmHistory.h"
 #include "app/TfrmRunReport.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 
 static constexpr int RunTimeout = 30000;
@@ -134,6 +136,20 @@ private slots:
             QVERIFY(!StoredMessageID(group, subject).isEmpty());
         QCOMPARE(FServer.ArticlesWithSubject("comp.lang.c", subject).size(), 0);
         QCOMPARE(FServer.ArticlesWithSubject("comp.lang.c", "changed").size(), 0);
+
+        // Both runs are in the history, newest first; the first opens with its articles.
+        e2e.Window->Postinghistory1Click();
+        TfrmHistory* const history = e2e.Window->HistoryWindow();
+        QCOMPARE(history->Rows().size(), size_t(2));
+        QCOMPARE(history->Rows()[0].mid(3), (QStringList{subject, "0", "1"}));
+        QCOMPARE(history->Rows()[1].mid(3), (QStringList{subject, "2", "1"}));
+        history->tblRuns->setCurrentCell(1, 0);
+        history->btnOpenClick();
+        QCOMPARE(report->Rows().size(), size_t(3));
+        // The list of groups to post to keeps its names sorted.
+        QCOMPARE(report->Rows()[0][3], StoredMessageID("alt.test", subject));
+        QCOMPARE(report->Rows()[1][3], StoredMessageID("misc.test", subject));
+        QCOMPARE(report->Rows()[2].mid(0, 2), (QStringList{"mod.test", "refused"}));
     }
 };
 
