@@ -2,6 +2,8 @@
 // news server.
 
 #include "E2eWindow.h"
+#include "posting/TCancelLock.h"
+#include "posting/TPostingHistory.h"
 #include "support/GatedRelay.h"
 #include "support/NewsServer.h"
 #include "support/ScriptedPeer.h"
@@ -34,54 +36,80 @@ static QStringList BulkGroupNames(int count) {
     return names;
 }
 
+// One reader session with the server over a plain socket, for reading back many groups or
+// articles at once rather than one tool run each.
+class ReaderSession {
+public:
+    explicit ReaderSession(uint16_t port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const timeval timeout{RunTimeout / 1000, 0};
+        ::setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        FOk = ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        Line();
+    }
+    ~ReaderSession() {
+        if (FOk)
+            Command("QUIT\r\n");
+        ::close(FFd);
+    }
+    bool Ok() const { return FOk; }
+    QByteArray Line() {
+        qsizetype end = -1;
+        char buffer[8192] = {};
+        ssize_t got = 1;
+        while ((end = FReceived.indexOf("\r\n")) < 0 &&
+               (got = ::recv(FFd, buffer, sizeof buffer, 0)) > 0)
+            FReceived.append(buffer, got);
+        const QByteArray text = FReceived.left(end < 0 ? 0 : end);
+        FReceived.remove(0, end < 0 ? FReceived.size() : end + 2);
+        return text;
+    }
+    QByteArray Command(const QByteArray& text) {
+        ::send(FFd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
+        return Line();
+    }
+
+private:
+    int FFd = -1;
+    bool FOk = false;
+    QByteArray FReceived;
+};
+
 // How many articles each group holds with `subject`, read over one NNTP session (XOVER) rather
 // than one tool run per group; -1 for a group the server would not read out.
 static QList<int> SubjectCounts(uint16_t port, const QStringList& groups, const QString& subject) {
     QList<int> counts;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval timeout{RunTimeout / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    ReaderSession session(port);
+    if (!session.Ok())
         return counts;
-    }
-    QByteArray received;
-    const auto line = [&]() {
-        qsizetype end = -1;
-        char buffer[8192] = {};
-        ssize_t got = 1;
-        while ((end = received.indexOf("\r\n")) < 0 &&
-               (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            received.append(buffer, got);
-        const QByteArray text = received.left(end < 0 ? 0 : end);
-        received.remove(0, end < 0 ? received.size() : end + 2);
-        return text;
-    };
-    const auto command = [&](const QByteArray& text) {
-        ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
-        return line();
-    };
-    line();
     for (const QString& group : groups) {
-        const QList<QByteArray> reply = command("GROUP " + group.toLatin1() + "\r\n").split(' ');
+        const QList<QByteArray> reply =
+            session.Command("GROUP " + group.toLatin1() + "\r\n").split(' ');
         int count = -1;
         if (reply.size() >= 4 && reply[0] == "211")
             count = reply[1] == "0" ? 0 : -1;
         if (count < 0 && reply.size() >= 4 && reply[0] == "211" &&
-            command("XOVER " + reply[2] + "-" + reply[3] + "\r\n").startsWith("224")) {
+            session.Command("XOVER " + reply[2] + "-" + reply[3] + "\r\n").startsWith("224")) {
             count = 0;
-            for (QByteArray over = line(); over != "." && !over.isEmpty(); over = line())
+            for (QByteArray over = session.Line(); over != "." && !over.isEmpty();
+                 over = session.Line())
                 count += over.split('\t').value(1) == subject.toUtf8() ? 1 : 0;
         }
         counts << count;
     }
-    command("QUIT\r\n");
-    ::close(fd);
     return counts;
+}
+
+// The code STAT answers for each article.
+static QList<int> StatCodes(uint16_t port, const QStringList& messageIds) {
+    QList<int> codes;
+    ReaderSession session(port);
+    for (const QString& id : messageIds)
+        codes << session.Command("STAT " + id.toLatin1() + "\r\n").left(3).toInt();
+    return codes;
 }
 
 static QStringList OutputLines(const QByteArray& out) {
@@ -880,6 +908,78 @@ private slots:
         const QString summary =
             QStringLiteral("Dry run: %1 articles to %2 groups").arg(batches.size()).arg(groups);
         QVERIFY(json || OutputLines(result.Out).constLast().startsWith(summary));
+    }
+
+    // A post that replaces the last run, with the server withdrawing nothing but what it
+    // should: each old article whose key the new one carries is gone (STAT 430) and its group
+    // holds the new article alone; a cross-post that replaces separate articles supersedes its
+    // first group's, and the other groups keep their old ones beside it.
+    void supersedeReplacesTheLastRun_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("replaced");
+        const QByteArray separate = "cbSendAs.CurrentIndex=0\r\n";
+        const QByteArray crossPost = "cbSendAs.CurrentIndex=1\r\n";
+        QTest::newRow("separate articles") << separate << separate << 5;
+        QTest::newRow("one cross-post") << crossPost << crossPost << 5;
+        QTest::newRow("a cross-post over separate ones") << separate << crossPost << 1;
+    }
+    void supersedeReplacesTheLastRun() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, replaced);
+        const QString dir = QStringLiteral("supersede %1").arg(QTest::currentDataTag());
+        const QString subject = UniqueSubject("replaced");
+        const QByteArray secret = ("lock of " + dir.toLatin1()).leftJustified(32, '.', true);
+        const QString settings =
+            Settings(dir, FServer->Host(), subject,
+                     before + "[CancelLock]\r\nSecret=" + secret.toBase64() + "\r\n");
+        const QStringList groups = BulkGroupNames(5);
+        QStringList posting{"post", "--settings", settings};
+        for (const QString& group : groups)
+            posting << "--group" << group;
+        const CliResult first = Run(posting);
+        QCOMPARE(first.Exit, 0);
+        // The history as the run leaves it.
+        THistoryRun earlier;
+        earlier.RunID = "0ld";
+        earlier.Server = FServer->Host().toStdString();
+        earlier.Subject = subject.toStdString();
+        QStringList oldIds;
+        for (const QString& line : OutputLines(first.Out).mid(0, groups.size())) {
+            oldIds << line.section("  ", 2, 2);
+            earlier.Groups.push_back({line.section("  ", 1, 1).toStdString(),
+                                      THistoryOutcome::hoAccepted, "240",
+                                      oldIds.last().toStdString(), ""});
+        }
+        TPostingHistory(Path(dir + "/history.jsonl").toStdString()).Append(earlier);
+
+        QVERIFY(WriteTestFile(settings, ReadTestFile(settings).replace(before, after)));
+        posting << "--supersede"
+                << "last";
+        const CliResult dry = Run(QStringList(posting) << "--dry-run"
+                                                       << "--json");
+        QCOMPARE(dry.Exit, 0);
+        const QJsonArray headers =
+            QJsonDocument::fromJson(OutputLines(dry.Out).value(0).toUtf8())["headers"].toArray();
+        QVERIFY2(headers.contains("Supersedes: " + oldIds[0]), dry.Out.constData());
+        QVERIFY(
+            headers.contains("Cancel-Key: " + QString::fromStdString(TCancelLock::Key(
+                                                  secret.toStdString(), oldIds[0].toStdString()))));
+        const CliResult second = Run(posting);
+        QCOMPARE(second.Exit, 0);
+        QList<int> stat;
+        for (int i = 0; i < groups.size(); ++i) {
+            const QJsonArray stored = FServer->ArticlesWithSubject(groups[i], subject);
+            QCOMPARE(stored.size(), i < replaced ? 1 : 2);
+            const QJsonObject newest = stored.last().toObject();
+            QCOMPARE(newest["message_id"].toString(),
+                     OutputLines(second.Out)[i].section("  ", 2, 2));
+            QCOMPARE(newest["headers"]["Supersedes"].toString(),
+                     i < replaced ? oldIds[i] : oldIds[0]);
+            stat << (i < replaced ? 430 : 223);
+        }
+        QCOMPARE(StatCodes(FServer->Port(), oldIds), stat);
     }
 
     // The window and the command line send the same article for the same input.
