@@ -215,6 +215,7 @@ TNewsRequest TfrmMain::RunRequest() const {
     request.Verify = cbVerify->isChecked();
     request.GroupsPerArticle = GroupsPerArticle();
     request.Article.CancelSecret = FCancelSecret;
+    AddReplaces(request);
     return request;
 }
 

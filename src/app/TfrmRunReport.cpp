@@ -99,6 +99,7 @@ void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool ver
                         QStringLiteral("Server's reply"), QStringLiteral("Message-ID")};
     if (verified)
         headers << QStringLiteral("Verification");
+    AddReplacedColumn(headers);
     tblGroups->clear();
     tblGroups->setColumnCount(static_cast<int>(headers.size()));
     tblGroups->setHorizontalHeaderLabels(headers);
@@ -116,6 +117,20 @@ void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool ver
     for (const int column : {kReplyColumn, kMessageIdColumn})
         tblGroups->setColumnWidth(column, std::min(tblGroups->columnWidth(column), kWidestColumn));
     UpdatePostAgain();
+}
+
+// A run that replaced an earlier one names, per group, the article its own replaced; the run's
+// groups are in the order of its outcomes.
+void TfrmRunReport::AddReplacedColumn(QStringList& headers) {
+    const bool replacing =
+        FRun.Groups.size() == FRows.size() &&
+        std::any_of(FRun.Groups.begin(), FRun.Groups.end(),
+                    [](const THistoryGroup& group) { return !group.Supersedes.empty(); });
+    if (!replacing)
+        return;
+    headers << QStringLiteral("Replaces");
+    for (size_t row = 0; row < FRows.size(); ++row)
+        FRows[row] << Shown(FRun.Groups[row].Supersedes);
 }
 
 QString TfrmRunReport::Text() const {

@@ -55,6 +55,7 @@ signals:
 
 private:
     void UpdatePostAgain();
+    void AddReplacedColumn(QStringList& headers);
 
     THistoryRun FRun;
     std::vector<QStringList> FRows;
