@@ -82,20 +82,24 @@ int TCommandLine::Execute() {
             return Post();
         if (command == QLatin1String("list"))
             return List();
+        if (command == QLatin1String("history"))
+            return History();
         if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
             std::printf("heraldix %s\n", HERALDIX_VERSION);
             return exOk;
         }
         if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-            std::printf("Usage: heraldix [post|list] [options]\n\n"
+            std::printf("Usage: heraldix [post|list|history] [options]\n\n"
                         "Without arguments the window opens.\n"
-                        "  post   posts one article to its groups (heraldix post --help);\n"
-                        "         post --dry-run prints the articles and sends nothing\n"
-                        "  list   prints the server's group names (heraldix list --help)\n");
+                        "  post     posts one article to its groups (heraldix post --help);\n"
+                        "           post --dry-run prints the articles and sends nothing\n"
+                        "  list     prints the server's group names (heraldix list --help)\n"
+                        "  history  lists the finished runs; history RUN prints one run's\n"
+                        "           groups (heraldix history --help)\n");
             return exOk;
         }
         throw EUsage{
-            QStringLiteral("Unknown command \"%1\"; the commands are post and list").arg(command)};
+            QStringLiteral("Unknown command \"%1\"; the commands are post, list and history").arg(command)};
     } catch (const EUsage& usage) {
         Error(usage.Message);
         return exUsage;
@@ -125,7 +129,7 @@ void TCommandLine::AddConnectionOptions(QCommandLineParser& parser) const {
     });
 }
 
-void TCommandLine::Parse(QCommandLineParser& parser) {
+void TCommandLine::Parse(QCommandLineParser& parser, qsizetype positional) {
     // Parsed from the subcommand on.
     QStringList arguments = FArguments;
     arguments.removeAt(1);
@@ -142,9 +146,9 @@ void TCommandLine::Parse(QCommandLineParser& parser) {
         std::printf("heraldix %s\n", HERALDIX_VERSION);
         std::exit(exOk);
     }
-    if (!parser.positionalArguments().isEmpty())
+    if (parser.positionalArguments().size() > positional)
         throw EUsage{QStringLiteral("Unexpected argument \"%1\"")
-                         .arg(parser.positionalArguments().constFirst())};
+                         .arg(parser.positionalArguments().value(positional))};
     OpenSettings(parser);
 }
 
@@ -562,6 +566,7 @@ int TCommandLine::Post() {
     if (!request.Groups.empty())
         AddCancelSecret(request.Article);
 
+    const TNewsRequest recorded = request;
     TNewsOperation operation;
     operation.SetRecorder(&journal);
     TNewsOperationEvents& events = operation.Events();
@@ -585,8 +590,9 @@ int TCommandLine::Post() {
             FExit = exRefused;
         PrintLine(VerificationLine(outcome, FJson));
     };
-    events.Finished = [this, count, verify](const TRunSummary& run) {
+    events.Finished = [this, count, verify, &recorded](const TRunSummary& run) {
         const TRunSummary summary = TRunJournal::WithEarlier(FEarlier, run);
+        RecordRun(recorded, summary);
         const auto number = [](auto value) { return std::to_string(value); };
         std::string line;
         if (FJson) {

@@ -16,15 +16,17 @@
 class QCommandLineParser;
 class TIniFileStore;
 
-// The program without its window: `heraldix post` posts one article to its groups and
-// `heraldix list` prints the server's group names. Each subcommand parses its options into a
+// The program without its window: `heraldix post` posts one article to its groups,
+// `heraldix list` prints the server's group names and `heraldix history` the runs that finished. Each subcommand parses its options into a
 // request (what the options leave out comes from the settings the window saved), runs the
 // posting engine on a Qt Core event loop and prints what the engine reports.
 //
 // Every post is recorded in the run journal beside the settings file, so that `heraldix post
 // --resume` can finish a run that was cut short (the program killed, the machine down) without
 // posting any group twice; the resumed run prints the outcomes heard before the interruption
-// first. A post holds its journal while it runs: a second one on it is refused (exit 3).
+// first. A post holds its journal while it runs: a second one on it is refused (exit 3). Every
+// post that finishes (a dry run sends nothing and is not one) is added to the posting history
+// beside the settings file.
 //
 // Exit status: 0 every group accepted (or the list read), 1 some group refused or an article
 // found missing by verification, 2 a usage error (nothing was sent), 3 no connection, a refused
@@ -52,6 +54,12 @@ public:
     // Article `number` of `count` of a dry run as printed: a line naming it, its groups and
     // size, then its text (LF line ends) and an empty line; or one JSON object (newsgroups,
     // size, headers: the header fields, each unfolded) on a line.
+    // A run of the history as `heraldix history` prints it: "<id>  <time>  <kind>  <server>
+    // <n> accepted  <n> refused  <subject>" (time in UTC, ISO 8601), or one JSON object.
+    static std::string HistoryRunLine(const THistoryRun& run, bool json);
+    // A group of a run as `heraldix history RUN` prints it: "<group>  <outcome>  <Message-ID>
+    // <reply>", then "  replaces <Message-ID>" when it replaced an article; or one JSON object.
+    static std::string HistoryGroupLine(const THistoryGroup& group, bool json);
     static std::string DryRunArticle(const TArticlePreview::TArticle& article, size_t number,
                                      size_t count, bool json);
 
@@ -72,9 +80,13 @@ private:
     // `post --dry-run`: prints every article of the run and sends nothing.
     int DryRun(const QCommandLineParser& parser);
     int List();
+    // `heraldix history [RUN]` (TCommandLineHistory.cpp).
+    int History();
 
     void AddConnectionOptions(QCommandLineParser& parser) const;
-    void Parse(QCommandLineParser& parser);
+    // Parses the subcommand's arguments; more than `positional` arguments that are not options
+    // is a usage error.
+    void Parse(QCommandLineParser& parser, qsizetype positional = 0);
     void OpenSettings(const QCommandLineParser& parser);
     QString Setting(const QString& key, const QString& def = {}) const;
     TNewsRequest ConnectionRequest(const QCommandLineParser& parser);
@@ -85,6 +97,11 @@ private:
     // The interrupted run of the journal, with the password a new run would take.
     TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal);
     std::string JournalPath() const;
+    // history.jsonl beside the settings file, whichever settings file that is: `heraldix
+    // history` and the window then show the runs of every set-up that shares the directory.
+    std::string HistoryPath() const;
+    // Adds the finished run to the history; one that cannot be written is an error line only.
+    void RecordRun(const TNewsRequest& request, const TRunSummary& summary) const;
     // The password for `user` on `host`; throws ENoPassword when none is meant for them.
     std::string Password(const QCommandLineParser& parser, const QString& user, const QString& host,
                          TIpNntpSecurity security) const;
@@ -94,8 +111,6 @@ private:
     // without one the run posts unlocked articles, and says so unless --quiet.
     void AddCancelSecret(TArticleRequest& article) const;
     std::vector<std::string> Groups(const QCommandLineParser& parser) const;
-    // The posting history beside the settings file.
-    std::string HistoryPath() const;
     // --supersede (TCommandLineSupersede.cpp): the run it names, found in the history and kept
     // in FReplaced; the request of a run over that run's server and log-on; and, once the run's
     // groups are known, which old article each of them replaces.

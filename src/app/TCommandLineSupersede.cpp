@@ -7,12 +7,6 @@
 #include "posting/TReplacement.h"
 
 #include <QCommandLineParser>
-#include <QFile>
-
-std::string TCommandLine::HistoryPath() const {
-    return QFile::encodeName(ListDir() + QString::fromLatin1(TPostingHistory::FileName))
-        .toStdString();
-}
 
 const THistoryRun& TCommandLine::ReplacedRun(const QCommandLineParser& parser) {
     for (const char* option : {"server", "security", "user"})

@@ -34,7 +34,9 @@ class QVBoxLayout;
 class TBodyEditor;
 class TCancelSecretKeeper;
 class TRunJournal;
+class TfrmHistory;
 class TfrmRunReport;
+struct THistoryRun;
 class trcvListbox;
 
 // The operation the user started last: the group list or the posting run.
@@ -135,6 +137,13 @@ public:
     void OfferInterruptedRun();
     // The report of the last run that finished; null until one has.
     TfrmRunReport* RunReport() const { return FRunReport; }
+    // The posting history beside the settings file (TfrmMainHistory.cpp): every run that
+    // finishes is added to it.
+    QString HistoryPath() const;
+    // Shows a run of the history in the report window a finished run uses.
+    void ShowHistoryRun(const THistoryRun& run);
+    // The Posting History window; null until it was first opened.
+    TfrmHistory* HistoryWindow() const { return FHistoryWindow; }
     // Starts a run to `groups` with the message and options of the last run that started
     // (the report's "Post again to the refused groups"); the articles get new Message-IDs.
     void PostAgain(const std::vector<std::string>& groups);
@@ -156,8 +165,6 @@ public:
     using TRunChooser =
         std::function<std::optional<THistoryRun>(QWidget* parent, const std::string& path)>;
     void SetRunChooser(TRunChooser chooser);
-    // The posting history beside the settings file.
-    QString HistoryPath() const;
     // How lblReplaceRun names a run.
     static QString ReplaceRunText(const std::optional<THistoryRun>& run);
 
@@ -177,6 +184,7 @@ public:
     void Getgrouplist1Click();
     void sbStartHereClick();
     void Findgroup1Click();
+    void Postinghistory1Click();
     void About1Click();
 
     // Writes both list files; called when the window closes.
@@ -289,6 +297,11 @@ private:
     void ShowFinished(const TRunSummary& summary);
     void ShowFailed(const std::string& message);
     void ShowRunReport(const TRunSummary& summary);
+    // The report window, made on first use.
+    TfrmRunReport* RunReportWindow();
+    // Adds the finished run to the history; a history that cannot be written is a line in the
+    // log, not a failed run.
+    void RecordRun(const TRunSummary& summary);
     // The checks before a run, shown in one box (TfrmMainChecks.cpp); false when the run must
     // not start. The user's "Cross-post instead" switches cbSendAs first.
     bool ChecksAllowRun();
@@ -319,6 +332,7 @@ private:
     // the last run.
     std::vector<TGroupOutcome> FEarlier;
     TfrmRunReport* FRunReport = nullptr;
+    TfrmHistory* FHistoryWindow = nullptr;
     QString FTrustedAuthorities;
     std::unique_ptr<TRunJournal> FJournal;
     std::unique_ptr<TCancelSecretKeeper> FCancelSecrets;

@@ -331,6 +331,7 @@ void TfrmMain::ShowFinished(const TRunSummary& run) {
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)
                     .arg(summary.Refused));
+    RecordRun(summary);
     ShowRunReport(summary);
     if (summary.Refused == 0) {
         ShowLater(QStringLiteral("Finished Posting"));
@@ -391,11 +392,16 @@ void TfrmMain::ShowGroupList(std::vector<std::string>& responseList, bool groupL
 
 // The report comes up beside the window without blocking it, so it may be shown from inside the
 // operation's event. The summary's outcomes carry what verification said of each group.
-void TfrmMain::ShowRunReport(const TRunSummary& summary) {
+TfrmRunReport* TfrmMain::RunReportWindow() {
     if (!FRunReport) {
         FRunReport = new TfrmRunReport(this);
         connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
     }
+    return FRunReport;
+}
+
+void TfrmMain::ShowRunReport(const TRunSummary& summary) {
+    RunReportWindow();
     FRunReport->SetRun(THistoryRun::Of(FLastRun, summary, QDateTime::currentSecsSinceEpoch()));
     FRunReport->ShowRun(summary.Outcomes, FLastRun.Verify);
     FRunReport->SetBusy(Busy());

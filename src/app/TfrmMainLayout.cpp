@@ -271,6 +271,8 @@ void TfrmMain::CreateMenus() {
     files->setObjectName(QStringLiteral("Files1"));
     connect(AddMenuAction(files, QStringLiteral("&Options"), "Options1"), &QAction::triggered, this,
             [this] { ShowPage(TMainPage::pgOptions); });
+    connect(AddMenuAction(files, QStringLiteral("Posting &History"), "Postinghistory1"),
+            &QAction::triggered, this, &TfrmMain::Postinghistory1Click);
     files->addSeparator();
     connect(AddMenuAction(files, QStringLiteral("E&xit"), "Exit1"), &QAction::triggered, this,
             &QWidget::close);

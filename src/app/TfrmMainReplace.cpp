@@ -74,10 +74,6 @@ void TfrmMain::ConnectReplaceRow() {
     });
 }
 
-QString TfrmMain::HistoryPath() const {
-    return FProgramDir + QString::fromLatin1(TPostingHistory::FileName);
-}
-
 void TfrmMain::SetRunChooser(TRunChooser chooser) {
     FRunChooser = std::move(chooser);
     btnChooseRun->setEnabled(static_cast<bool>(FRunChooser));

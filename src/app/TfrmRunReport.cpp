@@ -51,6 +51,8 @@ QStringList RowOf(const TGroupOutcome& outcome, bool verified) {
     return row;
 }
 
+const QString kReplacesHeader = QStringLiteral("Replaces");
+
 } // namespace
 
 TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
@@ -97,9 +99,73 @@ void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool ver
 
     QStringList headers{QStringLiteral("Newsgroup"), QStringLiteral("Outcome"),
                         QStringLiteral("Server's reply"), QStringLiteral("Message-ID")};
+    if (Replacing()) {
+        headers << kReplacesHeader;
+        for (size_t i = 0; i < outcomes.size(); ++i)
+            FRows[i].insert(kMessageIdColumn + 1, Replaced(i, outcomes[i].Group));
+    }
     if (verified)
         headers << QStringLiteral("Verification");
-    AddReplacedColumn(headers);
+    ShowRows(headers);
+    UpdatePostAgain();
+}
+
+void TfrmRunReport::ShowRun(const THistoryRun& run) {
+    FRun = run;
+    FRows.clear();
+    FRefused.clear();
+    const bool replacing = Replacing();
+    for (const THistoryGroup& group : run.Groups) {
+        // A refused post sent no article, so its Message-ID names nothing; a refused cancel's
+        // names the article that stays.
+        const bool unsent =
+            run.Kind == THistoryKind::hkPost && group.Outcome == THistoryOutcome::hoRefused;
+        QStringList row{Shown(group.Group), OutcomeText(group.Outcome),
+                        Shown(group.Reply).replace(QLatin1Char('\t'), QLatin1Char(' ')),
+                        unsent ? QString() : Shown(group.MessageID)};
+        if (replacing)
+            row << Shown(group.Supersedes);
+        FRows.push_back(row);
+    }
+    QStringList headers{QStringLiteral("Newsgroup"), QStringLiteral("Outcome"),
+                        QStringLiteral("Server's reply"),
+                        run.Kind == THistoryKind::hkCancel ? QStringLiteral("Withdrawn article")
+                                                           : QStringLiteral("Message-ID")};
+    if (replacing)
+        headers << kReplacesHeader;
+    ShowRows(headers);
+    UpdatePostAgain();
+}
+
+QString TfrmRunReport::OutcomeText(THistoryOutcome outcome) {
+    switch (outcome) {
+    case THistoryOutcome::hoAccepted:
+        return QStringLiteral("accepted");
+    case THistoryOutcome::hoRefused:
+        return QStringLiteral("refused");
+    case THistoryOutcome::hoMissing:
+        return QStringLiteral("accepted, then missing");
+    case THistoryOutcome::hoCancelled:
+        return QStringLiteral("cancelled");
+    case THistoryOutcome::hoKept:
+        return QStringLiteral(
+            "not withdrawn: the server withdraws only articles that carry a Cancel-Lock");
+    }
+    return {};
+}
+
+bool TfrmRunReport::Replacing() const {
+    return std::any_of(FRun.Groups.begin(), FRun.Groups.end(),
+                       [](const THistoryGroup& group) { return !group.Supersedes.empty(); });
+}
+
+QString TfrmRunReport::Replaced(size_t index, const std::string& group) const {
+    if (index < FRun.Groups.size() && FRun.Groups[index].Group == group)
+        return Shown(FRun.Groups[index].Supersedes);
+    return {};
+}
+
+void TfrmRunReport::ShowRows(const QStringList& headers) {
     tblGroups->clear();
     tblGroups->setColumnCount(static_cast<int>(headers.size()));
     tblGroups->setHorizontalHeaderLabels(headers);
@@ -116,21 +182,6 @@ void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool ver
     // verification column stays in sight.
     for (const int column : {kReplyColumn, kMessageIdColumn})
         tblGroups->setColumnWidth(column, std::min(tblGroups->columnWidth(column), kWidestColumn));
-    UpdatePostAgain();
-}
-
-// A run that replaced an earlier one names, per group, the article its own replaced; the run's
-// groups are in the order of its outcomes.
-void TfrmRunReport::AddReplacedColumn(QStringList& headers) {
-    const bool replacing =
-        FRun.Groups.size() == FRows.size() &&
-        std::any_of(FRun.Groups.begin(), FRun.Groups.end(),
-                    [](const THistoryGroup& group) { return !group.Supersedes.empty(); });
-    if (!replacing)
-        return;
-    headers << QStringLiteral("Replaces");
-    for (size_t row = 0; row < FRows.size(); ++row)
-        FRows[row] << Shown(FRun.Groups[row].Supersedes);
 }
 
 QString TfrmRunReport::Text() const {

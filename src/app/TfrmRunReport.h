@@ -25,8 +25,14 @@ class TfrmRunReport : public QDialog {
 public:
     explicit TfrmRunReport(QWidget* parent = nullptr);
 
-    // Shows the groups of a run; `verified` adds the verification column.
+    // Shows the groups of a run; `verified` adds the verification column. When the run set by
+    // SetRun replaced earlier articles, a column names the article each group's replaced.
     void ShowRun(const std::vector<TGroupOutcome>& outcomes, bool verified);
+    // Shows a run of the history: each group's outcome as the history keeps it. Its message is
+    // not kept, so it cannot be posted again from here.
+    void ShowRun(const THistoryRun& run);
+    // The words a group's outcome in the history is shown with.
+    static QString OutcomeText(THistoryOutcome outcome);
     // The run the report is of, as the history keeps it (its server, log-on and articles), for
     // what can be done with its articles later.
     void SetRun(THistoryRun run) { FRun = std::move(run); }
@@ -55,7 +61,11 @@ signals:
 
 private:
     void UpdatePostAgain();
-    void AddReplacedColumn(QStringList& headers);
+    // Fills the table with FRows under headers.
+    void ShowRows(const QStringList& headers);
+    // The Message-ID the run's group at index replaced; empty when it replaced none.
+    QString Replaced(size_t index, const std::string& group) const;
+    bool Replacing() const;
 
     THistoryRun FRun;
     std::vector<QStringList> FRows;

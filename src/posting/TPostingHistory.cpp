@@ -240,6 +240,20 @@ THistoryRun THistoryRun::Of(const TNewsRequest& request, const TRunSummary& summ
     return run;
 }
 
+size_t THistoryRun::Refused() const {
+    return static_cast<size_t>(std::count_if(Groups.begin(), Groups.end(), [](const THistoryGroup& group) {
+        return group.Outcome == THistoryOutcome::hoRefused;
+    }));
+}
+
+std::string OutcomeName(THistoryOutcome outcome) {
+    return NameOf(kOutcomes, outcome).toStdString();
+}
+
+std::string KindName(THistoryKind kind) {
+    return NameOf(kKinds, kind).toStdString();
+}
+
 TPostingHistory::TPostingHistory(std::string path) : FPath(std::move(path)) {}
 
 std::string TPostingHistory::LineOf(const THistoryRun& run) {

@@ -39,7 +39,13 @@ struct THistoryGroup {
     bool operator==(const THistoryGroup&) const = default;
 };
 
+
 enum class THistoryKind : uint8_t { hkPost, hkCancel };
+
+// The word the history file keeps for an outcome ("accepted", "refused", "missing", "cancelled",
+// "kept") and for a kind ("post", "cancel"); the command line prints the same words.
+std::string OutcomeName(THistoryOutcome outcome);
+std::string KindName(THistoryKind kind);
 
 // One finished run as the history keeps it: enough to show its report again, and to withdraw or
 // replace its articles later over the same server and log-on. Never the password.
@@ -64,6 +70,8 @@ struct THistoryRun {
     // The line a finished run leaves: a cancel run (the request's Cancels) by the articles it
     // withdrew, a posting run by its articles and those they replaced. `time` is when it ended.
     static THistoryRun Of(const TNewsRequest& request, const TRunSummary& summary, int64_t time);
+    // The groups whose article (or cancel) the server refused; the server took the others.
+    size_t Refused() const;
 
     bool operator==(const THistoryRun&) const = default;
 };
