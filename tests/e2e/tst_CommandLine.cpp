@@ -940,19 +940,9 @@ private slots:
             posting << "--group" << group;
         const CliResult first = Run(posting);
         QCOMPARE(first.Exit, 0);
-        // The history as the run leaves it.
-        THistoryRun earlier;
-        earlier.RunID = "0ld";
-        earlier.Server = FServer->Host().toStdString();
-        earlier.Subject = subject.toStdString();
         QStringList oldIds;
-        for (const QString& line : OutputLines(first.Out).mid(0, groups.size())) {
+        for (const QString& line : OutputLines(first.Out).mid(0, groups.size()))
             oldIds << line.section("  ", 2, 2);
-            earlier.Groups.push_back({line.section("  ", 1, 1).toStdString(),
-                                      THistoryOutcome::hoAccepted, "240",
-                                      oldIds.last().toStdString(), ""});
-        }
-        TPostingHistory(Path(dir + "/history.jsonl").toStdString()).Append(earlier);
 
         QVERIFY(WriteTestFile(settings, ReadTestFile(settings).replace(before, after)));
         posting << "--supersede"
@@ -980,6 +970,13 @@ private slots:
             stat << (i < replaced ? 430 : 223);
         }
         QCOMPARE(StatCodes(FServer->Port(), oldIds), stat);
+        // The history keeps, per group, the article replaced.
+        const std::optional<THistoryRun> run =
+            TPostingHistory(Path(dir + "/history.jsonl").toStdString()).Find("last");
+        QVERIFY(run && run->Groups.size() == size_t(groups.size()));
+        for (int i = 0; i < groups.size(); ++i)
+            QCOMPARE(QString::fromStdString(run->Groups[i].Supersedes),
+                     i < replaced ? oldIds[i] : QString());
     }
 
     // The window and the command line send the same article for the same input.
