@@ -2,7 +2,6 @@
 // answering, a connection kept or replaced between operations, a greeting that forbids posting.
 
 #include "RecordedOperation.h"
-#include "posting/TCancelLock.h"
 #include "support/PostedArticles.h"
 #include "support/ScriptedPeer.h"
 
@@ -279,49 +278,6 @@ private slots:
         QVERIFY(received.find("Subject: composed\r\n") != std::string::npos);
         QVERIFY(received.find("Date: Fri, 15 Jan 2027 09:00:00 +0100\r\n") != std::string::npos);
         QVERIFY(received.find("\r\nfirst\r\nsecond\r\n.\r\n") != std::string::npos);
-    }
-
-    // A run that replaces an earlier one: each article supersedes the old article of its first
-    // group that had one, with the Cancel-Key for it; an article of groups without one carries
-    // neither header.
-    void articlesSupersedeWhatTheyReplace_data() {
-        QTest::addColumn<int>("perArticle");
-        QTest::addColumn<QStringList>("superseded");
-        QTest::newRow("an article to each group") << 1 << QStringList{"<old1@x>", "", "<old3@x>"};
-        QTest::newRow("one cross-post") << 3 << QStringList{"<old1@x>"};
-        QTest::newRow("cross-posts of two") << 2 << QStringList{"<old1@x>", "<old3@x>"};
-    }
-    void articlesSupersedeWhatTheyReplace() {
-        QFETCH(int, perArticle);
-        QFETCH(QStringList, superseded);
-        ScriptedPeer peer;
-        WillingServer(peer);
-        peer.Start();
-        RecordedOperation recorded;
-        TNewsRequest request = Request(peer);
-        request.ComposeArticle = nullptr;
-        request.Groups = {"a.one", "b.two", "c.three"};
-        request.GroupsPerArticle = perArticle;
-        request.Article.Address = "poster@example.com";
-        request.Article.CancelSecret = "replacing secret";
-        request.Replaces = {{"a.one", "<old1@x>"}, {"c.three", "<old3@x>"}};
-        recorded.Operation.StartPost(std::move(request));
-        QTRY_COMPARE(recorded.Summaries.size(), size_t(1));
-        QStringList heard;
-        for (const std::string& article : ArticlesIn(peer.Received())) {
-            const auto header = [&article](const std::string& name) {
-                const size_t at = article.find("\r\n" + name + ": ");
-                return at == std::string::npos
-                           ? std::string()
-                           : article.substr(at + name.size() + 4,
-                                            article.find("\r\n", at + 2) - at - name.size() - 4);
-            };
-            const std::string old = header("Supersedes");
-            QCOMPARE(header("Cancel-Key"),
-                     old.empty() ? std::string() : TCancelLock::Key("replacing secret", old));
-            heard << QString::fromStdString(old);
-        }
-        QCOMPARE(heard, superseded);
     }
 };
 
