@@ -72,6 +72,8 @@ void TfrmMain::ConnectReplaceRow() {
         if (!busy)
             lookUp();
     });
+    // Once the window has its program directory and settings, even when no field changes.
+    lookUp();
 }
 
 void TfrmMain::SetRunChooser(TRunChooser chooser) {

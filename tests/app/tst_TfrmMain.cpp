@@ -455,7 +455,8 @@ private slots:
         window.SetRunChooser([&chosen](QWidget*, const std::string& path) {
             return TPostingHistory(path).Find(chosen.toStdString());
         });
-        window.UpdateReplaceRun();
+        // Looked up once the typing has stopped.
+        QTRY_VERIFY(!window.lblReplaceRun->text().isEmpty());
         if (!chosen.isEmpty())
             window.btnChooseRunClick();
         QCOMPARE(QString::fromStdString(window.ReplaceRun() ? window.ReplaceRun()->RunID : ""),
