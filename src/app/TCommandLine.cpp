@@ -505,6 +505,12 @@ int TCommandLine::Post() {
          QStringLiteral("N")},
         {QStringLiteral("verify"),
          QStringLiteral("After the last group, ask the server for every accepted article.")},
+        {QStringLiteral("supersede"),
+         QStringLiteral("Replace the articles of an earlier run (last: the newest; RUN: its id "
+                        "in heraldix history, or a unique prefix): each group's article "
+                        "supersedes that run's article there. Posts over that run's server and "
+                        "log-on."),
+         QStringLiteral("last|RUN")},
         {QStringLiteral("resume"),
          QStringLiteral("Finish the run that was cut short, without posting a group twice.")},
         {QStringLiteral("dry-run"),
@@ -538,7 +544,8 @@ int TCommandLine::Post() {
     } else {
         const int connections = Connections(parser);
         const int groupsPerArticle = GroupsPerArticle(parser);
-        request = ConnectionRequest(parser);
+        request = parser.isSet(QStringLiteral("supersede")) ? ReplacingRequest(parser)
+                                                            : ConnectionRequest(parser);
         request.Groups = Groups(parser);
         request.Article = ArticleRequest(parser, QString::fromStdString(request.Host));
         request.Connections = connections;
@@ -547,6 +554,7 @@ int TCommandLine::Post() {
         request.GroupsPerArticle = groupsPerArticle;
         if (!ChecksPassed(parser, request))
             return exUsage;
+        AddReplaces(request);
         const std::optional<TRunJournal::TInterrupted> interrupted =
             TRunJournal::FindInterrupted(journalPath);
         if (interrupted && !FQuiet)

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -111,6 +112,12 @@ private:
     // without one the run posts unlocked articles, and says so unless --quiet.
     void AddCancelSecret(TArticleRequest& article) const;
     std::vector<std::string> Groups(const QCommandLineParser& parser) const;
+    // --supersede (TCommandLineSupersede.cpp): the run it names, found in the history and kept
+    // in FReplaced; the request of a run over that run's server and log-on; and, once the run's
+    // groups are known, which old article each of them replaces.
+    const THistoryRun& ReplacedRun(const QCommandLineParser& parser);
+    TNewsRequest ReplacingRequest(const QCommandLineParser& parser);
+    void AddReplaces(TNewsRequest& request) const;
     // The checks before a run (TCommandLineChecks.cpp), the first thing done with a new run's
     // request: the errors, and the warnings unless --quiet, go to standard error, and a group
     // named more than once is left in once. False when nothing may be sent: an error, or a
@@ -136,6 +143,8 @@ private:
     std::vector<std::string> FBodyLines;
     // What the interrupted run being resumed heard before it was cut short.
     std::vector<TGroupOutcome> FEarlier;
+    // The run that --supersede replaces.
+    std::optional<THistoryRun> FReplaced;
     bool FJson = false;
     bool FQuiet = false;
     bool FProgress = false;

@@ -44,15 +44,18 @@ std::string TCommandLine::DryRunArticle(const TArticlePreview::TArticle& article
 int TCommandLine::DryRun(const QCommandLineParser& parser) {
     if (parser.isSet(QStringLiteral("resume")))
         throw EUsage{QStringLiteral("--dry-run composes a new run; it cannot show a resumed one")};
-    const QString host = parser.isSet(QStringLiteral("server"))
-                             ? parser.value(QStringLiteral("server"))
-                             : TComponentState::TrimText(Setting(QStringLiteral("eHost.Text")));
+    QString host = parser.isSet(QStringLiteral("server"))
+                       ? parser.value(QStringLiteral("server"))
+                       : TComponentState::TrimText(Setting(QStringLiteral("eHost.Text")));
+    if (parser.isSet(QStringLiteral("supersede")))
+        host = QString::fromStdString(ReplacedRun(parser).Server);
     TNewsRequest request;
     request.Groups = Groups(parser);
     request.Article = ArticleRequest(parser, host);
     request.GroupsPerArticle = GroupsPerArticle(parser);
     if (!ChecksPassed(parser, request))
         return exUsage;
+    AddReplaces(request);
     AddCancelSecret(request.Article);
     const size_t count = TArticleComposer::Batches(request.Groups.size(),
                                                    static_cast<size_t>(request.GroupsPerArticle))

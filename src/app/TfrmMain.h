@@ -2,6 +2,7 @@
 
 #include "posting/TListedGroups.h"
 #include "posting/TNewsOperation.h"
+#include "posting/TPostingHistory.h"
 
 #include "selection/TPrompts.h"
 
@@ -9,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,11 +21,13 @@ class QCheckBox;
 class QComboBox;
 class QDialog;
 class QLabel;
+class QLayout;
 class QProgressBar;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QSpinBox;
+class QTimer;
 class QTabWidget;
 class QToolButton;
 class QPushButton;
@@ -160,6 +164,20 @@ public:
     void ShowPendingEvents();
     QString LogText();
 
+    // "Replace my previous post" (TfrmMainReplace.cpp): the earlier run whose articles a post
+    // replaces while cbReplace is ticked; none when the history has no run to replace.
+    const std::optional<THistoryRun>& ReplaceRun() const { return FReplaceRun; }
+    // Looks the run up again (the window does so as the Subject or the server changes).
+    void UpdateReplaceRun();
+    void btnChooseRunClick();
+    // Lets the user pick a posting run of the history file at `path`; nothing when the user
+    // picked none. Until one is given, Choose... is disabled.
+    using TRunChooser =
+        std::function<std::optional<THistoryRun>(QWidget* parent, const std::string& path)>;
+    void SetRunChooser(TRunChooser chooser);
+    // How lblReplaceRun names a run.
+    static QString ReplaceRunText(const std::optional<THistoryRun>& run);
+
     // Commands.
     void SelectGroups1Click();
     void trcvNewsgroupsDblClick();
@@ -237,6 +255,9 @@ public:
     QPushButton* btnLoadMessage = nullptr;
     QPushButton* btnAttach = nullptr;
     QPushButton* btnPreview = nullptr;
+    QCheckBox* cbReplace = nullptr;
+    QLabel* lblReplaceRun = nullptr;
+    QPushButton* btnChooseRun = nullptr;
 
 signals:
     // Emitted when the window is about to close, before the list files are written; the
@@ -266,6 +287,9 @@ private:
     QWidget* CreateMessagePage();
     QWidget* CreateOptionsPage();
     QWidget* CreateStatusPage();
+    QLayout* CreateReplaceRow(QWidget* page);
+    void ConnectReplaceRow();
+    void AddReplaces(TNewsRequest& request) const;
     QWidget* CreateButtonColumn();
     void CreateMenus();
     void CreateStatusBar();
@@ -332,6 +356,12 @@ private:
     QString FNoCancelSecret;
     // The run started while the secret was awaited.
     std::optional<TNewsRequest> FRunAwaitingSecret;
+
+    std::optional<THistoryRun> FReplaceRun;
+    // The user chose FReplaceRun rather than the window looking it up.
+    bool FReplaceChosen = false;
+    TRunChooser FRunChooser;
+    QTimer* FReplaceLookUp = nullptr;
 
     QWidget* FFindWindow = nullptr;
     QWidget* FAboutWindow = nullptr;

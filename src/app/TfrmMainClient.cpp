@@ -239,6 +239,7 @@ TNewsRequest TfrmMain::RunRequest() const {
     request.Verify = cbVerify->isChecked();
     request.GroupsPerArticle = GroupsPerArticle();
     request.Article.CancelSecret = FCancelSecret;
+    AddReplaces(request);
     return request;
 }
 

@@ -70,6 +70,7 @@ void TfrmMain::CreateControls() {
 
     CreateMenus();
     CreateStatusBar();
+    ConnectReplaceRow();
 }
 
 QWidget* TfrmMain::CreateListPage(trcvListbox*& list, const char* name,
@@ -94,6 +95,7 @@ QWidget* TfrmMain::CreateMessagePage() {
     eSubject = AddEditRow(fields, 2, QStringLiteral("Subject:"), "eSubject", page);
     AddReplyRows(fields, 3, page, eFollowupTo, eReplyTo);
     layout->addLayout(fields);
+    layout->addLayout(CreateReplaceRow(page));
 
     dcMsgBody = Named(new TBodyEditor(page), "dcMsgBody");
     dcMsgBody->setAccessibleName(QStringLiteral("Message body"));

@@ -3,6 +3,7 @@
 #include "app/TCommandLine.h"
 #include "app/TMainSettings.h"
 #include "app/TProgramDir.h"
+#include "app/TfrmHistory.h"
 #include "app/TfrmMain.h"
 #include "banner/TAboutBox.h"
 #include "banner/TLinkBanner.h"
@@ -24,6 +25,7 @@ int main(int argc, char* argv[]) {
     auto* const frmWiz = new TFrmWiz(MainWindowAccessOf(frmMain), frmFind, &frmMain);
     frmFind->SetWizardToPost(frmWiz->trcvtoPost);
     frmMain.SetStartWizard(frmWiz);
+    frmMain.SetRunChooser(&TfrmHistory::ChooseRun);
     QObject::connect(&frmMain, &TfrmMain::GroupListArrived, frmWiz, &TFrmWiz::GroupListArrived);
     QObject::connect(&frmMain, &TfrmMain::BusyChanged, frmWiz, &TFrmWiz::BusyChanged);
     app.setWindowIcon(QIcon(QStringLiteral(":/heraldix/heraldix.png")));

@@ -1,6 +1,7 @@
 #include "posting/TArticlePreview.h"
 
 #include "mime/TIpNewsArticle.h"
+#include "posting/TReplacement.h"
 
 #include <algorithm>
 
@@ -11,6 +12,8 @@ void TArticlePreview::Compose(const TNewsRequest& request,
     const std::string runId = FComposer.NewRunId();
     const auto perArticle = static_cast<size_t>(std::max(request.GroupsPerArticle, 1));
     TIpNewsArticle article;
+    // Each article supersedes the old article of its own groups.
+    TArticleRequest articleRequest = request.Article;
     TArticle preview;
     for (const std::vector<size_t>& batch :
          TArticleComposer::Batches(request.Groups.size(), perArticle)) {
@@ -18,10 +21,11 @@ void TArticlePreview::Compose(const TNewsRequest& request,
         for (const size_t group : batch)
             preview.Newsgroups.push_back(request.Groups[group]);
         // Named like the run names the article of its first group.
-        preview.MessageID = FComposer.Compose(
-            request.Article, preview.Newsgroups, article,
-            TArticleComposer::ArticleMessageId(request.Article.Address, runId, batch.front(),
-                                               batch.size()));
+        TReplacement::Apply(request.Replaces, preview.Newsgroups, articleRequest);
+        preview.MessageID =
+            FComposer.Compose(articleRequest, preview.Newsgroups, article,
+                              TArticleComposer::ArticleMessageId(request.Article.Address, runId,
+                                                                 batch.front(), batch.size()));
         preview.Text = WireText(article);
         if (!each(preview))
             return;

@@ -1,6 +1,7 @@
 #include "posting/TNewsOperation.h"
 
 #include "net/TIpTlsLayer.h"
+#include "posting/TReplacement.h"
 
 #include <algorithm>
 #include <cctype>
@@ -379,6 +380,7 @@ void TNewsOperation::PostArticle(TNewsConnection& connection, size_t item,
             if (!messageId.empty())
                 client.Article().MessageID = messageId;
         } else {
+            TReplacement::Apply(FRequest.Replaces, names, FRequest.Article);
             FComposer.Compose(FRequest.Article, names, client.Article(),
                               messageId.empty() ? FArticles[item].MessageID : messageId);
         }

@@ -64,7 +64,9 @@ struct TNewsRequest {
     TArticleRequest Article;
     // A run that replaces an earlier run's articles: by group, the Message-ID of the earlier
     // run's article there. The group's article then carries Supersedes and the Cancel-Key for
-    // it; a group the map lacks replaces nothing. ReplacesRun is the earlier run's id (history).
+    // it (a cross-post, that of its first group with one: TReplacement); a group the map lacks
+    // replaces nothing. ReplacesRun is the earlier run's id (history). Kept by the journal, so a
+    // resumed run supersedes the same articles.
     std::map<std::string, std::string> Replaces;
     std::string ReplacesRun;
     // A cancel run withdraws an earlier run's articles instead of posting the Article: by group,

@@ -39,6 +39,7 @@ struct THistoryGroup {
     bool operator==(const THistoryGroup&) const = default;
 };
 
+
 enum class THistoryKind : uint8_t { hkPost, hkCancel };
 
 // The word the history file keeps for an outcome ("accepted", "refused", "missing", "cancelled",

@@ -77,6 +77,23 @@ constexpr TSecurityName kSecurityNames[] = {{TIpNntpSecurity::nySecNone, "none"}
                                             {TIpNntpSecurity::nySecTls, "tls"},
                                             {TIpNntpSecurity::nySecStartTls, "starttls"}};
 
+// A map of group to Message-ID as the journal keeps it: pairs, since a group name is bytes.
+QJsonArray GroupIdArray(const std::map<std::string, std::string>& ids) {
+    QJsonArray array;
+    for (const auto& [group, id] : ids)
+        array.append(
+            QJsonObject{{kGroup, TJsonText::Value(group)}, {kMessageId, TJsonText::Value(id)}});
+    return array;
+}
+
+std::map<std::string, std::string> GroupIdsOf(const QJsonValue& value) {
+    std::map<std::string, std::string> ids;
+    for (const QJsonValue& pair : value.toArray())
+        ids[TJsonText::Of(pair.toObject().value(kGroup))] =
+            TJsonText::Of(pair.toObject().value(kMessageId));
+    return ids;
+}
+
 bool IdentityPlaces(const std::vector<size_t>& places) {
     for (size_t i = 0; i < places.size(); ++i)
         if (places[i] != i)
@@ -122,6 +139,11 @@ QJsonObject RequestObject(const TNewsRequest& request) {
         object.insert(QStringLiteral("groups_per_article"), request.GroupsPerArticle);
     if (request.Resumed)
         object.insert(QStringLiteral("resumed"), true);
+    // A resumed run supersedes the same articles as the run it finishes.
+    if (!request.Replaces.empty()) {
+        object.insert(QStringLiteral("replaces"), GroupIdArray(request.Replaces));
+        object.insert(QStringLiteral("replaces_run"), TJsonText::Value(request.ReplacesRun));
+    }
     if (!IdentityPlaces(request.Places)) {
         QJsonArray places;
         for (const size_t place : request.Places)
@@ -175,6 +197,8 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
         request.SentBefore[it.key().toStdString()] = TJsonText::Of(it.value());
     request.RunId = RunIdOf(object.value(QStringLiteral("run_id")));
     request.Resumed = object.value(QStringLiteral("resumed")).toBool();
+    request.Replaces = GroupIdsOf(object.value(QStringLiteral("replaces")));
+    request.ReplacesRun = TJsonText::Of(object.value(QStringLiteral("replaces_run")));
     const QJsonArray places = object.value(QStringLiteral("places")).toArray();
     request.Places.resize(request.Groups.size());
     for (size_t i = 0; i < request.Places.size(); ++i) {

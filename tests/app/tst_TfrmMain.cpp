@@ -555,6 +555,62 @@ private slots:
         QCOMPARE(preview->lbArticles->item(0)->text(),
                  articles[0] + QStringLiteral("  %1 bytes").arg(size));
     }
+
+    // "Replace my previous post" names the newest run of the Subject on the server, or the run
+    // chosen from the history; ticked, the run's articles replace that run's in its groups.
+    void replaceNamesTheRunItReplaces_data() {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<bool>("otherServer");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("run");
+        QTest::newRow("newest of the subject") << "FAQ" << false << QString() << "b2";
+        QTest::newRow("no run of the subject") << "News" << false << QString() << "";
+        QTest::newRow("another server") << "FAQ" << true << QString() << "";
+        QTest::newRow("chosen run") << "News" << false << QStringLiteral("a1") << "a1";
+        QTest::newRow("chosen run of another server")
+            << "FAQ" << false << QStringLiteral("d4") << "b2";
+    }
+    void replaceNamesTheRunItReplaces() {
+        QFETCH(QString, subject);
+        QFETCH(bool, otherServer);
+        QFETCH(QString, chosen);
+        QFETCH(QString, run);
+        const TPostingHistory history(Path("history.jsonl").toStdString());
+        THistoryRun earlier;
+        earlier.Subject = "FAQ";
+        earlier.Server = "news.example.org";
+        earlier.Groups = {{"alt.test", THistoryOutcome::hoAccepted, "240", "", ""}};
+        for (const char* id : {"a1", "b2", "d4"}) {
+            earlier.RunID = id;
+            earlier.Groups[0].MessageID = std::string("<") + id + "@x>";
+            earlier.Server += id[0] == 'd' ? ":120" : "";
+            history.Append(earlier);
+        }
+        TfrmMain window(FDir->path());
+        window.cbSecurity->setCurrentIndex(0);
+        window.eHost->setText(otherServer ? "other.example.org" : "news.example.org");
+        window.eSubject->setText(subject);
+        window.trcvToPost->Items().Add("alt.test");
+        window.SetRunChooser([&chosen](QWidget*, const std::string& path) {
+            return TPostingHistory(path).Find(chosen.toStdString());
+        });
+        // Looked up once the typing has stopped.
+        QTRY_VERIFY(!window.lblReplaceRun->text().isEmpty());
+        if (!chosen.isEmpty())
+            window.btnChooseRunClick();
+        QCOMPARE(QString::fromStdString(window.ReplaceRun() ? window.ReplaceRun()->RunID : ""),
+                 run);
+        QCOMPARE(window.lblReplaceRun->text().startsWith("No earlier post"), run.isEmpty());
+        QCOMPARE(FPrompts->Messages().size(), chosen == "d4" ? 1 : 0);
+        QCOMPARE(window.cbReplace->isChecked(), chosen == "a1");
+        window.cbReplace->setChecked(true);
+        const TNewsRequest request = window.RunRequest();
+        QCOMPARE(QString::fromStdString(request.ReplacesRun), run);
+        using TReplaces = std::map<std::string, std::string>;
+        QVERIFY(request.Replaces ==
+                (run.isEmpty() ? TReplaces()
+                               : TReplaces{{"alt.test", "<" + run.toStdString() + "@x>"}}));
+    }
 };
 
 QTEST_MAIN(tst_TfrmMain)

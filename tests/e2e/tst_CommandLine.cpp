@@ -2,6 +2,8 @@
 // news server.
 
 #include "E2eWindow.h"
+#include "posting/TCancelLock.h"
+#include "posting/TPostingHistory.h"
 #include "support/GatedRelay.h"
 #include "support/NewsServer.h"
 #include "support/ScriptedPeer.h"
@@ -82,6 +84,31 @@ static QList<int> SubjectCounts(uint16_t port, const QStringList& groups, const 
     command("QUIT\r\n");
     ::close(fd);
     return counts;
+}
+
+// The code STAT answers for each article, asked over one session.
+static QList<int> StatCodes(uint16_t port, const QStringList& messageIds) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval timeout{RunTimeout / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QByteArray commands = "STAT " + messageIds.join("\r\nSTAT ").toLatin1() + "\r\nQUIT\r\n";
+    QByteArray replies;
+    char buffer[4096] = {};
+    ssize_t got = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, commands.constData(), size_t(commands.size()), MSG_NOSIGNAL) > 0)
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            replies.append(buffer, got);
+    ::close(fd);
+    // After the greeting, a line per STAT; then the reply to QUIT.
+    QList<int> codes;
+    for (const QByteArray& line : replies.split('\n').mid(1, messageIds.size()))
+        codes << line.left(3).toInt();
+    return codes;
 }
 
 static QStringList OutputLines(const QByteArray& out) {
@@ -975,6 +1002,65 @@ private slots:
         const QString summary =
             QStringLiteral("Dry run: %1 articles to %2 groups").arg(batches.size()).arg(groups);
         QVERIFY(json || OutputLines(result.Out).constLast().startsWith(summary));
+    }
+
+    // A post that replaces the last run, with the server withdrawing nothing but what it
+    // should: each old article whose key the new one carries is gone (STAT 430) and its group
+    // holds the new article alone; a cross-post that replaces separate articles supersedes its
+    // first group's, and the other groups keep their old ones beside it.
+    void supersedeReplacesTheLastRun_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("replaced");
+        const QByteArray separate = "cbSendAs.CurrentIndex=0\r\n";
+        const QByteArray crossPost = "cbSendAs.CurrentIndex=1\r\n";
+        QTest::newRow("separate articles") << separate << separate << 5;
+        QTest::newRow("one cross-post") << crossPost << crossPost << 5;
+        QTest::newRow("a cross-post over separate ones") << separate << crossPost << 1;
+    }
+    void supersedeReplacesTheLastRun() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, replaced);
+        const QString dir = QStringLiteral("supersede %1").arg(QTest::currentDataTag());
+        const QString subject = UniqueSubject("replaced");
+        const QByteArray secret = ("lock of " + dir.toLatin1()).leftJustified(32, '.', true);
+        const QString settings =
+            Settings(dir, FServer->Host(), subject,
+                     before + "[CancelLock]\r\nSecret=" + secret.toBase64() + "\r\n");
+        const QStringList groups = BulkGroupNames(5);
+        QStringList posting{"post", "--settings", settings};
+        for (const QString& group : groups)
+            posting << "--group" << group;
+        const CliResult first = Run(posting);
+        QCOMPARE(first.Exit, 0);
+        QStringList oldIds;
+        for (const QString& line : OutputLines(first.Out).mid(0, groups.size()))
+            oldIds << line.section("  ", 2, 2);
+        QVERIFY(WriteTestFile(settings, ReadTestFile(settings).replace(before, after)));
+        posting << "--supersede=last";
+        const CliResult dry = Run(QStringList(posting) << "--dry-run");
+        const std::string key = TCancelLock::Key(secret.toStdString(), oldIds[0].toStdString());
+        QVERIFY2(dry.Out.contains("\nSupersedes: " + oldIds[0].toLatin1() + "\n") &&
+                     dry.Out.contains("\nCancel-Key: " + QByteArray::fromStdString(key) + "\n"),
+                 dry.Out.constData());
+        const CliResult second = Run(posting);
+        QCOMPARE(second.Exit, 0);
+        // The history keeps, per group, the article replaced.
+        const std::optional<THistoryRun> run =
+            TPostingHistory(Path(dir + "/history.jsonl").toStdString()).Find("last");
+        QVERIFY(run && run->Groups.size() == size_t(groups.size()));
+        QList<int> stat;
+        for (int i = 0; i < groups.size(); ++i) {
+            const QJsonArray stored = FServer->ArticlesWithSubject(groups[i], subject);
+            QCOMPARE(stored.size(), i < replaced ? 1 : 2);
+            QCOMPARE(stored.last()["headers"]["Supersedes"].toString(),
+                     oldIds[i < replaced ? i : 0]);
+            QCOMPARE(QString::fromStdString(run->Groups[size_t(i)].Supersedes),
+                     i < replaced ? oldIds[i] : QString());
+            stat << (i < replaced ? 430 : 223);
+        }
+        QCOMPARE(StatCodes(FServer->Port(), oldIds), stat);
     }
 
     // The window and the command line send the same article for the same input.

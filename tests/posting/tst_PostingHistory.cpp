@@ -3,6 +3,7 @@
 // them.
 
 #include "posting/TPostingHistory.h"
+#include "posting/TReplacement.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -204,6 +205,38 @@ private slots:
         QCOMPARE(int(run.Groups.at(0).Outcome), outcome);
         QCOMPARE(run.Groups[0].MessageID, cancel ? "<old@x>" : "<new@x>");
         QCOMPARE(run.Groups[0].Supersedes, cancel ? "" : "<old@x>");
+    }
+
+    // What a new run replaces of an earlier one: only articles the server took, and of a
+    // cross-post only the old article of its first group that had one (a Supersedes names one).
+    void groupsReplaceTheEarlierArticles_data() {
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<int>("perArticle");
+        QTest::addColumn<QString>("replaces");
+        QTest::newRow("an article to each") << "a b c d e" << 1 << "a=<A> b=<B>";
+        QTest::newRow("cross-post, other old articles") << "a b e" << 3 << "a=<A>";
+        QTest::newRow("cross-post, first group had none") << "e c b a" << 4 << "b=<B>";
+        QTest::newRow("cross-post, one old cross-post") << "s1 s2 a" << 3 << "s1=<S> s2=<S>";
+        QTest::newRow("each batch apart") << "a b s1 s2" << 2 << "a=<A> s1=<S> s2=<S>";
+    }
+    void groupsReplaceTheEarlierArticles() {
+        QFETCH(QString, groups);
+        QFETCH(int, perArticle);
+        QFETCH(QString, replaces);
+        THistoryRun earlier = Run("a1");
+        earlier.Groups = {{"a", THistoryOutcome::hoAccepted, "240", "<A>", ""},
+                          {"b", THistoryOutcome::hoAccepted, "240", "<B>", "<older>"},
+                          {"c", THistoryOutcome::hoRefused, "441", "<C>", ""},
+                          {"d", THistoryOutcome::hoMissing, "240", "<D>", ""},
+                          {"s1", THistoryOutcome::hoAccepted, "240", "<S>", ""},
+                          {"s2", THistoryOutcome::hoAccepted, "240", "<S>", ""}};
+        std::vector<std::string> names;
+        for (const QString& group : groups.split(' '))
+            names.push_back(group.toStdString());
+        QStringList found;
+        for (const auto& [group, id] : TReplacement::Of(earlier, names, perArticle))
+            found << QString::fromStdString(group + "=" + id);
+        QCOMPARE(found.join(' '), replaces);
     }
 };
 

@@ -179,6 +179,8 @@ private slots:
         request.GroupsPerArticle = 7;
         request.Groups = {"de.test", "alt.test", "misc.test"};
         request.SentBefore = {{"alt.test", "<a\"b@example.com>"}};
+        request.Replaces = {{"alt.test", "<old\"1@example.com>"}, {"de.test", "<old2@x>"}};
+        request.ReplacesRun = "0a1b";
         TArticleRequest& article = request.Article;
         article.Name = "Zo\xc3\xab \xe2\x80\x9cZ\xe2\x80\x9d O'Neil";
         article.Address = "zoe@example.com";
@@ -243,6 +245,8 @@ private slots:
         QCOMPARE(back.Article.FollowupTo, article.FollowupTo);
         QCOMPARE(back.Article.ReplyTo, article.ReplyTo);
         QCOMPARE(back.GroupsPerArticle, 7);
+        QVERIFY(back.Replaces == request.Replaces);
+        QCOMPARE(back.ReplacesRun, request.ReplacesRun);
 
         // A run that ends before it posts anything (no connection) leaves the journal alone; the
         // end line closes the run; the next run starts the file afresh with its first event.
