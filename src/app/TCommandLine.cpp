@@ -82,20 +82,25 @@ int TCommandLine::Execute() {
             return Post();
         if (command == QLatin1String("list"))
             return List();
+        if (command == QLatin1String("cancel"))
+            return Cancel();
         if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
             std::printf("heraldix %s\n", HERALDIX_VERSION);
             return exOk;
         }
         if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-            std::printf("Usage: heraldix [post|list] [options]\n\n"
+            std::printf("Usage: heraldix [post|list|cancel] [options]\n\n"
                         "Without arguments the window opens.\n"
                         "  post   posts one article to its groups (heraldix post --help);\n"
                         "         post --dry-run prints the articles and sends nothing\n"
-                        "  list   prints the server's group names (heraldix list --help)\n");
+                        "  list   prints the server's group names (heraldix list --help)\n"
+                        "  cancel withdraws the articles of an earlier run from the server\n"
+                        "         (heraldix cancel --help)\n");
             return exOk;
         }
         throw EUsage{
-            QStringLiteral("Unknown command \"%1\"; the commands are post and list").arg(command)};
+            QStringLiteral("Unknown command \"%1\"; the commands are post, list and cancel")
+                .arg(command)};
     } catch (const EUsage& usage) {
         Error(usage.Message);
         return exUsage;
@@ -125,7 +130,7 @@ void TCommandLine::AddConnectionOptions(QCommandLineParser& parser) const {
     });
 }
 
-void TCommandLine::Parse(QCommandLineParser& parser) {
+void TCommandLine::Parse(QCommandLineParser& parser, qsizetype positionals) {
     // Parsed from the subcommand on.
     QStringList arguments = FArguments;
     arguments.removeAt(1);
@@ -142,9 +147,9 @@ void TCommandLine::Parse(QCommandLineParser& parser) {
         std::printf("heraldix %s\n", HERALDIX_VERSION);
         std::exit(exOk);
     }
-    if (!parser.positionalArguments().isEmpty())
+    if (parser.positionalArguments().size() > positionals)
         throw EUsage{QStringLiteral("Unexpected argument \"%1\"")
-                         .arg(parser.positionalArguments().constFirst())};
+                         .arg(parser.positionalArguments().value(positionals))};
     OpenSettings(parser);
 }
 
@@ -296,7 +301,7 @@ std::string TCommandLine::JournalPath() const {
 }
 
 TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
-                                         const std::string& journal) {
+                                         const std::string& journal, bool cancel) {
     // The journal holds the whole request; an option would change a run half posted.
     static const QStringList allowed = {QStringLiteral("resume"), QStringLiteral("settings"),
                                         QStringLiteral("password-file"), QStringLiteral("json"),
@@ -311,6 +316,11 @@ TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
         TRunJournal::FindInterrupted(journal, true);
     if (!interrupted)
         throw EUsage{QStringLiteral("No interrupted run to resume")};
+    if (interrupted->Request.Cancels.empty() == cancel)
+        throw EUsage{cancel ? QStringLiteral("The interrupted run is a posting run: heraldix post "
+                                             "--resume finishes it")
+                            : QStringLiteral("The interrupted run is a cancel run: heraldix "
+                                             "cancel --resume finishes it")};
     TNewsRequest request = std::move(interrupted->Request);
     FEarlier = std::move(interrupted->Answered);
     request.Tls.IsTrusted = TrustCheck();
@@ -528,7 +538,7 @@ int TCommandLine::Post() {
     }
     TNewsRequest request;
     if (parser.isSet(QStringLiteral("resume"))) {
-        request = ResumeRequest(parser, journalPath);
+        request = ResumeRequest(parser, journalPath, false);
     } else {
         const int connections = Connections(parser);
         const int groupsPerArticle = GroupsPerArticle(parser);

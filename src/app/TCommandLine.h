@@ -24,6 +24,10 @@ class TIniFileStore;
 // posting any group twice; the resumed run prints the outcomes heard before the interruption
 // first. A post holds its journal while it runs: a second one on it is refused (exit 3).
 //
+// `heraldix cancel RUN|last` withdraws the accepted articles of a run the posting history
+// holds, over the server and log-on that run used; its run is journaled and resumed
+// (`cancel --resume`) as a post is.
+//
 // Exit status: 0 every group accepted (or the list read), 1 some group refused or an article
 // found missing by verification, 2 a usage error (nothing was sent), 3 no connection, a refused
 // log-on or certificate, or a run that ended early.
@@ -47,6 +51,11 @@ public:
     // What verification found of one accepted article: "verified  alt.test  <id>" or
     // "missing  alt.test  <id>", or one JSON object.
     static std::string VerificationLine(const TGroupOutcome& outcome, bool json);
+    // One group of a cancel run, by the article withdrawn there: "cancelled  alt.test  <id>",
+    // "kept  alt.test  <id>  not withdrawn: ...", "refused  alt.test  <reply>", or one JSON
+    // object (outcome cancelled, kept, refused, or accepted when STAT never answered).
+    static std::string CancelLine(const TGroupOutcome& outcome, const std::string& withdrawn,
+                                  bool json);
     // Article `number` of `count` of a dry run as printed: a line naming it, its groups and
     // size, then its text (LF line ends) and an empty line; or one JSON object (newsgroups,
     // size, headers: the header fields, each unfolded) on a line.
@@ -70,9 +79,14 @@ private:
     // `post --dry-run`: prints every article of the run and sends nothing.
     int DryRun(const QCommandLineParser& parser);
     int List();
+    // `cancel RUN|last`: withdraws the run's accepted articles (TCommandLineCancel.cpp).
+    int Cancel();
+    // The cancel run of the history's run named `which`, over its server and log-on.
+    TNewsRequest CancelRequest(const QCommandLineParser& parser, const QString& which);
 
     void AddConnectionOptions(QCommandLineParser& parser) const;
-    void Parse(QCommandLineParser& parser);
+    // Takes up to `positionals` arguments that are no options.
+    void Parse(QCommandLineParser& parser, qsizetype positionals = 0);
     void OpenSettings(const QCommandLineParser& parser);
     QString Setting(const QString& key, const QString& def = {}) const;
     TNewsRequest ConnectionRequest(const QCommandLineParser& parser);
@@ -81,7 +95,9 @@ private:
     // Groups each article of the run goes to (TNewsRequest::GroupsPerArticle).
     int GroupsPerArticle(const QCommandLineParser& parser) const;
     // The interrupted run of the journal, with the password a new run would take.
-    TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal);
+    // `cancel`: a cancel run is wanted, else a posting run.
+    TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal,
+                               bool cancel);
     std::string JournalPath() const;
     // The password for `user` on `host`; throws ENoPassword when none is meant for them.
     std::string Password(const QCommandLineParser& parser, const QString& user, const QString& host,

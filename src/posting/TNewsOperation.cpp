@@ -99,9 +99,11 @@ void TNewsOperation::DropUncancelled(TNewsRequest& request) {
     for (size_t i = 0; i < request.Groups.size(); ++i) {
         if (request.Cancels.count(request.Groups[i]) == 0)
             continue;
-        request.Groups[kept] = std::move(request.Groups[i]);
-        if (placed)
-            request.Places[kept] = request.Places[i];
+        if (kept != i) {
+            request.Groups[kept] = std::move(request.Groups[i]);
+            if (placed)
+                request.Places[kept] = request.Places[i];
+        }
         ++kept;
     }
     request.Groups.resize(kept);
