@@ -327,6 +327,8 @@ TArticleRequest TfrmMain::ArticleRequest() const {
 
 void TfrmMain::ShowFinished(const TRunSummary& run) {
     const TRunSummary summary = TRunJournal::WithEarlier(FEarlier, run);
+    if (ShowCancelFinished(summary))
+        return;
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)
                     .arg(summary.Refused));
@@ -394,6 +396,7 @@ void TfrmMain::ShowRunReport(const TRunSummary& summary) {
     if (!FRunReport) {
         FRunReport = new TfrmRunReport(this);
         connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
+        connect(FRunReport, &TfrmRunReport::CancelArticles, this, &TfrmMain::CancelArticles);
     }
     FRunReport->SetRun(THistoryRun::Of(FLastRun, summary, QDateTime::currentSecsSinceEpoch()));
     FRunReport->ShowRun(summary.Outcomes, FLastRun.Verify);
