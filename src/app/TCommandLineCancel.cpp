@@ -77,17 +77,16 @@ TNewsRequest TCommandLine::CancelRequest(const QCommandLineParser& parser, const
     for (const THistoryGroup& group : run->Groups) {
         if (group.Outcome != THistoryOutcome::hoAccepted || group.MessageID.empty())
             continue;
-        if (!chosen.empty() &&
-            std::find(chosen.begin(), chosen.end(), group.Group) == chosen.end())
+        if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), group.Group) == chosen.end())
             continue;
         if (request.Cancels.emplace(group.Group, group.MessageID).second)
             request.Groups.push_back(group.Group);
     }
     for (const std::string& group : chosen)
         if (request.Cancels.count(group) == 0)
-            throw EUsage{QStringLiteral("The run %1 has no article in %2 to cancel")
-                             .arg(QString::fromStdString(run->RunID),
-                                  QString::fromStdString(group))};
+            throw EUsage{
+                QStringLiteral("The run %1 has no article in %2 to cancel")
+                    .arg(QString::fromStdString(run->RunID), QString::fromStdString(group))};
     if (request.Groups.empty())
         throw EUsage{QStringLiteral("The run %1 has no article on the server to cancel")
                          .arg(QString::fromStdString(run->RunID))};
@@ -207,12 +206,11 @@ int TCommandLine::Cancel() {
     }
     if (exit != exConnection) {
         const auto number = [](int value) { return std::to_string(value); };
-        PrintLine(FJson ? "{\"summary\":true,\"cancelled\":" + number(counts[0]) +
-                              ",\"kept\":" + number(counts[1]) +
-                              ",\"refused\":" + number(counts[2]) + "}"
-                        : "Finished Cancelling: " + number(counts[0]) + " cancelled, " +
-                              number(counts[1]) + " not withdrawn, " + number(counts[2]) +
-                              " refused");
+        PrintLine(
+            FJson ? "{\"summary\":true,\"cancelled\":" + number(counts[0]) +
+                        ",\"kept\":" + number(counts[1]) + ",\"refused\":" + number(counts[2]) + "}"
+                  : "Finished Cancelling: " + number(counts[0]) + " cancelled, " +
+                        number(counts[1]) + " not withdrawn, " + number(counts[2]) + " refused");
         return FExit;
     }
     if (const auto left = TRunJournal::FindInterrupted(journalPath))

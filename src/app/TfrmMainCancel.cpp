@@ -39,9 +39,9 @@ bool TfrmMain::ShowCancelFinished(const TRunSummary& summary) {
         return false;
     int counts[3] = {0, 0, 0};
     for (const TGroupOutcome& outcome : summary.Outcomes)
-        ++counts[!outcome.Accepted ? 2
+        ++counts[!outcome.Accepted                                               ? 2
                  : outcome.Verification == TGroupOutcome::TVerification::Missing ? 0
-                                                                                  : 1];
+                                                                                 : 1];
     const QString text = QStringLiteral("Finished Cancelling: %1 cancelled, %2 not withdrawn, "
                                         "%3 refused")
                              .arg(counts[0])

@@ -108,8 +108,8 @@ TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
     btnClose = Named(new QPushButton(QStringLiteral("Close"), this), "btnClose");
     buttons->addWidget(btnCopy);
     buttons->addWidget(btnPostAgain);
-    btnCancelArticles = Named(new QPushButton(QStringLiteral("Cancel &these articles"), this),
-                              "btnCancelArticles");
+    btnCancelArticles =
+        Named(new QPushButton(QStringLiteral("Cancel &these articles"), this), "btnCancelArticles");
     buttons->addWidget(btnCancelArticles);
     buttons->addStretch();
     buttons->addWidget(btnClose);
@@ -117,8 +117,7 @@ TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
 
     connect(btnCopy, &QPushButton::clicked, this, &TfrmRunReport::btnCopyClick);
     connect(btnPostAgain, &QPushButton::clicked, this, &TfrmRunReport::btnPostAgainClick);
-    connect(btnCancelArticles, &QPushButton::clicked, this,
-            &TfrmRunReport::btnCancelArticlesClick);
+    connect(btnCancelArticles, &QPushButton::clicked, this, &TfrmRunReport::btnCancelArticlesClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
     UpdatePostAgain();
 }

@@ -338,8 +338,8 @@ void TNewsOperation::FormCancels(bool runIdKnown) {
         TArticle& article = FArticles[item];
         const auto place = static_cast<size_t>(
             std::lower_bound(withdrawn.begin(), withdrawn.end(), id) - withdrawn.begin());
-        article.MessageID = TArticleComposer::ArticleMessageId(FRequest.Article.Address,
-                                                               FRequest.RunId, place, 1);
+        article.MessageID =
+            TArticleComposer::ArticleMessageId(FRequest.Article.Address, FRequest.RunId, place, 1);
         if (const auto sent = FRequest.SentBefore.find(FRequest.Groups[i]);
             sent != FRequest.SentBefore.end())
             article.MessageID = sent->second;
@@ -433,8 +433,8 @@ void TNewsOperation::PostArticle(TNewsConnection& connection, size_t item,
         TIpNntpClient& client = connection.Client();
         const std::vector<std::string> names = NamesOf(FArticles[item]);
         if (CancelRun()) {
-            FComposer.ComposeCancel(FRequest.Article, names,
-                                    FRequest.Cancels.at(names.front()), client.Article(),
+            FComposer.ComposeCancel(FRequest.Article, names, FRequest.Cancels.at(names.front()),
+                                    client.Article(),
                                     messageId.empty() ? FArticles[item].MessageID : messageId);
         } else if (FRequest.ComposeArticle) {
             FRequest.ComposeArticle(names.front(), client.Article());

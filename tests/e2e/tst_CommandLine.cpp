@@ -2,11 +2,11 @@
 // news server.
 
 #include "E2eWindow.h"
+#include "posting/TPostingHistory.h"
 #include "support/GatedRelay.h"
 #include "support/NewsServer.h"
 #include "support/ScriptedPeer.h"
 #include "support/TestFiles.h"
-#include "posting/TPostingHistory.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -46,9 +46,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        FConnected =
-            ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            Line().startsWith("20");
+        FConnected = ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     Line().startsWith("20");
     }
     ~NntpSession() {
         if (FConnected)
@@ -211,8 +210,8 @@ class tst_CommandLine : public QObject {
         summary.RunId =
             QByteArray::number(QRandomGenerator::global()->generate64(), 16).toStdString();
         for (const auto& [group, id] : posted)
-            summary.Outcomes.push_back({group.toStdString(), 240, "240 article posted",
-                                        id.toStdString(), true, true});
+            summary.Outcomes.push_back(
+                {group.toStdString(), 240, "240 article posted", id.toStdString(), true, true});
         TPostingHistory(QFileInfo(settings).dir().filePath("history.jsonl").toStdString())
             .Append(THistoryRun::Of(request, summary, std::time(nullptr)));
     }
@@ -999,10 +998,11 @@ private slots:
     }
     void cancelsARun() {
         QFETCH(bool, locked);
-        const QString dir = locked ? QStringLiteral("cancel-locked") : QStringLiteral("cancel-bare");
+        const QString dir =
+            locked ? QStringLiteral("cancel-locked") : QStringLiteral("cancel-bare");
         const QString subject = UniqueSubject("withdrawn");
-        const QStringList groups = QStringList{"alt.test", "comp.lang.c", "misc.test"} +
-                                   BulkGroupNames(2);
+        const QStringList groups =
+            QStringList{"alt.test", "comp.lang.c", "misc.test"} + BulkGroupNames(2);
         const QByteArray secret = ("lock of " + dir.toLatin1()).leftJustified(32, '.');
         const QString settings = Settings(dir, FServer->Host(), subject,
                                           "[CancelLock]\r\nSecret=" + secret.toBase64() + "\r\n");
@@ -1017,9 +1017,10 @@ private slots:
             for (const QString& group : groups) {
                 const QString id = "<" + subject.section(' ', 1) + "." + group + "@else.example>";
                 QVERIFY(other.Command("POST\r\n").startsWith("340"));
-                QVERIFY(other.Command("From: o@else.example\r\nNewsgroups: " + group.toLatin1() +
-                                      "\r\nSubject: " + subject.toLatin1() + "\r\nMessage-ID: " +
-                                      id.toLatin1() + "\r\n\r\nBody\r\n.\r\n")
+                QVERIFY(other
+                            .Command("From: o@else.example\r\nNewsgroups: " + group.toLatin1() +
+                                     "\r\nSubject: " + subject.toLatin1() +
+                                     "\r\nMessage-ID: " + id.toLatin1() + "\r\n\r\nBody\r\n.\r\n")
                             .startsWith("240"));
                 posted.append({group, id});
             }
@@ -1061,13 +1062,12 @@ private slots:
         const QString dir = QStringLiteral("cancel-killed");
         const QString subject = UniqueSubject("withdrawn in two");
         const QStringList groups = BulkGroupNames(BulkGroups);
-        const QString settings = Settings(dir, FServer->Host(), subject,
-                                          "[CancelLock]\r\nSecret=" +
-                                              QByteArray(32, 'k').toBase64() + "\r\n");
+        const QString settings =
+            Settings(dir, FServer->Host(), subject,
+                     "[CancelLock]\r\nSecret=" + QByteArray(32, 'k').toBase64() + "\r\n");
         QVERIFY(WriteTestFile(Path(dir + "/groups.txt"), groups.join('\n').toLatin1()));
-        const QList<std::pair<QString, QString>> posted =
-            Posted(Run({"post", "--settings", settings, "--groups-file", Path(dir + "/groups.txt")})
-                       .Out);
+        const QList<std::pair<QString, QString>> posted = Posted(
+            Run({"post", "--settings", settings, "--groups-file", Path(dir + "/groups.txt")}).Out);
         QCOMPARE(posted.size(), BulkGroups);
         GatedRelay relay(FServer->Port());
         relay.HoldFrom("240 ", 21);

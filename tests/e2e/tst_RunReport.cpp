@@ -178,8 +178,9 @@ private slots:
         }
         if (yes) {
             QCOMPARE(rows, expected);
-            QCOMPARE(e2e.Prompts->Messages().last(),
-                     QStringLiteral("Finished Cancelling: 4 cancelled, 0 not withdrawn, 0 refused"));
+            QCOMPARE(
+                e2e.Prompts->Messages().last(),
+                QStringLiteral("Finished Cancelling: 4 cancelled, 0 not withdrawn, 0 refused"));
         }
         // The report of a cancel run has nothing left to withdraw.
         QCOMPARE(report->btnCancelArticles->isEnabled(), !yes);
