@@ -85,22 +85,26 @@ int TCommandLine::Execute() {
             return List();
         if (command == QLatin1String("history"))
             return History();
+        if (command == QLatin1String("cancel"))
+            return Cancel();
         if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
             std::printf("heraldix %s\n", HERALDIX_VERSION);
             return exOk;
         }
         if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-            std::printf("Usage: heraldix [post|list|history] [options]\n\n"
+            std::printf("Usage: heraldix [post|list|history|cancel] [options]\n\n"
                         "Without arguments the window opens.\n"
                         "  post     posts one article to its groups (heraldix post --help);\n"
                         "           post --dry-run prints the articles and sends nothing\n"
                         "  list     prints the server's group names (heraldix list --help)\n"
                         "  history  lists the finished runs; history RUN prints one run's\n"
-                        "           groups (heraldix history --help)\n");
+                        "           groups (heraldix history --help)\n"
+                        "  cancel   withdraws the articles of an earlier run from the server\n"
+                        "           (heraldix cancel --help)\n");
             return exOk;
         }
         throw EUsage{
-            QStringLiteral("Unknown command \"%1\"; the commands are post, list and history")
+            QStringLiteral("Unknown command \"%1\"; the commands are post, list, history and cancel")
                 .arg(command)};
     } catch (const EUsage& usage) {
         Error(usage.Message);
@@ -302,7 +306,7 @@ std::string TCommandLine::JournalPath() const {
 }
 
 TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
-                                         const std::string& journal) {
+                                         const std::string& journal, bool cancel) {
     // The journal holds the whole request; an option would change a run half posted.
     static const QStringList allowed = {QStringLiteral("resume"), QStringLiteral("settings"),
                                         QStringLiteral("password-file"), QStringLiteral("json"),
@@ -317,6 +321,11 @@ TNewsRequest TCommandLine::ResumeRequest(const QCommandLineParser& parser,
         TRunJournal::FindInterrupted(journal, true);
     if (!interrupted)
         throw EUsage{QStringLiteral("No interrupted run to resume")};
+    if (interrupted->Request.Cancels.empty() == cancel)
+        throw EUsage{cancel ? QStringLiteral("The interrupted run is a posting run: heraldix post "
+                                             "--resume finishes it")
+                            : QStringLiteral("The interrupted run is a cancel run: heraldix "
+                                             "cancel --resume finishes it")};
     TNewsRequest request = std::move(interrupted->Request);
     FEarlier = std::move(interrupted->Answered);
     request.Tls.IsTrusted = TrustCheck();
@@ -540,7 +549,7 @@ int TCommandLine::Post() {
     }
     TNewsRequest request;
     if (parser.isSet(QStringLiteral("resume"))) {
-        request = ResumeRequest(parser, journalPath);
+        request = ResumeRequest(parser, journalPath, false);
     } else {
         const int connections = Connections(parser);
         const int groupsPerArticle = GroupsPerArticle(parser);

@@ -29,6 +29,10 @@ class TIniFileStore;
 // post that finishes (a dry run sends nothing and is not one) is added to the posting history
 // beside the settings file.
 //
+// `heraldix cancel RUN|last` withdraws the accepted articles of a run the posting history
+// holds, over the server and log-on that run used; its run is journaled and resumed
+// (`cancel --resume`) as a post is.
+//
 // Exit status: 0 every group accepted (or the list read), 1 some group refused or an article
 // found missing by verification, 2 a usage error (nothing was sent), 3 no connection, a refused
 // log-on or certificate, or a run that ended early.
@@ -52,6 +56,11 @@ public:
     // What verification found of one accepted article: "verified  alt.test  <id>" or
     // "missing  alt.test  <id>", or one JSON object.
     static std::string VerificationLine(const TGroupOutcome& outcome, bool json);
+    // One group of a cancel run, by the article withdrawn there: "cancelled  alt.test  <id>",
+    // "kept  alt.test  <id>  not withdrawn: ...", "refused  alt.test  <reply>", or one JSON
+    // object (outcome cancelled, kept, refused, or accepted when STAT never answered).
+    static std::string CancelLine(const TGroupOutcome& outcome, const std::string& withdrawn,
+                                  bool json);
     // Article `number` of `count` of a dry run as printed: a line naming it, its groups and
     // size, then its text (LF line ends) and an empty line; or one JSON object (newsgroups,
     // size, headers: the header fields, each unfolded) on a line.
@@ -83,6 +92,10 @@ private:
     int List();
     // `heraldix history [RUN]` (TCommandLineHistory.cpp).
     int History();
+    // `cancel RUN|last`: withdraws the run's accepted articles (TCommandLineCancel.cpp).
+    int Cancel();
+    // The cancel run of the history's run named `which`, over its server and log-on.
+    TNewsRequest CancelRequest(const QCommandLineParser& parser, const QString& which);
 
     void AddConnectionOptions(QCommandLineParser& parser) const;
     // Parses the subcommand's arguments; more than `positional` arguments that are not options
@@ -96,7 +109,9 @@ private:
     // Groups each article of the run goes to (TNewsRequest::GroupsPerArticle).
     int GroupsPerArticle(const QCommandLineParser& parser) const;
     // The interrupted run of the journal, with the password a new run would take.
-    TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal);
+    // `cancel`: a cancel run is wanted, else a posting run.
+    TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal,
+                               bool cancel);
     std::string JournalPath() const;
     // history.jsonl beside the settings file, whichever settings file that is: `heraldix
     // history` and the window then show the runs of every set-up that shares the directory.

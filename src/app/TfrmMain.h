@@ -149,6 +149,9 @@ public:
     // Starts a run to `groups` with the message and options of the last run that started
     // (the report's "Post again to the refused groups"); the articles get new Message-IDs.
     void PostAgain(const std::vector<std::string>& groups);
+    // Starts the cancel run that withdraws run's accepted articles (the report's "Cancel these
+    // articles"), over its server and log-on (TfrmMainCancel.cpp).
+    void CancelArticles(const THistoryRun& run);
     // Asks keeper for the user's Cancel-Lock secret, which every run then locks its articles
     // with; a run started before the answer waits for it. A run without a secret (none given, or
     // the store locked) posts unlocked articles, and says so in the log when there was a reason.
@@ -305,6 +308,8 @@ private:
     void ShowBusy(bool busy);
     void ShowGroupList(std::vector<std::string>& lines, bool groupList);
     void ShowFinished(const TRunSummary& summary);
+    // The end of a cancel run, by what became of its articles; false for a posting run.
+    bool ShowCancelFinished(const TRunSummary& summary);
     void ShowFailed(const std::string& message);
     void ShowRunReport(const TRunSummary& summary);
     // The report window, made on first use.

@@ -354,6 +354,8 @@ TArticleRequest TfrmMain::ArticleRequest() const {
 
 void TfrmMain::ShowFinished(const TRunSummary& run) {
     const TRunSummary summary = TRunJournal::WithEarlier(FEarlier, run);
+    if (ShowCancelFinished(summary))
+        return;
     AppendToLog(QStringLiteral("Finished Posting: %1 accepted, %2 refused")
                     .arg(summary.Accepted)
                     .arg(summary.Refused));
@@ -416,6 +418,7 @@ TfrmRunReport* TfrmMain::RunReportWindow() {
     if (!FRunReport) {
         FRunReport = new TfrmRunReport(this);
         connect(FRunReport, &TfrmRunReport::PostAgain, this, &TfrmMain::PostAgain);
+        connect(FRunReport, &TfrmRunReport::CancelArticles, this, &TfrmMain::CancelArticles);
     }
     return FRunReport;
 }

@@ -2,6 +2,7 @@
 
 #include "nntp/TIpVisibleText.h"
 #include "selection/TFormLayout.h"
+#include "selection/TPrompts.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -13,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -53,6 +55,21 @@ QStringList RowOf(const TGroupOutcome& outcome, bool verified) {
 
 const QString kReplacesHeader = QStringLiteral("Replaces");
 
+// A group of a cancel run, in the words the history keeps for it: the withdrawn article gone,
+// kept, or the cancel refused, as STAT found it after the server took the cancel.
+QStringList CancelRowOf(const TGroupOutcome& outcome, const THistoryRun& run) {
+    const auto kept =
+        std::find_if(run.Groups.begin(), run.Groups.end(),
+                     [&](const THistoryGroup& each) { return each.Group == outcome.Group; });
+    const THistoryGroup withdrawn = kept == run.Groups.end() ? THistoryGroup{} : *kept;
+    QString verdict = TfrmRunReport::OutcomeText(withdrawn.Outcome);
+    if (outcome.Earlier)
+        verdict += QStringLiteral(" (before the interruption)");
+    return {Shown(outcome.Group), verdict,
+            Shown(outcome.Reply).replace(QLatin1Char('\t'), QLatin1Char(' ')),
+            Shown(withdrawn.MessageID)};
+}
+
 } // namespace
 
 TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
@@ -78,12 +95,16 @@ TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
     btnClose = Named(new QPushButton(QStringLiteral("Close"), this), "btnClose");
     buttons->addWidget(btnCopy);
     buttons->addWidget(btnPostAgain);
+    btnCancelArticles =
+        Named(new QPushButton(QStringLiteral("Cancel &these articles"), this), "btnCancelArticles");
+    buttons->addWidget(btnCancelArticles);
     buttons->addStretch();
     buttons->addWidget(btnClose);
     layout->addLayout(buttons);
 
     connect(btnCopy, &QPushButton::clicked, this, &TfrmRunReport::btnCopyClick);
     connect(btnPostAgain, &QPushButton::clicked, this, &TfrmRunReport::btnPostAgainClick);
+    connect(btnCancelArticles, &QPushButton::clicked, this, &TfrmRunReport::btnCancelArticlesClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
     UpdatePostAgain();
 }
@@ -91,8 +112,10 @@ TfrmRunReport::TfrmRunReport(QWidget* parent) : QDialog(parent) {
 void TfrmRunReport::ShowRun(const std::vector<TGroupOutcome>& outcomes, bool verified) {
     FRows.clear();
     FRefused.clear();
+    const bool cancelRun = FRun.Kind == THistoryKind::hkCancel;
+    verified = verified && !cancelRun;
     for (const TGroupOutcome& outcome : outcomes) {
-        FRows.push_back(RowOf(outcome, verified));
+        FRows.push_back(cancelRun ? CancelRowOf(outcome, FRun) : RowOf(outcome, verified));
         if (!outcome.Accepted)
             FRefused.push_back(outcome.Group);
     }
@@ -198,6 +221,30 @@ void TfrmRunReport::SetBusy(bool busy) {
 
 void TfrmRunReport::UpdatePostAgain() {
     btnPostAgain->setEnabled(!FBusy && !FRefused.empty());
+    btnCancelArticles->setEnabled(!FBusy && AcceptedArticles() > 0);
+}
+
+size_t TfrmRunReport::AcceptedArticles() const {
+    if (FRun.Kind != THistoryKind::hkPost)
+        return 0;
+    std::set<std::string> articles;
+    for (const THistoryGroup& group : FRun.Groups)
+        if (group.Outcome == THistoryOutcome::hoAccepted && !group.MessageID.empty())
+            articles.insert(group.MessageID);
+    return articles.size();
+}
+
+QString TfrmRunReport::CancelQuestion(size_t articles) {
+    return QStringLiteral("Withdraw the %1 articles of this run from the server? Readers who "
+                          "already fetched them keep their copy.")
+        .arg(articles);
+}
+
+void TfrmRunReport::btnCancelArticlesClick() {
+    if (!btnCancelArticles->isEnabled() ||
+        !TPrompts::Current().AskYesNo(this, CancelQuestion(AcceptedArticles())))
+        return;
+    emit CancelArticles(FRun);
 }
 
 void TfrmRunReport::btnCopyClick() {

@@ -19,8 +19,10 @@ class QTableWidget;
 // interruption first, marked so), with the server's verdict, its reply line, the
 // article's Message-ID and, when the run verified, whether the server still had the article.
 // The report can be copied as text, and the groups the server refused can be posted to again
-// (the main window starts that run; the report only asks for it). It shows a run of the posting
-// history the same way, from what the history kept of it.
+// (the main window starts that run; the report only asks for it). The articles of a posting
+// run can be withdrawn ("Cancel these articles", asked once; the main window starts the cancel
+// run); the report of a cancel run says of each group whether its article is gone. It shows a
+// run of the posting history the same way, from what the history kept of it.
 class TfrmRunReport : public QDialog {
     Q_OBJECT
 public:
@@ -36,7 +38,10 @@ public:
     static QString OutcomeText(THistoryOutcome outcome);
     // The run the report is of, as the history keeps it (its server, log-on and articles), for
     // what can be done with its articles later.
-    void SetRun(THistoryRun run) { FRun = std::move(run); }
+    void SetRun(THistoryRun run) {
+        FRun = std::move(run);
+        UpdatePostAgain();
+    }
     const THistoryRun& Run() const { return FRun; }
     // The fields of each row, as shown.
     const std::vector<QStringList>& Rows() const { return FRows; }
@@ -50,15 +55,21 @@ public:
     // Commands.
     void btnCopyClick();
     void btnPostAgainClick();
+    void btnCancelArticlesClick();
+    // The question "Cancel these articles" asks for the run's `articles` accepted articles.
+    static QString CancelQuestion(size_t articles);
 
     QTableWidget* tblGroups = nullptr;
     QPushButton* btnCopy = nullptr;
     QPushButton* btnPostAgain = nullptr;
+    QPushButton* btnCancelArticles = nullptr;
     QPushButton* btnClose = nullptr;
 
 signals:
     // The user asked for a run to just these groups.
     void PostAgain(const std::vector<std::string>& groups);
+    // The user asked for the run's accepted articles to be withdrawn, and said yes.
+    void CancelArticles(const THistoryRun& run);
 
 private:
     void UpdatePostAgain();
@@ -67,6 +78,9 @@ private:
     // The Message-ID the run's group at index replaced; empty when it replaced none.
     QString Replaced(size_t index, const std::string& group) const;
     bool Replacing() const;
+    // The distinct articles of FRun the server took (a cross-post is one), when it is a posting
+    // run.
+    size_t AcceptedArticles() const;
 
     THistoryRun FRun;
     std::vector<QStringList> FRows;

@@ -251,6 +251,26 @@ std::string TArticleComposer::Compose(const TArticleRequest& request,
     return article.MessageID;
 }
 
+std::string TArticleComposer::ComposeCancel(const TArticleRequest& request,
+                                            const std::vector<std::string>& groups,
+                                            const std::string& withdrawn, TIpNewsArticle& article,
+                                            const std::string& messageId) const {
+    const std::string target = Trimmed(SingleLine(withdrawn));
+    TArticleRequest cancel;
+    cancel.Name = request.Name;
+    cancel.Address = request.Address;
+    cancel.Organization = request.Organization;
+    cancel.Newsreader = request.Newsreader;
+    cancel.PostingHost = request.PostingHost;
+    cancel.Subject = "cmsg cancel " + target;
+    cancel.BodyLines = {"This message withdraws " + target + "."};
+    if (!request.CancelSecret.empty())
+        cancel.CancelKey = TCancelLock::Key(request.CancelSecret, target);
+    const std::string id = Compose(cancel, groups, article, messageId);
+    article.UserFields.insert(article.UserFields.begin(), "Control: cancel " + target);
+    return id;
+}
+
 std::string TArticleComposer::NewsgroupsValue(const std::vector<std::string>& groups) {
     std::string value;
     for (const std::string& group : groups)

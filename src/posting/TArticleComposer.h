@@ -85,6 +85,15 @@ public:
     std::string Compose(const TArticleRequest& request, const std::vector<std::string>& groups,
                         TIpNewsArticle& article, const std::string& messageId) const;
 
+    // The cancel control message that withdraws the article `withdrawn` from groups: "Control:
+    // cancel <id>", "Subject: cmsg cancel <id>", from the request's sender, with the Cancel-Key
+    // for `withdrawn` made from the request's CancelSecret (none without one: a server that
+    // requires it then keeps the article). The cancel itself carries no lock; the request's
+    // subject, body, attachment and follow-up choices are not the cancel's.
+    std::string ComposeCancel(const TArticleRequest& request,
+                              const std::vector<std::string>& groups, const std::string& withdrawn,
+                              TIpNewsArticle& article, const std::string& messageId) const;
+
     // The articles of a run that puts up to perArticle groups into each: the groups' indexes
     // (from 0, in the user's order) batch by batch. perArticle 1 (or 0) is one group each.
     static std::vector<std::vector<size_t>> Batches(size_t groupCount, size_t perArticle);

@@ -86,9 +86,30 @@ size_t TNewsOperation::GroupIndex() const {
 }
 
 void TNewsOperation::StartPost(TNewsRequest request) {
+    if (!request.Cancels.empty())
+        DropUncancelled(request);
     if (request.Groups.empty())
         return;
     Start(TKind::Run, std::move(request));
+}
+
+// A cancel run sends nothing to a group it withdraws nothing from.
+void TNewsOperation::DropUncancelled(TNewsRequest& request) {
+    const bool placed = request.Places.size() == request.Groups.size();
+    size_t kept = 0;
+    for (size_t i = 0; i < request.Groups.size(); ++i) {
+        if (request.Cancels.count(request.Groups[i]) == 0)
+            continue;
+        if (kept != i) {
+            request.Groups[kept] = std::move(request.Groups[i]);
+            if (placed)
+                request.Places[kept] = request.Places[i];
+        }
+        ++kept;
+    }
+    request.Groups.resize(kept);
+    if (placed)
+        request.Places.resize(kept);
 }
 
 void TNewsOperation::StartList(TNewsRequest request) {
@@ -251,6 +272,10 @@ void TNewsOperation::ReportConnectionCount() {
 void TNewsOperation::FormArticles(bool runIdKnown) {
     FArticles.clear();
     FWaiting.clear();
+    if (CancelRun()) {
+        FormCancels(runIdKnown);
+        return;
+    }
     const auto perArticle = static_cast<size_t>(std::max(FRequest.GroupsPerArticle, 1));
     // A resumed cross-post whose article went out goes out again as that article, whatever its
     // groups; the others gather by their batch in the run as it began.
@@ -296,6 +321,41 @@ void TNewsOperation::FormArticles(bool runIdKnown) {
     }
 }
 
+void TNewsOperation::FormCancels(bool runIdKnown) {
+    std::vector<std::string> withdrawn;
+    for (const auto& [group, id] : FRequest.Cancels)
+        withdrawn.push_back(id);
+    std::sort(withdrawn.begin(), withdrawn.end());
+    withdrawn.erase(std::unique(withdrawn.begin(), withdrawn.end()), withdrawn.end());
+    std::map<std::string, size_t> byWithdrawn;
+    for (size_t i = 0; i < FRequest.Groups.size(); ++i) {
+        const std::string& id = FRequest.Cancels.at(FRequest.Groups[i]);
+        if (const auto same = byWithdrawn.find(id); same != byWithdrawn.end()) {
+            FArticles[same->second].Groups.push_back(i);
+            continue;
+        }
+        const size_t item = AddArticle({i});
+        byWithdrawn[id] = item;
+        TArticle& article = FArticles[item];
+        const auto place = static_cast<size_t>(
+            std::lower_bound(withdrawn.begin(), withdrawn.end(), id) - withdrawn.begin());
+        article.MessageID =
+            TArticleComposer::ArticleMessageId(FRequest.Article.Address, FRequest.RunId, place, 1);
+        if (const auto sent = FRequest.SentBefore.find(FRequest.Groups[i]);
+            sent != FRequest.SentBefore.end())
+            article.MessageID = sent->second;
+        if ((FRequest.Resumed && runIdKnown) || FRequest.SentBefore.count(FRequest.Groups[i]) > 0)
+            article.MaybeOnServer = article.MessageID;
+    }
+}
+
+std::string TNewsOperation::VerifiedId(const TGroupOutcome& outcome) const {
+    if (!CancelRun())
+        return outcome.MessageID;
+    const auto withdrawn = FRequest.Cancels.find(outcome.Group);
+    return withdrawn == FRequest.Cancels.end() ? outcome.MessageID : withdrawn->second;
+}
+
 size_t TNewsOperation::AddArticle(std::vector<size_t> groups) {
     TArticle& article = FArticles.emplace_back();
     article.Groups = std::move(groups);
@@ -335,7 +395,7 @@ void TNewsOperation::GiveWork(TNewsConnection& connection) {
         work.What = TWork::TKind::Verify;
         work.Item = *item;
         try {
-            connection.Stat(FSummary.Outcomes[FVerifyArticles[*item].front()].MessageID);
+            connection.Stat(VerifiedId(FSummary.Outcomes[FVerifyArticles[*item].front()]));
         } catch (const std::exception& error) {
             Fail(error.what());
         }
@@ -373,7 +433,11 @@ void TNewsOperation::PostArticle(TNewsConnection& connection, size_t item,
     try {
         TIpNntpClient& client = connection.Client();
         const std::vector<std::string> names = NamesOf(FArticles[item]);
-        if (FRequest.ComposeArticle) {
+        if (CancelRun()) {
+            FComposer.ComposeCancel(FRequest.Article, names, FRequest.Cancels.at(names.front()),
+                                    client.Article(),
+                                    messageId.empty() ? FArticles[item].MessageID : messageId);
+        } else if (FRequest.ComposeArticle) {
             FRequest.ComposeArticle(names.front(), client.Article());
             if (names.size() > 1)
                 client.Article().Newsgroups = {TArticleComposer::NewsgroupsValue(names)};
@@ -492,13 +556,13 @@ void TNewsOperation::Released(size_t group) {
 void TNewsOperation::AfterPosting() {
     // The groups of a cross-post are one article to ask for.
     std::map<std::string, size_t> byMessageId;
-    if (FRequest.Verify) {
+    if (FRequest.Verify || CancelRun()) {
         for (size_t i = 0; i < FSummary.Outcomes.size(); ++i) {
             const TGroupOutcome& outcome = FSummary.Outcomes[i];
             if (!outcome.Accepted)
                 continue;
             FToVerify.push_back(i);
-            if (FRequest.GroupsPerArticle > 1) {
+            if (FRequest.GroupsPerArticle > 1 || CancelRun()) {
                 const auto [same, added] =
                     byMessageId.try_emplace(outcome.MessageID, FVerifyArticles.size());
                 if (!added) {
@@ -766,7 +830,8 @@ void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStat
         outcome.ArticleSent = to == TIpNntpStates::nsPost;
         outcome.Accepted =
             outcome.ArticleSent && (code == 240 || (work.Repost && RefusedAsDuplicate(code, line)));
-        if (outcome.ArticleSent && !outcome.Accepted && FArticles[item].Groups.size() > 1)
+        if (outcome.ArticleSent && !outcome.Accepted && FArticles[item].Groups.size() > 1 &&
+            !CancelRun())
             Split(item, line);
         else
             AnswerArticle(item, outcome);

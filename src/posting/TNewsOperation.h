@@ -224,6 +224,16 @@ struct TNewsOperationEvents {
 // until that group stands alone and its own refusal is its answer, while every other group
 // still gets the article once.
 //
+// A cancel run (the request's Cancels not empty) is a run like any other whose articles are
+// cancel control messages (TArticleComposer::ComposeCancel): one per withdrawn article, to the
+// groups of Groups that Cancels gives that article (a group Cancels lacks is dropped), each
+// under a Message-ID derived from the run's RunId and the withdrawn article's place among the
+// run's withdrawn Message-IDs (sorted), so a resumed run, whose Cancels the journal keeps whole,
+// finds it again and asks STAT before sending it twice. A refused cancel is each of its groups'
+// refusal, never split. The server answers 240 to a cancel it will not carry out as to one it
+// will, so after the last group the run always asks STAT for every withdrawn article whose
+// cancel was taken, whatever Verify says: 430 reports it Missing (gone), 223 Verified (kept).
+//
 // The recorder hears RunStarted at the start, before anything is sent (its refusal, or a
 // journal it cannot open, raises from StartPost), ArticleGoing (CrosspostGoing for a cross-post)
 // before each POST, CrosspostRefused for a cross-post refused as a whole, GroupAnswered as each
@@ -246,7 +256,8 @@ struct TNewsOperationEvents {
 //                (QUIT; Failed with EndOnRefusedLogOn); otherwise a refused log-on goes on
 //   Connecting --first connection lost or refused--> Idle (Failed)
 //   Posting --a cross-post refused as a whole--> Posting (its groups as two new articles)
-//   Posting --every group answered--> Verifying (Verify, some accepted) or Idle (Finished)
+//   Posting --every group answered--> Verifying (Verify or a cancel run, some accepted) or Idle
+//             (Finished)
 //   Posting, Verifying --a connection lost--> the same (that connection reopened, its article
 //                        back)
 //   Posting, Verifying --a connection lost for good and none left, or one the server broke or
@@ -331,6 +342,7 @@ private:
     };
 
     void Start(TKind kind, TNewsRequest request);
+    static void DropUncancelled(TNewsRequest& request);
     void SetState(TState state);
     TNewsConnection& First() { return *FConnections.front(); }
     TNewsConnectionOwner& AsOwner() { return *this; }
@@ -350,6 +362,11 @@ private:
         int Tries = 0;
     };
     void FormArticles(bool runIdKnown);
+    void FormCancels(bool runIdKnown);
+    bool CancelRun() const { return !FRequest.Cancels.empty(); }
+    // The Message-ID STAT asks for after the run: the article's own, or in a cancel run the
+    // article withdrawn.
+    std::string VerifiedId(const TGroupOutcome& outcome) const;
     size_t AddArticle(std::vector<size_t> groups);
     // The waiting article whose first group comes first.
     std::optional<size_t> TakeArticle();

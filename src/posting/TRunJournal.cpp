@@ -5,6 +5,8 @@
 //   {"event":"article-refused","groups":[G,...],"message_id":ID}   a cross-post refused whole
 //   {"event":"group-answered","group":G,"code":240,"accepted":true,...}
 //   {"event":"run-ended"}
+// A cancel run's request carries "cancels" ([{group, message_id}], the articles withdrawn) and
+// "cancels_run".
 // The request carries "run_id" (the run's random part), "places" (a resumed run's places in the run
 // it resumes) and "resumed"; a cross-posting run's also "groups_per_article". A line is written
 // whole with its line end, so a program killed at any moment leaves at most its last line torn; the
@@ -101,6 +103,25 @@ bool IdentityPlaces(const std::vector<size_t>& places) {
     return true;
 }
 
+// A cancel run's articles withdrawn, by group, and the run they came from.
+void AddCancels(QJsonObject& object, const TNewsRequest& request) {
+    if (request.Cancels.empty())
+        return;
+    QJsonArray cancels;
+    for (const auto& [group, id] : request.Cancels)
+        cancels.append(
+            QJsonObject{{kGroup, TJsonText::Value(group)}, {kMessageId, TJsonText::Value(id)}});
+    object.insert(QStringLiteral("cancels"), cancels);
+    object.insert(QStringLiteral("cancels_run"), QString::fromStdString(request.CancelsRun));
+}
+
+void ReadCancels(const QJsonObject& object, TNewsRequest& request) {
+    for (const QJsonValue& pair : object.value(QStringLiteral("cancels")).toArray())
+        request.Cancels[TJsonText::Of(pair.toObject().value(kGroup))] =
+            TJsonText::Of(pair.toObject().value(kMessageId));
+    request.CancelsRun = object.value(QStringLiteral("cancels_run")).toString().toStdString();
+}
+
 QJsonObject RequestObject(const TNewsRequest& request) {
     QString security;
     for (const TSecurityName& name : kSecurityNames)
@@ -137,6 +158,7 @@ QJsonObject RequestObject(const TNewsRequest& request) {
     };
     if (request.GroupsPerArticle > 1)
         object.insert(QStringLiteral("groups_per_article"), request.GroupsPerArticle);
+    AddCancels(object, request);
     if (request.Resumed)
         object.insert(QStringLiteral("resumed"), true);
     // A resumed run supersedes the same articles as the run it finishes.
@@ -195,6 +217,7 @@ std::optional<TNewsRequest> RequestOf(const QJsonObject& object) {
     const QJsonObject byName = sentBefore.toObject();
     for (auto it = byName.begin(); it != byName.end(); ++it)
         request.SentBefore[it.key().toStdString()] = TJsonText::Of(it.value());
+    ReadCancels(object, request);
     request.RunId = RunIdOf(object.value(QStringLiteral("run_id")));
     request.Resumed = object.value(QStringLiteral("resumed")).toBool();
     request.Replaces = GroupIdsOf(object.value(QStringLiteral("replaces")));
@@ -534,24 +557,39 @@ std::optional<TRunJournal::TInterrupted> TRunJournal::InterruptedIn(std::string_
         return std::nullopt;
     TInterrupted interrupted;
     interrupted.Total = answered.size() + left.size();
-    for (auto& [place, outcome] : answered)
-        interrupted.Answered.push_back(std::move(outcome));
-    TNewsRequest& request = interrupted.Request;
     const TNewsRequest& started = section->Request;
+    // By place: each group the resumed run takes, and the article it may have on the server.
+    std::map<size_t, std::pair<std::string, std::string>> taken;
+    for (auto& [place, outcome] : answered) {
+        // A cancel taken is not yet known to have withdrawn its article: the resumed run asks
+        // for the cancel (STAT, never sent twice) and then for the article it withdrew.
+        if (!started.Cancels.empty() && outcome.Accepted) {
+            taken[place] = {outcome.Group, outcome.MessageID};
+            continue;
+        }
+        interrupted.Answered.push_back(std::move(outcome));
+    }
+    for (const size_t i : left) {
+        const std::string& group = started.Groups[i];
+        std::string sentBefore;
+        if (const auto found = section->Going.find(group); found != section->Going.end())
+            sentBefore = found->second;
+        else if (const auto earlier = started.SentBefore.find(group);
+                 earlier != started.SentBefore.end())
+            sentBefore = earlier->second;
+        taken[started.Places[i]] = {group, sentBefore};
+    }
+    TNewsRequest& request = interrupted.Request;
     request = started;
     request.Groups.clear();
     request.Places.clear();
     request.SentBefore.clear();
     request.Resumed = true;
-    for (const size_t i : left) {
-        const std::string& group = started.Groups[i];
-        if (const auto found = section->Going.find(group); found != section->Going.end())
-            request.SentBefore[group] = found->second;
-        else if (const auto earlier = started.SentBefore.find(group);
-                 earlier != started.SentBefore.end())
-            request.SentBefore[group] = earlier->second;
-        request.Groups.push_back(group);
-        request.Places.push_back(started.Places[i]);
+    for (auto& [place, group] : taken) {
+        if (!group.second.empty())
+            request.SentBefore[group.first] = group.second;
+        request.Groups.push_back(std::move(group.first));
+        request.Places.push_back(place);
     }
     return interrupted;
 }

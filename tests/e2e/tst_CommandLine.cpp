@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <ctime>
 
 static constexpr int RunTimeout = 30000;
 // Groups the server has beyond its usual ones, test.bulk.000001 on.
@@ -36,78 +37,81 @@ static QStringList BulkGroupNames(int count) {
     return names;
 }
 
+// One NNTP session with the server on loopback, for what a test asks of it directly.
+class NntpSession {
+public:
+    explicit NntpSession(uint16_t port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const timeval timeout{RunTimeout / 1000, 0};
+        ::setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        FConnected = ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     Line().startsWith("20");
+    }
+    ~NntpSession() {
+        if (FConnected)
+            Command("QUIT\r\n");
+        ::close(FFd);
+    }
+    NntpSession(const NntpSession&) = delete;
+    NntpSession& operator=(const NntpSession&) = delete;
+
+    bool Connected() const { return FConnected; }
+    QByteArray Line() {
+        qsizetype end = -1;
+        char buffer[8192] = {};
+        ssize_t got = 1;
+        while ((end = FReceived.indexOf("\r\n")) < 0 &&
+               (got = ::recv(FFd, buffer, sizeof buffer, 0)) > 0)
+            FReceived.append(buffer, got);
+        const QByteArray text = FReceived.left(end < 0 ? 0 : end);
+        FReceived.remove(0, end < 0 ? FReceived.size() : end + 2);
+        return text;
+    }
+    QByteArray Command(const QByteArray& text) {
+        ::send(FFd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
+        return Line();
+    }
+
+private:
+    int FFd = -1;
+    bool FConnected = false;
+    QByteArray FReceived;
+};
+
 // How many articles each group holds with `subject`, read over one NNTP session (XOVER) rather
 // than one tool run per group; -1 for a group the server would not read out.
 static QList<int> SubjectCounts(uint16_t port, const QStringList& groups, const QString& subject) {
     QList<int> counts;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval timeout{RunTimeout / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    NntpSession session(port);
+    if (!session.Connected())
         return counts;
-    }
-    QByteArray received;
-    const auto line = [&]() {
-        qsizetype end = -1;
-        char buffer[8192] = {};
-        ssize_t got = 1;
-        while ((end = received.indexOf("\r\n")) < 0 &&
-               (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            received.append(buffer, got);
-        const QByteArray text = received.left(end < 0 ? 0 : end);
-        received.remove(0, end < 0 ? received.size() : end + 2);
-        return text;
-    };
-    const auto command = [&](const QByteArray& text) {
-        ::send(fd, text.constData(), static_cast<size_t>(text.size()), MSG_NOSIGNAL);
-        return line();
-    };
-    line();
     for (const QString& group : groups) {
-        const QList<QByteArray> reply = command("GROUP " + group.toLatin1() + "\r\n").split(' ');
+        const QList<QByteArray> reply =
+            session.Command("GROUP " + group.toLatin1() + "\r\n").split(' ');
         int count = -1;
         if (reply.size() >= 4 && reply[0] == "211")
             count = reply[1] == "0" ? 0 : -1;
         if (count < 0 && reply.size() >= 4 && reply[0] == "211" &&
-            command("XOVER " + reply[2] + "-" + reply[3] + "\r\n").startsWith("224")) {
+            session.Command("XOVER " + reply[2] + "-" + reply[3] + "\r\n").startsWith("224")) {
             count = 0;
-            for (QByteArray over = line(); over != "." && !over.isEmpty(); over = line())
+            for (QByteArray over = session.Line(); over != "." && !over.isEmpty();
+                 over = session.Line())
                 count += over.split('\t').value(1) == subject.toUtf8() ? 1 : 0;
         }
         counts << count;
     }
-    command("QUIT\r\n");
-    ::close(fd);
     return counts;
 }
 
-// The code STAT answers for each article, asked over one session.
+// What STAT answers (its code) for each Message-ID.
 static QList<int> StatCodes(uint16_t port, const QStringList& messageIds) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval timeout{RunTimeout / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const QByteArray commands = "STAT " + messageIds.join("\r\nSTAT ").toLatin1() + "\r\nQUIT\r\n";
-    QByteArray replies;
-    char buffer[4096] = {};
-    ssize_t got = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, commands.constData(), size_t(commands.size()), MSG_NOSIGNAL) > 0)
-        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            replies.append(buffer, got);
-    ::close(fd);
-    // After the greeting, a line per STAT; then the reply to QUIT.
     QList<int> codes;
-    for (const QByteArray& line : replies.split('\n').mid(1, messageIds.size()))
-        codes << line.left(3).toInt();
+    NntpSession session(port);
+    for (const QString& id : messageIds)
+        codes << session.Command("STAT " + id.toLatin1() + "\r\n").left(3).toInt();
     return codes;
 }
 
@@ -115,10 +119,12 @@ static QStringList OutputLines(const QByteArray& out) {
     return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
 }
 
-// The Cancel-Lock the canlock tool computes for the secret and the article's Message-ID.
-static QString ToolLock(const QByteArray& secret, const QString& messageId) {
+// The Cancel-Lock (or with "-k" the Cancel-Key) the canlock tool computes for the secret and the
+// article's Message-ID.
+static QString ToolLock(const QByteArray& secret, const QString& messageId,
+                        const QString& option = QStringLiteral("-l")) {
     QProcess tool;
-    tool.start(QStringLiteral("canlock"), {"-a", "sha256", "-l", messageId});
+    tool.start(QStringLiteral("canlock"), {"-a", "sha256", option, messageId});
     tool.write(secret);
     tool.closeWriteChannel();
     return tool.waitForFinished(RunTimeout) ? tool.readAllStandardOutput().trimmed() : "none";
@@ -209,6 +215,32 @@ class tst_CommandLine : public QObject {
             if (!groups.contains("--dry-run")) // a run's id starts its articles' Message-IDs
                 FHistoryRuns << result.Out.split('<').value(1).split('.').value(0);
         }
+    }
+
+    // The run that posted `posted` (group, Message-ID) of `subject` over `host` in clear, in the
+    // posting history beside `settings` as a finished run leaves it.
+    static void AddToHistory(const QString& settings, const QString& host, const QString& subject,
+                             const QList<std::pair<QString, QString>>& posted) {
+        TNewsRequest request;
+        request.Host = host.toStdString();
+        request.Article.Address = "p@example.com";
+        request.Article.Subject = subject.toStdString();
+        TRunSummary summary;
+        summary.RunId =
+            QByteArray::number(QRandomGenerator::global()->generate64(), 16).toStdString();
+        for (const auto& [group, id] : posted)
+            summary.Outcomes.push_back(
+                {group.toStdString(), 240, "240 article posted", id.toStdString(), true, true});
+        TPostingHistory(QFileInfo(settings).dir().filePath("history.jsonl").toStdString())
+            .Append(THistoryRun::Of(request, summary, std::time(nullptr)));
+    }
+
+    // The groups and Message-IDs of the accepted lines of a post.
+    static QList<std::pair<QString, QString>> Posted(const QByteArray& out) {
+        QList<std::pair<QString, QString>> posted;
+        for (const QString& line : OutputLines(out).filter(QRegularExpression("^accepted  ")))
+            posted.append({line.section("  ", 1, 1), line.section("  ", 2, 2)});
+        return posted;
     }
 
     QStringList ServerOptions() const {
@@ -1108,6 +1140,127 @@ private slots:
         QCOMPARE(QByteArray::fromBase64(
                      fromCommandLine[1].toObject().value("payload").toString().toLatin1()),
                  bytes);
+    }
+
+    // A run of the posting history withdrawn by `cancel last`: each article gets one cancel,
+    // keyed as the canlock tool keys it, and is gone (STAT 430); its line says cancelled.
+    // Articles another program posted without a Cancel-Lock get their cancels too, but the
+    // server keeps them (STAT 223), and their lines say so instead of claiming success.
+    void cancelsARun_data() {
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("posted by heraldix, locked") << true;
+        QTest::newRow("posted elsewhere without a lock") << false;
+    }
+    void cancelsARun() {
+        QFETCH(bool, locked);
+        const QString dir =
+            locked ? QStringLiteral("cancel-locked") : QStringLiteral("cancel-bare");
+        const QString subject = UniqueSubject("withdrawn");
+        const QStringList groups =
+            QStringList{"alt.test", "comp.lang.c", "misc.test"} + BulkGroupNames(2);
+        const QByteArray secret = ("lock of " + dir.toLatin1()).leftJustified(32, '.');
+        const QString settings = Settings(dir, FServer->Host(), subject,
+                                          "[CancelLock]\r\nSecret=" + secret.toBase64() + "\r\n");
+        QList<std::pair<QString, QString>> posted;
+        if (locked) {
+            QStringList arguments{"post", "--settings", settings};
+            for (const QString& group : groups)
+                arguments << "--group" << group;
+            posted = Posted(Run(arguments).Out);
+        } else {
+            NntpSession other(FServer->Port());
+            for (const QString& group : groups) {
+                const QString id = "<" + subject.section(' ', 1) + "." + group + "@else.example>";
+                QVERIFY(other.Command("POST\r\n").startsWith("340"));
+                QVERIFY(other
+                            .Command("From: o@else.example\r\nNewsgroups: " + group.toLatin1() +
+                                     "\r\nSubject: " + subject.toLatin1() +
+                                     "\r\nMessage-ID: " + id.toLatin1() + "\r\n\r\nBody\r\n.\r\n")
+                            .startsWith("240"));
+                posted.append({group, id});
+            }
+            AddToHistory(settings, FServer->Host(), subject, posted);
+        }
+        QCOMPARE(posted.size(), groups.size());
+
+        const CliResult cancelled = Run({"cancel", "last", "--settings", settings});
+        QVERIFY2(cancelled.Exit == (locked ? 0 : 1), cancelled.Err.constData());
+        QStringList expected;
+        QStringList ids;
+        for (const auto& [group, id] : posted) {
+            expected << (locked ? "cancelled  " + group + "  " + id
+                                : "kept  " + group + "  " + id +
+                                      "  not withdrawn: the server withdraws only articles that "
+                                      "carry a Cancel-Lock");
+            ids << id;
+        }
+        expected << QStringLiteral("Finished Cancelling: %1 cancelled, %2 not withdrawn, 0 refused")
+                        .arg(locked ? 5 : 0)
+                        .arg(locked ? 0 : 5);
+        QCOMPARE(OutputLines(cancelled.Out), expected);
+        QCOMPARE(StatCodes(FServer->Port(), ids), QList<int>(ids.size(), locked ? 430 : 223));
+        // The cancel run is the history's newest line; "last" still means the posting run.
+        QCOMPARE(
+            OutputLines(Run({"history", "--settings", settings}).Out).value(0).section("  ", 2, 2),
+            "cancel");
+        for (const auto& [group, id] : posted) {
+            const QJsonArray cancels =
+                FServer->ArticlesWithSubject("control.cancel", "cmsg cancel " + id);
+            QCOMPARE(cancels.size(), 1);
+            const QJsonObject headers = cancels[0].toObject()["headers"].toObject();
+            QCOMPARE(headers["Control"].toString(), "cancel " + id);
+            QCOMPARE(headers["Newsgroups"].toString(), group);
+            QCOMPARE(headers["Cancel-Key"].toString(), ToolLock(secret, id, "-k"));
+        }
+    }
+
+    // A cancel run of 50 articles killed while the server holds a cancel whose verdict it never
+    // heard: `cancel --resume` asks for the cancels already sent instead of sending them again,
+    // then for every withdrawn article. All are gone, and each got exactly one cancel.
+    void killedCancelRunResumes() {
+        const QString dir = QStringLiteral("cancel-killed");
+        const QString subject = UniqueSubject("withdrawn in two");
+        const QStringList groups = BulkGroupNames(BulkGroups);
+        const QString settings =
+            Settings(dir, FServer->Host(), subject,
+                     "[CancelLock]\r\nSecret=" + QByteArray(32, 'k').toBase64() + "\r\n");
+        QVERIFY(WriteTestFile(Path(dir + "/groups.txt"), groups.join('\n').toLatin1()));
+        const QList<std::pair<QString, QString>> posted = Posted(
+            Run({"post", "--settings", settings, "--groups-file", Path(dir + "/groups.txt")}).Out);
+        QCOMPARE(posted.size(), BulkGroups);
+        GatedRelay relay(FServer->Port());
+        relay.HoldFrom("240 ", 21);
+        QVERIFY(relay.Start());
+        AddToHistory(settings, QString::fromStdString(relay.Address()), subject, posted);
+        QProcess process;
+        Start(process, {"cancel", "last", "--settings", settings});
+        QTRY_VERIFY_WITH_TIMEOUT(relay.Holding(), RunTimeout);
+        process.kill();
+        QVERIFY(process.waitForFinished(RunTimeout));
+        relay.Release();
+
+        const CliResult resumed = Run({"cancel", "--resume", "--settings", settings});
+        QCOMPARE(resumed.Exit, 0);
+        QStringList expected;
+        QStringList ids;
+        for (const auto& [group, id] : posted) {
+            expected << "cancelled  " + group + "  " + id;
+            ids << id;
+        }
+        expected << QStringLiteral("Finished Cancelling: 50 cancelled, 0 not withdrawn, 0 refused");
+        QCOMPARE(OutputLines(resumed.Out), expected);
+        QCOMPARE(StatCodes(FServer->Port(), ids), QList<int>(BulkGroups, 430));
+        // One cancel stored for each article. A cancel sent again under its own Message-ID
+        // would be refused as a duplicate, and its line above would say refused.
+        QMap<QString, int> cancels;
+        for (const QString& id : ids)
+            cancels["cmsg cancel " + id] = 0;
+        for (const QJsonValue cancel : FServer->Articles("control.cancel"))
+            if (const QString subjectOf = cancel["headers"]["Subject"].toString();
+                cancels.contains(subjectOf))
+                ++cancels[subjectOf];
+        QCOMPARE(QList<int>(cancels.values()), QList<int>(BulkGroups, 1));
+        QCOMPARE(Run({"cancel", "--resume", "--settings", settings}).Exit, 2);
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include "E2eWindow.h"
 #include "app/TfrmHistory.h"
+#include "app/TCancelSecretKeeper.h"
+#include "app/TIniFileStore.h"
 #include "app/TfrmRunReport.h"
 #include "support/NewsServer.h"
 #include "support/ReportedErrors.h"
@@ -150,6 +152,54 @@ private slots:
         QCOMPARE(report->Rows()[0][3], StoredMessageID("alt.test", subject));
         QCOMPARE(report->Rows()[1][3], StoredMessageID("misc.test", subject));
         QCOMPARE(report->Rows()[2].mid(0, 2), (QStringList{"mod.test", "refused"}));
+    }
+
+    // "Cancel these articles" asks once for the run's accepted articles; yes withdraws each of
+    // them over the run's server (the refused group has none), and the report then says of
+    // each group that its article is gone. No leaves every article where it is.
+    void cancelTheseArticles_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("withdrawn") << true;
+        QTest::newRow("not asked for") << false;
+    }
+    void cancelTheseArticles() {
+        QFETCH(bool, yes);
+        E2eWindow e2e(FServer.Host());
+        TIniFileStore secretFile;
+        secretFile.ExeDir = e2e.Dir();
+        e2e.Window->LoadCancelSecret(std::make_unique<TCancelSecretKeeper>(secretFile, nullptr));
+        const QString subject = UniqueSubject();
+        e2e.Window->eSubject->setText(subject);
+        const QStringList accepted{"alt.test", "comp.lang.c", "misc.test", "rec.arts.books"};
+        Post(e2e, {"alt.test", "comp.lang.c", "mod.test", "misc.test", "rec.arts.books"});
+        TfrmRunReport* const report = e2e.Window->RunReport();
+        QVERIFY(report && report->btnCancelArticles->isEnabled());
+        QStringList ids;
+        for (const QString& group : accepted)
+            ids << StoredMessageID(group, subject);
+
+        e2e.Prompts->QueueAnswer(yes);
+        QTest::mouseClick(report->btnCancelArticles, Qt::LeftButton);
+        QCOMPARE(e2e.Prompts->Questions(),
+                 QStringList{"Withdraw the 4 articles of this run from the server? Readers who "
+                             "already fetched them keep their copy."});
+        QTRY_COMPARE_WITH_TIMEOUT(e2e.Prompts->Messages().size(), yes ? 2 : 1, RunTimeout);
+        QStringList rows;
+        for (const QStringList& row : report->Rows())
+            rows << row[0] + ' ' + row[1] + ' ' + row[3];
+        QStringList expected;
+        for (qsizetype i = 0; i < accepted.size(); ++i) {
+            QCOMPARE(StoredMessageID(accepted[i], subject), yes ? QString() : ids[i]);
+            expected << accepted[i] + " cancelled " + ids[i];
+        }
+        if (yes) {
+            QCOMPARE(rows, expected);
+            QCOMPARE(
+                e2e.Prompts->Messages().last(),
+                QStringLiteral("Finished Cancelling: 4 cancelled, 0 not withdrawn, 0 refused"));
+        }
+        // The report of a cancel run has nothing left to withdraw.
+        QCOMPARE(report->btnCancelArticles->isEnabled(), !yes);
     }
 };
 

@@ -123,6 +123,17 @@ private slots:
                    Crosspost("refused", "'a.one','b.two','c.three'", "<1@x>") +
                    Going("c.three", "<2@x>")
             << all << "c.three=<2@x>" << 4;
+        QTest::newRow("cancel run: a cancel taken is asked about again, a refused one not")
+            << StartLine("'a.one','b.two','c.three','d.four'",
+                         ",'cancels':[{'group':'a.one','message_id':'<w1@x>'},"
+                         "{'group':'b.two','message_id':'<w2@x>'},"
+                         "{'group':'c.three','message_id':'<w3@x>'},"
+                         "{'group':'d.four','message_id':'<w4@x>'}]") +
+                   Going("a.one", "<1@x>") +
+                   J("{'event':'group-answered','group':'a.one','code':240,'accepted':true,"
+                     "'message_id':'<1@x>'}\n") +
+                   Answered("b.two", 441) + Going("c.three", "<3@x>")
+            << QStringList{"a.one", "c.three", "d.four"} << "a.one=<1@x> c.three=<3@x>" << 4;
         QTest::newRow("no start line") << Going("a.one", "<1@x>") << QStringList{} << "" << -1;
         QTest::newRow("empty") << QByteArray() << QStringList{} << "" << -1;
     }
