@@ -271,7 +271,9 @@ bool TIpDataSocket::ScanBuffer() {
         // A unit as large as the whole buffer cannot wait for its end: deliver it as it is.
         if (!delivered && FHead == 0 && FTail == ReceiveBufferCapacity)
             delivered = CutUnit(true);
-        if (FHead != 0 && FTail > ReceiveBufferCapacity / 2) {
+        // The unfinished unit moves to the start once the buffer holds no whole one, so a buffer
+        // full of lines is cut with no moving at all.
+        if (!delivered && FHead != 0 && FTail > ReceiveBufferCapacity / 2) {
             std::memmove(FBuffer, FBuffer + FHead, FTail - FHead);
             FTail -= FHead;
             FHead = 0;

@@ -46,8 +46,9 @@
 //   +-------------------+------------------+--------------------+
 //   0                 head               tail              8192
 //
-// Units are cut at head; new bytes land at tail. Unread bytes move to the start only when head is
-// past 0 and tail is past 4096, so short replies are cut without moving memory. A unit that fills
+// Units are cut at head; new bytes land at tail. Unread bytes move to the start only when no whole
+// unit is left among them, head is past 0 and tail is past 4096, so short replies are cut without
+// moving memory and a buffer full of lines moves only its unfinished last one. A unit that fills
 // the whole buffer without a terminator is delivered as it is, so reading never stalls.
 class TIpDataSocket : public TIpBaseSocket {
 public:

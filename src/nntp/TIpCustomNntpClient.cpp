@@ -338,8 +338,9 @@ void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
         if (text != ".") {
             // Dot-stuffing: a data line that begins with "." was sent with one more.
             const bool stuffed = !text.empty() && text[0] == '.';
+            // Only a stuffed line is copied: the handler sees the lines of a large list in place.
             if (OnListLine && FState == TIpNntpStates::nsList && !FResponseList.empty() &&
-                OnListLine(this, stuffed ? text.substr(1) : text))
+                (stuffed ? OnListLine(this, std::string(text, 1)) : OnListLine(this, text)))
                 return;
             if (stuffed)
                 FResponseList.emplace_back(text, 1);

@@ -66,6 +66,15 @@ void tst_datasocket::cutsLinesAcrossChunks_data() {
     QTest::newRow("strip off keeps CR LF")
         << QStringList{"200 ready\r\n", "x\r\n"} << false << QStringList{"200 ready\r\n", "x\r\n"};
     QTest::newRow("empty line") << QStringList{"\r\n.\r\n"} << true << QStringList{"", "."};
+    // Lines of varying length over several fillings of the receive buffer, so its unfinished
+    // last line moves to the start again and again.
+    QStringList many;
+    QString text;
+    for (int i = 0; i < 900; ++i) {
+        many << QStringLiteral("%1 ").arg(i) + QString(i % 53, QLatin1Char('x'));
+        text += many.back() + QStringLiteral("\r\n");
+    }
+    QTest::newRow("lines over several buffer fillings") << QStringList{text} << true << many;
 }
 
 void tst_datasocket::cutsLinesAcrossChunks() {
