@@ -132,6 +132,9 @@ private:
     // groups are known, which old article each of them replaces.
     const THistoryRun& ReplacedRun(const QCommandLineParser& parser);
     TNewsRequest ReplacingRequest(const QCommandLineParser& parser);
+    // A new run over the server, security and log-on the history's `run` used (a Supersedes or
+    // a cancel sent anywhere else withdraws nothing); the password as a post gets it.
+    TNewsRequest HistoryRunRequest(const QCommandLineParser& parser, const THistoryRun& run);
     void AddReplaces(TNewsRequest& request) const;
     // The checks before a run (TCommandLineChecks.cpp), the first thing done with a new run's
     // request: the errors, and the warnings unless --quiet, go to standard error, and a group

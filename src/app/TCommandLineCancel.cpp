@@ -17,6 +17,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 
 namespace {
@@ -62,9 +63,7 @@ std::string TCommandLine::CancelLine(const TGroupOutcome& outcome, const std::st
 }
 
 TNewsRequest TCommandLine::CancelRequest(const QCommandLineParser& parser, const QString& which) {
-    const std::string history =
-        QFile::encodeName(ListDir() + QString::fromLatin1(TPostingHistory::FileName)).toStdString();
-    const std::optional<THistoryRun> run = TPostingHistory(history).Find(which.toStdString());
+    const std::optional<THistoryRun> run = TPostingHistory(HistoryPath()).Find(which.toStdString());
     if (!run)
         throw EUsage{QStringLiteral("No run \"%1\" in the posting history").arg(which)};
     if (run->Kind == THistoryKind::hkCancel)
@@ -73,36 +72,29 @@ TNewsRequest TCommandLine::CancelRequest(const QCommandLineParser& parser, const
     std::vector<std::string> chosen;
     for (const QString& group : parser.values(QStringLiteral("group")))
         chosen.push_back(group.toStdString());
-    TNewsRequest request;
+    std::vector<std::string> groups;
+    std::map<std::string, std::string> cancels;
     for (const THistoryGroup& group : run->Groups) {
         if (group.Outcome != THistoryOutcome::hoAccepted || group.MessageID.empty())
             continue;
         if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), group.Group) == chosen.end())
             continue;
-        if (request.Cancels.emplace(group.Group, group.MessageID).second)
-            request.Groups.push_back(group.Group);
+        if (cancels.emplace(group.Group, group.MessageID).second)
+            groups.push_back(group.Group);
     }
     for (const std::string& group : chosen)
-        if (request.Cancels.count(group) == 0)
+        if (cancels.count(group) == 0)
             throw EUsage{
                 QStringLiteral("The run %1 has no article in %2 to cancel")
                     .arg(QString::fromStdString(run->RunID), QString::fromStdString(group))};
-    if (request.Groups.empty())
+    if (groups.empty())
         throw EUsage{QStringLiteral("The run %1 has no article on the server to cancel")
                          .arg(QString::fromStdString(run->RunID))};
+    // Asks for the password only once the run to cancel is known to be sound.
+    TNewsRequest request = HistoryRunRequest(parser, *run);
+    request.Groups = std::move(groups);
+    request.Cancels = std::move(cancels);
     request.CancelsRun = run->RunID;
-    request.Host = run->Server;
-    request.Security = run->Security;
-    request.Tls.IsTrusted = TrustCheck();
-    request.LogOn = run->LogOn;
-    if (request.LogOn) {
-        request.UserID = run->UserID;
-        request.Password = Password(parser, QString::fromStdString(run->UserID),
-                                    QString::fromStdString(run->Server), run->Security);
-    }
-    request.EndOnRefusedLogOn = true;
-    request.TimeoutSeconds =
-        Setting(QStringLiteral("seTimeout.Value"), QStringLiteral("60")).toInt();
     request.Connections = Connections(parser);
     request.Article.Address = run->Address;
     request.Article.Subject = run->Subject;

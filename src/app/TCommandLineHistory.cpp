@@ -32,6 +32,24 @@ std::string TCommandLine::HistoryPath() const {
         .toStdString();
 }
 
+TNewsRequest TCommandLine::HistoryRunRequest(const QCommandLineParser& parser,
+                                             const THistoryRun& run) {
+    TNewsRequest request;
+    request.Host = run.Server;
+    request.Security = run.Security;
+    request.Tls.IsTrusted = TrustCheck();
+    request.LogOn = run.LogOn;
+    if (request.LogOn) {
+        request.UserID = run.UserID;
+        request.Password = Password(parser, QString::fromStdString(run.UserID),
+                                    QString::fromStdString(run.Server), run.Security);
+    }
+    request.EndOnRefusedLogOn = true;
+    request.TimeoutSeconds =
+        Setting(QStringLiteral("seTimeout.Value"), QStringLiteral("60")).toInt();
+    return request;
+}
+
 void TCommandLine::RecordRun(const TNewsRequest& request, const TRunSummary& summary) const {
     THistoryRun run = THistoryRun::Of(request, summary, std::time(nullptr));
     // A resumed run whose groups had all been answered ends without the engine, which names

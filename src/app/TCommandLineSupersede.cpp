@@ -24,21 +24,7 @@ const THistoryRun& TCommandLine::ReplacedRun(const QCommandLineParser& parser) {
 }
 
 TNewsRequest TCommandLine::ReplacingRequest(const QCommandLineParser& parser) {
-    ReplacedRun(parser);
-    TNewsRequest request;
-    request.Host = FReplaced->Server;
-    request.Security = FReplaced->Security;
-    request.Tls.IsTrusted = TrustCheck();
-    request.LogOn = FReplaced->LogOn;
-    if (request.LogOn) {
-        request.UserID = FReplaced->UserID;
-        request.Password = Password(parser, QString::fromStdString(request.UserID),
-                                    QString::fromStdString(request.Host), request.Security);
-    }
-    request.EndOnRefusedLogOn = true;
-    request.TimeoutSeconds =
-        Setting(QStringLiteral("seTimeout.Value"), QStringLiteral("60")).toInt();
-    return request;
+    return HistoryRunRequest(parser, ReplacedRun(parser));
 }
 
 void TCommandLine::AddReplaces(TNewsRequest& request) const {
