@@ -7,12 +7,12 @@
 // own: the figure is the growth of the peak resident set (VmHWM) over the measurement.
 
 #include "bench_app_common.h"
+#include "bench_plain_list.h"
 
 #include "support/LoopbackSockets.h"
 #include "support/ScriptedPeer.h"
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -74,43 +74,7 @@ static Figures PlainRun(uint16_t port) {
     sockaddr_in address = Loopback(port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return {};
-    std::vector<char> buffer(65536);
-    size_t head = 0;
-    size_t tail = 0;
-    std::vector<std::string> lines;
-    bool greeted = false;
-    bool done = false;
-    while (!done) {
-        if (head == tail) {
-            head = tail = 0;
-        } else if (tail == buffer.size()) {
-            std::memmove(buffer.data(), buffer.data() + head, tail - head);
-            tail -= head;
-            head = 0;
-        }
-        const ssize_t n = ::recv(fd, buffer.data() + tail, buffer.size() - tail, 0);
-        if (n <= 0)
-            break;
-        tail += static_cast<size_t>(n);
-        while (!done) {
-            const char* from = buffer.data() + head;
-            const char* lf = static_cast<const char*>(std::memchr(from, '\n', tail - head));
-            if (!lf)
-                break;
-            size_t length = static_cast<size_t>(lf - from);
-            head += length + 1;
-            if (length > 0 && from[length - 1] == '\r')
-                --length;
-            if (!greeted) {
-                greeted = true;
-                SendAll(fd, "LIST\r\n");
-            } else if (length == 1 && from[0] == '.') {
-                done = true;
-            } else {
-                lines.emplace_back(from, length);
-            }
-        }
-    }
+    const std::vector<std::string> lines = PlainListRead(fd);
     ::close(fd);
     Figures figures;
     figures.Seconds =

@@ -3,6 +3,8 @@
 // up to the final "." line and splits them into a list of lines. Each measurement runs in a
 // child process of its own, so that its peak memory is its own.
 
+#include "bench_plain_list.h"
+
 #include "nntp/TIpNntpClient.h"
 #include "support/ScriptedPeer.h"
 
@@ -12,7 +14,6 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <netinet/in.h>
 #include <string>
 #include <sys/resource.h>
@@ -91,47 +92,9 @@ static Measure PlainRun() {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return result;
-    std::vector<char> buffer(65536);
-    size_t head = 0;
-    size_t tail = 0;
-    std::vector<std::string> lines;
-    bool started = false;
     std::chrono::steady_clock::time_point start;
-    for (;;) {
-        if (head == tail)
-            head = tail = 0;
-        else if (tail == buffer.size()) {
-            std::memmove(buffer.data(), buffer.data() + head, tail - head);
-            tail -= head;
-            head = 0;
-        }
-        const ssize_t n = ::recv(fd, buffer.data() + tail, buffer.size() - tail, 0);
-        if (n <= 0)
-            break;
-        tail += static_cast<size_t>(n);
-        bool done = false;
-        while (!done) {
-            const char* from = buffer.data() + head;
-            const char* lf = static_cast<const char*>(std::memchr(from, '\n', tail - head));
-            if (!lf)
-                break;
-            const size_t length = static_cast<size_t>(lf - from);
-            head += length + 1;
-            const std::string line(from,
-                                   length > 0 && from[length - 1] == '\r' ? length - 1 : length);
-            if (!started) {
-                started = true; // the greeting
-                start = std::chrono::steady_clock::now();
-                ::send(fd, "LIST\r\n", 6, 0);
-            } else if (line == ".") {
-                done = true;
-            } else {
-                lines.push_back(line);
-            }
-        }
-        if (done)
-            break;
-    }
+    const std::vector<std::string> lines =
+        PlainListRead(fd, [&start] { start = std::chrono::steady_clock::now(); });
     result.Seconds = Since(start);
     result.Lines = lines.size();
     ::close(fd);

@@ -103,9 +103,9 @@ int TCommandLine::Execute() {
                         "           (heraldix cancel --help)\n");
             return exOk;
         }
-        throw EUsage{
-            QStringLiteral("Unknown command \"%1\"; the commands are post, list, history and cancel")
-                .arg(command)};
+        throw EUsage{QStringLiteral(
+                         "Unknown command \"%1\"; the commands are post, list, history and cancel")
+                         .arg(command)};
     } catch (const EUsage& usage) {
         Error(usage.Message);
         return exUsage;
@@ -539,14 +539,8 @@ int TCommandLine::Post() {
     // Held from before the journal is read until the program ends: nothing another run does
     // to it comes in between.
     TRunJournal journal(journalPath);
-    try {
-        journal.Lock();
-    } catch (const ERunRefused& refused) {
-        Error(QString::fromStdString(refused.what()));
+    if (!LockJournal(journal))
         return exConnection;
-    } catch (const std::exception&) {
-        // A journal that cannot be opened fails the run as it starts, before anything is sent.
-    }
     TNewsRequest request;
     if (parser.isSet(QStringLiteral("resume"))) {
         request = ResumeRequest(parser, journalPath, false);
@@ -656,6 +650,18 @@ int TCommandLine::Post() {
                   .arg(left->Request.Groups.size())
                   .arg(left->Total));
     return exit;
+}
+
+bool TCommandLine::LockJournal(TRunJournal& journal) const {
+    try {
+        journal.Lock();
+    } catch (const ERunRefused& refused) {
+        Error(QString::fromStdString(refused.what()));
+        return false;
+    } catch (const std::exception&) {
+        // A journal that cannot be opened fails the run as it starts, before anything is sent.
+    }
+    return true;
 }
 
 int TCommandLine::List() {

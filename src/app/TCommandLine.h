@@ -15,6 +15,7 @@
 
 class QCommandLineParser;
 class TIniFileStore;
+class TRunJournal;
 
 // The program without its window: `heraldix post` posts one article to its groups,
 // `heraldix list` prints the server's group names and `heraldix history` the runs that finished.
@@ -113,6 +114,9 @@ private:
     TNewsRequest ResumeRequest(const QCommandLineParser& parser, const std::string& journal,
                                bool cancel);
     std::string JournalPath() const;
+    // Holds the journal for the run; false (the reason printed) when another run holds it. A
+    // journal that cannot be opened is no refusal here: the run fails as it starts.
+    bool LockJournal(TRunJournal& journal) const;
     // history.jsonl beside the settings file, whichever settings file that is: `heraldix
     // history` and the window then show the runs of every set-up that shares the directory.
     std::string HistoryPath() const;

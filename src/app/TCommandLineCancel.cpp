@@ -145,14 +145,8 @@ int TCommandLine::Cancel() {
                             : QStringLiteral("Name the run to cancel: its id, or last")};
     const std::string journalPath = JournalPath();
     TRunJournal journal(journalPath);
-    try {
-        journal.Lock();
-    } catch (const ERunRefused& refused) {
-        Error(QString::fromStdString(refused.what()));
+    if (!LockJournal(journal))
         return exConnection;
-    } catch (const std::exception&) {
-        // As for post: the run then fails as it starts, before anything is sent.
-    }
     TNewsRequest request =
         resume ? ResumeRequest(parser, journalPath, true) : CancelRequest(parser, positional[0]);
     if (!resume && TRunJournal::FindInterrupted(journalPath) && !FQuiet)
