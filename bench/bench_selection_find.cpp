@@ -100,7 +100,7 @@ int main(int argc, char* argv[]) {
     all.Items().Assign(MakeNames());
     {
         std::ofstream out(path, std::ios::binary);
-        for (const std::string& name : all.Items().Entries())
+        for (const std::string_view name : all.Items().Entries())
             out << name << '\n';
     }
 

@@ -677,7 +677,7 @@ int TCommandLine::List() {
 
     TNewsOperation operation;
     TListedGroups listed;
-    operation.Events().ListLine = [&listed](const std::string& line) { listed.AddLine(line); };
+    operation.Events().ListLine = [&listed](std::string_view line) { listed.AddLine(line); };
     operation.Events().MultiLine = [this, save, &listed](std::vector<std::string>& lines,
                                                          bool groupList) {
         if (!groupList) {
@@ -687,7 +687,7 @@ int TCommandLine::List() {
             return;
         }
         std::string out;
-        for (const std::string& name : listed.Names()) {
+        for (const std::string_view name : listed.Names()) {
             AppendVisibleText(out, name);
             out += '\n';
         }

@@ -215,12 +215,13 @@ QString TfrmMain::StateShortName(int state) {
 }
 
 void TfrmMain::SelectGroups1Click() {
-    std::vector<std::string> marked;
+    // Marked rows come in list order: one merge, no sort.
+    std::vector<std::string_view> marked;
     const TGroupList& all = trcvNewsgroups->Items();
     for (int row = 0; row < all.Count(); ++row)
         if (trcvNewsgroups->IsSelected(row))
             marked.push_back(all[row]);
-    trcvToPost->Items().AddMany(std::move(marked));
+    trcvToPost->Items().AddSorted(std::move(marked));
     RefreshStatusBar();
 }
 

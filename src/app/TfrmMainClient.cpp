@@ -102,7 +102,7 @@ void TfrmMain::CreateClient() {
     events.MultiLine = [this](std::vector<std::string>& lines, bool groupList) {
         ShowGroupList(lines, groupList);
     };
-    events.ListLine = [this](const std::string& line) { FListedGroups.AddLine(line); };
+    events.ListLine = [this](std::string_view line) { FListedGroups.AddLine(line); };
     events.GroupStarted = [this](size_t index, size_t count) {
         FPacer->SetProgress(static_cast<int>(index + 1), static_cast<int>(count));
     };
@@ -233,7 +233,7 @@ void TfrmMain::spdPostClick() {
 TNewsRequest TfrmMain::RunRequest() const {
     TNewsRequest request = MakeRequest();
     // The run posts to a copy: the list stays free to edit, and the edits count for the next run.
-    request.Groups = trcvToPost->Items().Entries();
+    request.Groups = trcvToPost->Items().Entries().ToStrings();
     request.Article = ArticleRequest();
     request.Connections = seConnections->value();
     request.Verify = cbVerify->isChecked();

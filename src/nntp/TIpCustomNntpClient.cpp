@@ -76,7 +76,7 @@ static const std::array<TIpNntpNames, 5> TaskNames{{
 }};
 
 // The reply code: the first three characters as a decimal number, 0 when they are not one.
-static int32_t ReplyCode(const std::string& line) {
+static int32_t ReplyCode(std::string_view line) {
     const size_t length = line.size() < 3 ? line.size() : 3;
     size_t i = 0;
     bool negative = false;
@@ -96,7 +96,7 @@ static int32_t ReplyCode(const std::string& line) {
 }
 
 // Exactly three digits, then the end of the line or anything but a digit.
-static bool IsStatusLine(const std::string& line) {
+static bool IsStatusLine(std::string_view line) {
     const auto digit = [&line](size_t i) {
         return i < line.size() && line[i] >= '0' && line[i] <= '9';
     };
@@ -104,9 +104,9 @@ static bool IsStatusLine(const std::string& line) {
 }
 
 // A line the server sent, as a message may quote it: binary garbage can be long.
-static std::string Quoted(const std::string& line) {
+static std::string Quoted(std::string_view line) {
     constexpr size_t shown = 80;
-    return line.size() > shown ? line.substr(0, shown) + "..." : line;
+    return line.size() > shown ? std::string(line.substr(0, shown)) + "..." : std::string(line);
 }
 
 TIpCustomNntpClient::TIpCustomNntpClient() : FArticle(std::make_unique<TIpNewsArticle>()) {
@@ -252,11 +252,12 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
     std::string_view unit = text;
     while (handle == Handle() && !FProtocolBroken) {
         std::string_view rest;
-        // The line's storage is reused from one line to the next; a handler that reads from the
-        // connection again (from a nested event loop) gets storage of its own.
-        std::string line;
-        line.swap(FJoinedLine);
-        switch (FJoiner.Join(unit, line, rest)) {
+        // A line joined from pieces is kept in storage reused from one line to the next; a handler
+        // that reads from the connection again (from a nested event loop) gets storage of its own.
+        std::string storage;
+        storage.swap(FJoinedLine);
+        std::string_view line;
+        switch (FJoiner.Join(unit, storage, line, rest)) {
         case TIpJoinedLine::jlNone:
             break;
         case TIpJoinedLine::jlWhole:
@@ -279,7 +280,7 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
             ReplyLineTooLong(handle);
             break;
         }
-        FJoinedLine.swap(line);
+        FJoinedLine.swap(storage);
         if (rest.empty())
             return;
         unit = rest;
@@ -313,7 +314,7 @@ void TIpCustomNntpClient::ReplyLineTooLong(int handle) {
         socket->Shutdown();
 }
 
-void TIpCustomNntpClient::NotAStatusLine(int handle, const std::string& line) {
+void TIpCustomNntpClient::NotAStatusLine(int handle, std::string_view line) {
     FLastLine = line;
     BreakOff(handle, TIpNntpErrorCode::NotAReply,
              "The news server sent a line that is not a reply: " + Quoted(line));
@@ -328,7 +329,7 @@ void TIpCustomNntpClient::BreakOff(int handle, int32_t code, const std::string& 
         socket->Shutdown();
 }
 
-void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
+void TIpCustomNntpClient::HandleReplyLine(std::string_view text) {
     FLastLine = text;
     // A handler that sends a command of its own has chosen the next step: that command waits for
     // its own reply and this reply gets no follow-up. Counting commands (rather than comparing
@@ -338,14 +339,12 @@ void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
         if (text != ".") {
             // Dot-stuffing: a data line that begins with "." was sent with one more.
             const bool stuffed = !text.empty() && text[0] == '.';
-            // Only a stuffed line is copied: the handler sees the lines of a large list in place.
+            const std::string_view data = stuffed ? text.substr(1) : text;
+            // The handler sees the lines of a large list in place, as the socket received them.
             if (OnListLine && FState == TIpNntpStates::nsList && !FResponseList.empty() &&
-                (stuffed ? OnListLine(this, std::string(text, 1)) : OnListLine(this, text)))
+                OnListLine(this, data))
                 return;
-            if (stuffed)
-                FResponseList.emplace_back(text, 1);
-            else
-                FResponseList.push_back(text);
+            FResponseList.emplace_back(data);
             const std::string& first = FResponseList.front();
             if (FResponseList.size() == 1 && !first.empty() &&
                 (first[0] == '4' || first[0] == '5')) {
@@ -383,7 +382,7 @@ void TIpCustomNntpClient::HandleReplyLine(const std::string& text) {
             SendCapabilities();
         } else {
             EndOperation(TIpNntpErrorCode::GreetingRefused,
-                         "The news server refused the connection: " + text);
+                         "The news server refused the connection: " + std::string(text));
         }
         return;
     }

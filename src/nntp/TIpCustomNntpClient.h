@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The protocol state; the ordinals are fixed (the application maps them to its own texts).
@@ -76,7 +77,7 @@ using TIpNntpMultiLineResponseEvent = std::function<void(
 // Offered each data line of a LIST reply as it arrives; true when the handler has taken it, false
 // to leave it to the collection.
 using TIpNntpListLineEvent =
-    std::function<bool(TIpCustomNntpClient* client, const std::string& line)>;
+    std::function<bool(TIpCustomNntpClient* client, std::string_view line)>;
 using TIpStateChangeEvent =
     std::function<void(TIpCustomNntpClient* client, TIpNntpStates newState)>;
 using TIpTaskCompleteEvent = std::function<void(TIpCustomNntpClient* client, TIpNntpTasks newTask,
@@ -267,9 +268,9 @@ protected:
     TIpTaskCompleteEvent OnTaskComplete;
 
 private:
-    void HandleReplyLine(const std::string& text);
+    void HandleReplyLine(std::string_view text);
     void ReplyLineTooLong(int handle);
-    void NotAStatusLine(int handle, const std::string& line);
+    void NotAStatusLine(int handle, std::string_view line);
     // Breaks off the connection with an error notification.
     void BreakOff(int handle, int32_t code, const std::string& text);
     void SendCommand(const std::string& text);

@@ -4,8 +4,8 @@ static bool EndsInCRLF(std::string_view unit) {
     return unit.size() >= 2 && unit[unit.size() - 2] == '\r' && unit.back() == '\n';
 }
 
-TIpJoinedLine TIpReplyLineJoiner::Join(std::string_view unit, std::string& line,
-                                       std::string_view& rest) {
+TIpJoinedLine TIpReplyLineJoiner::Join(std::string_view unit, std::string& storage,
+                                       std::string_view& line, std::string_view& rest) {
     rest = {};
     const bool holding = FDropping || !FHeld.empty();
     if (holding && FEndsInCR && !unit.empty() && unit.front() == '\n') {
@@ -14,7 +14,8 @@ TIpJoinedLine TIpReplyLineJoiner::Join(std::string_view unit, std::string& line,
         const bool dropped = FDropping;
         if (!dropped) {
             FHeld.pop_back();
-            line.swap(FHeld);
+            storage.swap(FHeld);
+            line = storage;
         }
         Reset();
         return dropped ? TIpJoinedLine::jlNone : TIpJoinedLine::jlWhole;
@@ -38,11 +39,12 @@ TIpJoinedLine TIpReplyLineJoiner::Join(std::string_view unit, std::string& line,
         return TIpJoinedLine::jlNone;
     }
     if (FHeld.empty()) {
-        line.assign(text);
+        line = text;
     } else {
         FHeld.append(text);
-        line.swap(FHeld);
+        storage.swap(FHeld);
         FHeld.clear();
+        line = storage;
     }
     return TIpJoinedLine::jlWhole;
 }

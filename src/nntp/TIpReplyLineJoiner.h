@@ -27,9 +27,11 @@ class TIpReplyLineJoiner {
 public:
     static constexpr size_t MaxLineLength = 1024 * 1024;
 
-    // Takes one unit. With jlWhole, `line` holds the line. `rest` is empty unless part of the unit
-    // still has to be joined (call Join again with it).
-    TIpJoinedLine Join(std::string_view unit, std::string& line, std::string_view& rest);
+    // Takes one unit. With jlWhole, `line` views the line: the unit itself when it held the whole
+    // line (the common case, no copy), else `storage`, which then holds it. `rest` is empty unless
+    // part of the unit still has to be joined (call Join again with it).
+    TIpJoinedLine Join(std::string_view unit, std::string& storage, std::string_view& line,
+                       std::string_view& rest);
     // At the end of the connection: whatever is held, as the last line (true when there was one).
     bool Flush(std::string& line);
     // Forgets a held or dropped line (a new connection starts clean).

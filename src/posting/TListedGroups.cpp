@@ -4,20 +4,20 @@
 
 #include <utility>
 
-void TListedGroups::AddLine(const std::string& line) {
+void TListedGroups::AddLine(std::string_view line) {
     const std::string_view name = ListLineGroupName(line);
     if (name.empty())
         ++FLeftOut;
     else
-        FNames.emplace_back(name);
+        FNames.PushBack(name);
 }
 
-std::vector<std::string> TListedGroups::Take() {
+TGroupNames TListedGroups::Take() {
     FLeftOut = 0;
     return std::exchange(FNames, {});
 }
 
 void TListedGroups::Clear() {
-    std::vector<std::string>().swap(FNames);
+    FNames.Clear();
     FLeftOut = 0;
 }

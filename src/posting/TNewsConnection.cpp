@@ -41,7 +41,7 @@ TNewsConnection::TNewsConnection(TNewsConnectionOwner& owner, int number)
                                         std::vector<std::string>& lines) {
         OnMultiLine(responseTo, lines);
     };
-    client.OnListLine = [this](TIpCustomNntpClient*, const std::string& line) {
+    client.OnListLine = [this](TIpCustomNntpClient*, std::string_view line) {
         return FState == TState::Listing && FOwner.ConnectionListLine(*this, line);
     };
     client.OnStateChange = [this](TIpCustomNntpClient*, TIpNntpStates state) {

@@ -36,7 +36,7 @@ public:
     virtual void ConnectionArticleGoing(TNewsConnection& connection) = 0;
     // A data line of the LIST reply this connection's List asked for, as it arrives; true when
     // the owner has taken it, false to leave it in the lines ConnectionListed gets.
-    virtual bool ConnectionListLine(TNewsConnection& connection, const std::string& line) = 0;
+    virtual bool ConnectionListLine(TNewsConnection& connection, std::string_view line) = 0;
     virtual void ConnectionListed(TNewsConnection& connection, std::vector<std::string>& lines,
                                   bool forUs) = 0;
     // The connection is gone: closed by the server, broken, silent past the timeout, or told to

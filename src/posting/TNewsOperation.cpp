@@ -840,7 +840,7 @@ void TNewsOperation::ConnectionAnswered(TNewsConnection& connection, TIpNntpStat
     GiveWork(connection);
 }
 
-bool TNewsOperation::ConnectionListLine(TNewsConnection&, const std::string& line) {
+bool TNewsOperation::ConnectionListLine(TNewsConnection&, std::string_view line) {
     if (FState != TState::Listing || !FEvents.ListLine)
         return false;
     FEvents.ListLine(line);

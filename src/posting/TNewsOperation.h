@@ -163,7 +163,7 @@ struct TNewsOperationEvents {
     // Each data line of the LIST reply a retrieval asked for, as it arrives; the lines then do
     // not reach MultiLine, which ends the reply with its status line alone. Without this handler
     // they all come in MultiLine's lines.
-    std::function<void(const std::string& line)> ListLine;
+    std::function<void(std::string_view line)> ListLine;
     // A run starts on the group at `index` (from 0) of `count`.
     std::function<void(size_t index, size_t count)> GroupStarted;
     // Bytes of the current group's article sent so far, of `total` (its size as composed); over
@@ -405,7 +405,7 @@ private:
     void ConnectionAnswered(TNewsConnection& connection, TIpNntpStates to, int32_t code,
                             const std::string& line) override;
     void ConnectionArticleGoing(TNewsConnection& connection) override;
-    bool ConnectionListLine(TNewsConnection& connection, const std::string& line) override;
+    bool ConnectionListLine(TNewsConnection& connection, std::string_view line) override;
     void ConnectionListed(TNewsConnection& connection, std::vector<std::string>& lines,
                           bool forUs) override;
     void ConnectionLost(TNewsConnection& connection, const std::string& message,

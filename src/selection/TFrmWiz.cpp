@@ -191,12 +191,13 @@ void TFrmWiz::sbFindGroupsClick() {
 }
 
 void TFrmWiz::sbSelectGroupsClick() {
-    std::vector<std::string> marked;
+    // Marked rows come in list order: one merge, no sort.
+    std::vector<std::string_view> marked;
     const TGroupList& all = trcvNewsgroups->Items();
     for (int row = 0; row < all.Count(); ++row)
         if (trcvNewsgroups->IsSelected(row))
             marked.push_back(all[row]);
-    trcvtoPost->Items().AddMany(std::move(marked));
+    trcvtoPost->Items().AddSorted(std::move(marked));
     if (FMain.RefreshStatusBar)
         FMain.RefreshStatusBar();
 }
@@ -264,7 +265,7 @@ void TFrmWiz::btnPreviewClick() {
 
 TNewsRequest TFrmWiz::RunRequest() const {
     TNewsRequest request = FMain.RunRequest();
-    request.Groups = trcvtoPost->Items().Entries();
+    request.Groups = trcvtoPost->Items().Entries().ToStrings();
     TArticleRequest& article = request.Article;
     article.Name = eName->text().toStdString();
     article.Address = eEmailAddress->text().toStdString();

@@ -21,49 +21,65 @@ static constexpr std::array<uint8_t, 256> MakeFoldTable() {
 static constexpr std::array<uint8_t, 256> kFold = MakeFoldTable();
 
 // Whether every name sorts strictly after the one before it, as the rows of a list do.
-template <typename Name> static bool IsSortedUnique(const std::vector<Name>& names) {
+template <typename Names> static bool IsSortedUnique(const Names& names) {
     for (size_t i = 1; i < names.size(); ++i)
         if (TGroupList::CompareText(names[i - 1], names[i]) >= 0)
             return false;
     return true;
 }
 
-// Sorts `names` in list order without repeats (the first of equal names stays). The names move
-// within `names` itself: a server's list of a million groups is never held twice.
-static void SortUniqueStrings(std::vector<std::string>& names) {
+// Keys for sorting `names`, which must stay where they are while the keys are used.
+template <typename Names> static std::vector<TFoldedKey> KeysOf(const Names& names) {
+    std::vector<TFoldedKey> keys(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string_view name = names[i];
+        keys[i] = {name.data(), static_cast<uint32_t>(name.size()), static_cast<uint32_t>(i)};
+    }
+    return keys;
+}
+
+// Views of `names` in list order without repeats (the first of equal names stays).
+template <typename Names> static std::vector<std::string_view> SortedUniqueViews(const Names& names) {
+    std::vector<std::string_view> views(names.begin(), names.end());
+    if (IsSortedUnique(views))
+        return views;
+    std::vector<TFoldedKey> keys = KeysOf(views);
+    TFoldedSort::SortUnique(keys);
+    views.resize(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        views[i] = keys[i].View();
+    return views;
+}
+
+// Puts the rows of `names` in list order without repeats (the first of equal names stays). Only
+// the rows move: a server's list of a million groups is never held twice.
+static void SortUniqueRows(TGroupNames& names) {
     if (IsSortedUnique(names))
         return;
-    std::vector<uint32_t> row(names.size(), UINT32_MAX);
-    uint32_t kept = 0;
-    {
-        std::vector<TFoldedKey> keys(names.size());
-        for (size_t i = 0; i < names.size(); ++i)
-            keys[i] = {names[i].data(), static_cast<uint32_t>(names[i].size()),
-                       static_cast<uint32_t>(i)};
-        TFoldedSort::SortUnique(keys);
-        for (const TFoldedKey& key : keys)
-            row[key.index] = kept++;
-    }
-    // The repeats take the rows after the kept names, to be cut off at the end.
-    uint32_t spare = kept;
-    for (uint32_t& r : row)
-        if (r == UINT32_MAX)
-            r = spare++;
-    // Each cycle of the permutation is followed with swaps until every name is on its row.
-    for (size_t i = 0; i < names.size(); ++i)
-        while (row[i] != i) {
-            const uint32_t to = row[i];
-            std::swap(names[i], names[to]);
-            std::swap(row[i], row[to]);
-        }
-    names.resize(kept);
+    std::vector<TFoldedKey> keys = KeysOf(names);
+    TFoldedSort::SortUnique(keys);
+    std::vector<TGroupNames::TRow> rows;
+    rows.reserve(keys.size());
+    for (const TFoldedKey& key : keys)
+        rows.push_back(names.Rows()[key.index]);
+    std::vector<TFoldedKey>().swap(keys);
+    names.SetRows(std::move(rows));
 }
 
 int TGroupList::CompareText(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
     const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
-    for (size_t i = 0; i < n; ++i) {
+    // Names in a list share long beginnings ("comp.lang."): equal bytes are skipped eight at a
+    // time, as they fold alike.
+    size_t i = 0;
+    for (uint64_t x, y; i + 8 <= n; i += 8) {
+        std::memcpy(&x, pa + i, 8);
+        std::memcpy(&y, pb + i, 8);
+        if (x != y)
+            break;
+    }
+    for (; i < n; ++i) {
         if (pa[i] == pb[i])
             continue;
         const int ca = kFold[pa[i]];
@@ -76,55 +92,55 @@ int TGroupList::CompareText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+static TGroupNames::TIterator LowerBound(const TGroupNames& names, std::string_view name) {
+    return std::lower_bound(names.begin(), names.end(), name,
+                            [](std::string_view e, std::string_view n) {
+                                return TGroupList::CompareText(e, n) < 0;
+                            });
+}
+
 int TGroupList::IndexOf(std::string_view name) const {
-    const auto it = std::lower_bound(
-        FEntries.begin(), FEntries.end(), name,
-        [](const std::string& e, std::string_view n) { return CompareText(e, n) < 0; });
+    const auto it = LowerBound(FEntries, name);
     if (it == FEntries.end() || CompareText(*it, name) != 0)
         return -1;
     return static_cast<int>(it - FEntries.begin());
 }
 
 bool TGroupList::Add(std::string_view name) {
-    const auto it = std::lower_bound(
-        FEntries.begin(), FEntries.end(), name,
-        [](const std::string& e, std::string_view n) { return CompareText(e, n) < 0; });
+    const auto it = LowerBound(FEntries, name);
     if (it != FEntries.end() && CompareText(*it, name) == 0)
         return false;
     const int row = static_cast<int>(it - FEntries.begin());
     if (FObserver)
         FObserver->ListAboutToInsert(row);
-    FEntries.emplace(it, name);
+    FEntries.Insert(static_cast<size_t>(row), name);
     if (FObserver)
         FObserver->ListInserted();
     return true;
 }
 
 int TGroupList::AddMany(std::vector<std::string> names) {
-    SortUniqueStrings(names);
-    return MergeSorted(names);
+    return MergeSorted(SortedUniqueViews(names));
 }
 
 int TGroupList::AddSorted(std::vector<std::string_view> names) {
-    if (!IsSortedUnique(names))
-        return AddMany(std::vector<std::string>(names.begin(), names.end()));
-    return MergeSorted(names);
+    return MergeSorted(SortedUniqueViews(names));
 }
 
-template <typename Name> int TGroupList::MergeSorted(std::vector<Name>& names) {
+int TGroupList::MergeSorted(const std::vector<std::string_view>& names) {
     const size_t oldCount = FEntries.size();
     size_t fresh = 0;
-    if (oldCount == 0) {
-        fresh = names.size();
-    } else {
-        for (size_t i = 0, j = 0; j < names.size();) {
-            const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
-            if (order <= 0)
-                ++i;
-            if (order >= 0) {
-                fresh += order > 0 ? 1 : 0;
-                ++j;
+    size_t freshBytes = 0;
+    for (size_t i = 0, j = 0; j < names.size();) {
+        const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
+        if (order <= 0)
+            ++i;
+        if (order >= 0) {
+            if (order > 0) {
+                ++fresh;
+                freshBytes += names[j].size();
             }
+            ++j;
         }
     }
     if (fresh == 0)
@@ -132,20 +148,17 @@ template <typename Name> int TGroupList::MergeSorted(std::vector<Name>& names) {
 
     if (FObserver)
         FObserver->ListAboutToReset();
-    std::vector<std::string> merged;
-    merged.reserve(oldCount + fresh);
+    TGroupNames merged;
+    merged.Reserve(oldCount + fresh, FEntries.Bytes().size() + freshBytes);
     size_t i = 0;
     for (size_t j = 0; j < names.size();) {
         const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
-        if (order <= 0)
-            merged.push_back(std::move(FEntries[i++]));
-        else
-            merged.emplace_back(std::move(names[j]));
+        merged.PushBack(order <= 0 ? FEntries[i++] : names[j]);
         if (order >= 0)
             ++j;
     }
     while (i < oldCount)
-        merged.push_back(std::move(FEntries[i++]));
+        merged.PushBack(FEntries[i++]);
     FEntries = std::move(merged);
     if (FObserver)
         FObserver->ListReset();
@@ -157,7 +170,7 @@ void TGroupList::Delete(int index) {
         return;
     if (FObserver)
         FObserver->ListAboutToRemove(index, index);
-    FEntries.erase(FEntries.begin() + index);
+    FEntries.Erase(static_cast<size_t>(index));
     if (FObserver)
         FObserver->ListRemoved();
 }
@@ -170,15 +183,7 @@ void TGroupList::DeleteMarked(const std::vector<uint8_t>& marks) {
         return;
     if (FObserver)
         FObserver->ListAboutToReset();
-    size_t kept = 0;
-    for (size_t row = 0; row < FEntries.size(); ++row) {
-        if (row < limit && marks[row] != 0)
-            continue;
-        if (kept != row)
-            FEntries[kept] = std::move(FEntries[row]);
-        ++kept;
-    }
-    FEntries.resize(kept);
+    FEntries.EraseMarked(marks);
     if (FObserver)
         FObserver->ListReset();
 }
@@ -188,7 +193,19 @@ void TGroupList::Clear() {
 }
 
 void TGroupList::Assign(std::vector<std::string> names) {
-    SortUniqueStrings(names);
+    TGroupNames laidOut;
+    size_t bytes = 0;
+    for (const std::string& name : names)
+        bytes += name.size();
+    laidOut.Reserve(names.size(), bytes);
+    for (const std::string& name : names)
+        laidOut.PushBack(name);
+    std::vector<std::string>().swap(names);
+    Assign(std::move(laidOut));
+}
+
+void TGroupList::Assign(TGroupNames names) {
+    SortUniqueRows(names);
     ReplaceWith(std::move(names));
 }
 
@@ -197,7 +214,7 @@ void TGroupList::Assign(const TGroupList& other) {
         ReplaceWith(other.FEntries);
 }
 
-void TGroupList::ReplaceWith(std::vector<std::string> sortedUnique) {
+void TGroupList::ReplaceWith(TGroupNames sortedUnique) {
     if (FObserver)
         FObserver->ListAboutToReset();
     FEntries = std::move(sortedUnique);
@@ -228,21 +245,24 @@ void TGroupList::LoadFromText(std::string_view text) {
     // The old entries go before the new ones are made, so a reload never holds both lists.
     if (FObserver)
         FObserver->ListAboutToReset();
-    std::vector<std::string>().swap(FEntries);
-    FEntries.reserve(lines.size());
+    FEntries.Clear();
+    size_t bytes = 0;
     for (const TFoldedKey& line : lines)
-        FEntries.emplace_back(line.View());
+        bytes += line.size;
+    FEntries.Reserve(lines.size(), bytes);
+    for (const TFoldedKey& line : lines)
+        FEntries.PushBack(line.View());
     if (FObserver)
         FObserver->ListReset();
 }
 
 std::string TGroupList::SaveToText() const {
     size_t size = 0;
-    for (const std::string& e : FEntries)
+    for (const std::string_view e : FEntries)
         size += e.size() + 2;
     std::string text;
     text.reserve(size);
-    for (const std::string& e : FEntries) {
+    for (const std::string_view e : FEntries) {
         // An entry that is no group name would come back as another name, or as none.
         if (!IsGroupName(e))
             continue;

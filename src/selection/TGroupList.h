@@ -1,5 +1,6 @@
 #pragma once
 
+#include "posting/TGroupNames.h"
 #include "selection/EFileError.h"
 
 #include <QString>
@@ -38,8 +39,8 @@ public:
 
     int Count() const { return static_cast<int>(FEntries.size()); }
     bool IsEmpty() const { return FEntries.empty(); }
-    const std::string& operator[](int index) const { return FEntries[static_cast<size_t>(index)]; }
-    const std::vector<std::string>& Entries() const { return FEntries; }
+    std::string_view operator[](int index) const { return FEntries[static_cast<size_t>(index)]; }
+    const TGroupNames& Entries() const { return FEntries; }
 
     // Adds `name` at its sorted place; returns false (and changes nothing) when an entry that
     // compares equal is already there.
@@ -59,6 +60,8 @@ public:
     void DeleteMarked(const std::vector<uint8_t>& marks);
     void Clear();
     void Assign(std::vector<std::string> names);
+    // Takes the names themselves (a server's list as it arrived): sorted in place, no copy.
+    void Assign(TGroupNames names);
     void Assign(const TGroupList& other);
 
     // Replaces the content with the lines of `text`: lines end at CR LF, CR or LF. The whole
@@ -81,10 +84,10 @@ public:
     static int CompareText(std::string_view a, std::string_view b);
 
 private:
-    void ReplaceWith(std::vector<std::string> sortedUnique);
+    void ReplaceWith(TGroupNames sortedUnique);
     // Merges `sortedUnique` (in list order, no two equal) into the entries with one reset.
-    template <typename Name> int MergeSorted(std::vector<Name>& sortedUnique);
+    int MergeSorted(const std::vector<std::string_view>& sortedUnique);
 
-    std::vector<std::string> FEntries;
+    TGroupNames FEntries;
     TGroupListObserver* FObserver = nullptr;
 };

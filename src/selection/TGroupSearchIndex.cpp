@@ -13,22 +13,22 @@ static constexpr char kSeparator = '\n';
 
 bool TGroupSearchIndex::Build(const TGroupList& list) {
     Drop();
-    const std::vector<std::string>& entries = list.Entries();
+    const TGroupNames& entries = list.Entries();
     size_t bytes = 0;
-    for (const std::string& name : entries)
-        bytes += name.size() + 1;
+    for (const TGroupNames::TRow& row : entries.Rows())
+        bytes += row.Size + 1;
     if (bytes >= UINT32_MAX)
         return false;
     FBuffer.resize(bytes);
     FStarts.reserve(entries.size() + 1);
     char* out = FBuffer.data();
     for (size_t row = 0; row < entries.size(); ++row) {
-        // The names live in separate heap blocks in sorted order, not in address order; asking
-        // for the next ones early hides most of the cost of visiting them.
+        // A list that had to be sorted keeps its names in the order they came, not in row
+        // order; asking for the next ones early hides most of the cost of visiting them.
         if (row + 16 < entries.size())
             __builtin_prefetch(entries[row + 16].data());
         FStarts.push_back(static_cast<uint32_t>(out - FBuffer.data()));
-        const std::string& name = entries[row];
+        const std::string_view name = entries[row];
         std::memcpy(out, name.data(), name.size());
         out += name.size();
         *out++ = kSeparator;

@@ -123,7 +123,7 @@ void TfrmFind::sbFindClick() {
             for (const int row : rows)
                 found.push_back(FIndex.Name(row));
         } else {
-            for (const std::string& name : names.Entries())
+            for (const std::string_view name : names.Entries())
                 if (Contains(name, text))
                     found.emplace_back(name);
         }
@@ -146,15 +146,17 @@ void TfrmFind::sbSendtoPostClick() {
             this, QStringLiteral("You forgot to select the newsgroups you want to post."));
         return;
     }
-    std::vector<std::string> marked;
+    // Marked rows come in list order: one merge, no sort. The views are of the results' rows,
+    // which stay until the marked ones are deleted below.
+    std::vector<std::string_view> marked;
     const TGroupList& found = trcvFindGroups->Items();
     for (int row = 0; row < found.Count(); ++row)
         if (trcvFindGroups->IsSelected(row))
             marked.push_back(found[row]);
     if (FMain.trcvToPost)
-        FMain.trcvToPost->Items().AddMany(marked);
+        FMain.trcvToPost->Items().AddSorted(marked);
     if (FWizardToPost)
-        FWizardToPost->Items().AddMany(std::move(marked));
+        FWizardToPost->Items().AddSorted(std::move(marked));
     // The sent rows leave the results only when a row is current; the marks go in any case.
     trcvFindGroups->DeleteSelected();
     ShowFoundCount();

@@ -373,7 +373,7 @@ private slots:
         // The timer reports the bytes while the reply is on its way.
         QTRY_VERIFY(window.StatusPanelText(1).startsWith("Bytes received: "));
         QTRY_COMPARE(arrived.count(), 1);
-        QCOMPARE(window.trcvNewsgroups->Items().Entries(),
+        QCOMPARE(window.trcvNewsgroups->Items().Entries().ToStrings(),
                  (std::vector<std::string>{"alt.test", "misc.test", "nospace", "nospace.either"}));
         QCOMPARE(window.StatusPanelText(0), QStringLiteral("Newsgroups: 4"));
         const QStringList log = e2e.Log().split('\n');
@@ -467,7 +467,7 @@ private slots:
         window.spbAbortClick();
         QVERIFY(!window.ListingGroups());
         QTRY_VERIFY(e2e.Log().split('\n').contains("misc.test 1 1 y"));
-        QCOMPARE(window.trcvNewsgroups->Items().Entries(), std::vector<std::string>{"kept.group"});
+        QCOMPARE(window.trcvNewsgroups->Items().Entries().ToStrings(), std::vector<std::string>{"kept.group"});
     }
 
     void greeting201SendsOnlyQuit() {
@@ -649,7 +649,7 @@ private slots:
             QTRY_COMPARE(e2e.Prompts->Messages().size(), abort && press == "abort" ? 0 : 1);
         } else if (!abort) {
             QTRY_VERIFY(!window.Busy());
-            QCOMPARE(window.trcvNewsgroups->Items().Entries(),
+            QCOMPARE(window.trcvNewsgroups->Items().Entries().ToStrings(),
                      (std::vector<std::string>{"a.one", "b.two"}));
         }
         if (press == "abort then post") {

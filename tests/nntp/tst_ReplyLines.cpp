@@ -29,11 +29,13 @@ static Lines JoinAll(const Lines& units) {
     for (const std::string& unit : units) {
         std::string_view rest = unit;
         do {
-            switch (joiner.Join(rest, line, rest)) {
+            std::string storage;
+            std::string_view whole;
+            switch (joiner.Join(rest, storage, whole, rest)) {
             case TIpJoinedLine::jlNone:
                 break;
             case TIpJoinedLine::jlWhole:
-                out.push_back(Shown(line));
+                out.push_back(Shown(std::string(whole)));
                 break;
             case TIpJoinedLine::jlTooLong:
                 out.push_back("too long");

@@ -188,8 +188,8 @@ void tst_TIpNntpClient::listCollectsTheWholeReply() {
     };
     Lines seen;
     if (handler)
-        client.OnListLine = [&](TIpCustomNntpClient*, const std::string& line) {
-            seen.push_back(line);
+        client.OnListLine = [&](TIpCustomNntpClient*, std::string_view line) {
+            seen.emplace_back(line);
             return line.starts_with(taken);
         };
     client.Connect(peer.Address());

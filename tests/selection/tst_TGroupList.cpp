@@ -15,7 +15,7 @@ class tst_TGroupList : public QObject {
     static std::vector<std::string> Load(std::string_view text) {
         TGroupList list;
         list.LoadFromText(text);
-        return list.Entries();
+        return list.Entries().ToStrings();
     }
 
     static void WriteFile(const QString& path, const std::string& bytes) {
@@ -64,15 +64,15 @@ private slots:
         QVERIFY(list.Add("comp.lang.c"));
         QVERIFY(!list.Add("ALT.TEST"));
         QVERIFY(!list.Add("comp.lang.c"));
-        QCOMPARE(list.Entries(),
+        QCOMPARE(list.Entries().ToStrings(),
                  (std::vector<std::string>{"alt.test", "comp.lang.c", "misc.test"}));
         QCOMPARE(list.IndexOf("Comp.Lang.C"), 1);
         QCOMPARE(list.IndexOf("comp.lang"), -1);
 
         list.Assign({"b", "B", "a", "b"});
-        QCOMPARE(list.Entries(), (std::vector<std::string>{"a", "b"}));
+        QCOMPARE(list.Entries().ToStrings(), (std::vector<std::string>{"a", "b"}));
         list.DeleteMarked({1, 0});
-        QCOMPARE(list.Entries(), (std::vector<std::string>{"b"}));
+        QCOMPARE(list.Entries().ToStrings(), (std::vector<std::string>{"b"}));
     }
 
     // Adding many names at once, whether in any order (AddMany) or as views usually in list
@@ -93,7 +93,7 @@ private slots:
             if (round % 2 == 1) {
                 TGroupList sorted;
                 sorted.Assign(added);
-                added = sorted.Entries();
+                added = sorted.Entries().ToStrings();
             }
             TGroupList single;
             single.Assign(start);
@@ -104,13 +104,13 @@ private slots:
             TGroupList many;
             many.Assign(start);
             QCOMPARE(many.AddMany(added), expectedAdded);
-            QCOMPARE(many.Entries(), single.Entries());
+            QCOMPARE(many.Entries().ToStrings(), single.Entries().ToStrings());
 
             TGroupList views;
             views.Assign(start);
             QCOMPARE(views.AddSorted(std::vector<std::string_view>(added.begin(), added.end())),
                      expectedAdded);
-            QCOMPARE(views.Entries(), single.Entries());
+            QCOMPARE(views.Entries().ToStrings(), single.Entries().ToStrings());
         }
     }
 
@@ -136,7 +136,7 @@ private slots:
         QCOMPARE(list.AddSorted({"alt.test", "comp.lang", "misc.test"}), 2);
         QCOMPARE(counter.Resets, 1);
         QCOMPARE(counter.Other, 0);
-        QCOMPARE(list.Entries(),
+        QCOMPARE(list.Entries().ToStrings(),
                  (std::vector<std::string>{"alt.test", "comp.lang", "comp.lang.c", "misc.test"}));
         list.SetObserver(nullptr);
     }
@@ -190,7 +190,7 @@ private slots:
                 names.push_back(line.toStdString());
         TGroupList assigned;
         assigned.Assign(std::move(names));
-        QCOMPARE(assigned.Entries(), list.Entries());
+        QCOMPARE(assigned.Entries().ToStrings(), list.Entries().ToStrings());
     }
 
     void fileRoundTrip() {
@@ -207,13 +207,13 @@ private slots:
         TGroupList again;
         again.Add("stale");
         again.LoadFromFile(path);
-        QCOMPARE(again.Entries(), list.Entries());
+        QCOMPARE(again.Entries().ToStrings(), list.Entries().ToStrings());
 
         // An entry that would not read back as itself is not written.
         list.Assign({"a.b", std::string("bad\0x", 5), "split\r\nname", "", "c.d"});
         list.SaveToFile(path);
         again.LoadFromFile(path);
-        QCOMPARE(again.Entries(), (std::vector<std::string>{"a.b", "c.d"}));
+        QCOMPARE(again.Entries().ToStrings(), (std::vector<std::string>{"a.b", "c.d"}));
 
         TGroupList empty;
         empty.SaveToFile(path);

@@ -107,8 +107,8 @@ private slots:
         list.SetItemIndex(current);
         list.DeleteSelected();
         QString left;
-        for (const std::string& entry : list.Items().Entries())
-            left += QString::fromStdString(entry);
+        for (const std::string_view entry : list.Items().Entries())
+            left += QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size()));
         QCOMPARE(left, remaining);
         QCOMPARE(list.ItemIndex(), newCurrent);
         QVERIFY(std::all_of(list.SelectedFlags().begin(), list.SelectedFlags().end(),

@@ -8,7 +8,7 @@
 
 inline QStringList Entries(const trcvListbox* list) {
     QStringList names;
-    for (const std::string& name : list->Items().Entries())
-        names << QString::fromStdString(name);
+    for (const std::string_view name : list->Items().Entries())
+        names << QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     return names;
 }
