@@ -1,28 +1,25 @@
 #include "posting/TGroupNames.h"
 
-#include <algorithm>
-#include <utility>
-
 void TGroupNames::Reserve(size_t rows, size_t bytes) {
-    FRows.reserve(rows);
-    FBytes.reserve(bytes);
+    FRows.Reserve(rows);
+    FBytes.Reserve(bytes);
 }
 
 void TGroupNames::PushBack(std::string_view name) {
-    FRows.push_back({FBytes.size(), name.size()});
-    FBytes.append(name);
+    FRows.PushBack({FBytes.size(), name.size()});
+    FBytes.Append(name.data(), name.size());
     FLiveBytes += name.size();
 }
 
 void TGroupNames::Insert(size_t row, std::string_view name) {
-    FRows.insert(FRows.begin() + static_cast<std::ptrdiff_t>(row), {FBytes.size(), name.size()});
-    FBytes.append(name);
+    FRows.Insert(row, {FBytes.size(), name.size()});
+    FBytes.Append(name.data(), name.size());
     FLiveBytes += name.size();
 }
 
 void TGroupNames::Erase(size_t row) {
     FLiveBytes -= FRows[row].Size;
-    FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(row));
+    FRows.Erase(row);
     CompactWhenSparse();
 }
 
@@ -34,21 +31,22 @@ void TGroupNames::EraseMarked(const std::vector<uint8_t>& marks) {
         else
             FRows[kept++] = FRows[row];
     }
-    FRows.resize(kept);
+    FRows.Truncate(kept);
     CompactWhenSparse();
 }
 
-void TGroupNames::SetRows(std::vector<TRow> rows) {
-    FRows = std::move(rows);
+void TGroupNames::SetRows(const std::vector<TRow>& rows) {
+    FRows.Truncate(0);
+    FRows.Append(rows.data(), rows.size());
     FLiveBytes = 0;
-    for (const TRow& row : FRows)
+    for (const TRow& row : rows)
         FLiveBytes += row.Size;
     CompactWhenSparse();
 }
 
 void TGroupNames::Clear() {
-    std::string().swap(FBytes);
-    std::vector<TRow>().swap(FRows);
+    FBytes.Clear();
+    FRows.Clear();
     FLiveBytes = 0;
 }
 
@@ -63,12 +61,13 @@ void TGroupNames::CompactWhenSparse() {
     }
     if (FLiveBytes * 2 >= FBytes.size())
         return;
-    std::string bytes;
-    bytes.reserve(FLiveBytes);
-    for (TRow& row : FRows) {
+    TPlainArray<char> bytes;
+    bytes.Reserve(FLiveBytes);
+    for (size_t i = 0; i < FRows.size(); ++i) {
+        TRow& row = FRows[i];
         const size_t offset = bytes.size();
-        bytes.append(FBytes, row.Offset, row.Size);
+        bytes.Append(FBytes.data() + row.Offset, row.Size);
         row.Offset = offset;
     }
-    FBytes.swap(bytes);
+    FBytes = std::move(bytes);
 }

@@ -1,15 +1,20 @@
 #pragma once
 
+#include "posting/TPlainArray.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Group names laid end to end in one buffer, with one row (offset and length) per name. A list of
 // a million names costs one allocation for their bytes and one for the rows instead of a heap
-// block per name, and names that arrive one after another lie one after another in memory.
+// block per name, names that arrive one after another lie one after another in memory, and both
+// arrays grow in place as a server's list streams in.
 //
 // The rows can be put into any order without moving a byte. A removed name leaves its bytes
 // behind until they are more than half the buffer; then the buffer is written again, compact.
@@ -54,12 +59,28 @@ public:
         size_t FRow = 0;
     };
 
+    TGroupNames() = default;
+    TGroupNames(const TGroupNames&) = default;
+    TGroupNames& operator=(const TGroupNames&) = default;
+    // The names left behind are none, with nothing counted.
+    TGroupNames(TGroupNames&& other) noexcept
+        : FBytes(std::move(other.FBytes)), FRows(std::move(other.FRows)),
+          FLiveBytes(std::exchange(other.FLiveBytes, 0)) {}
+    TGroupNames& operator=(TGroupNames&& other) noexcept {
+        FBytes = std::move(other.FBytes);
+        FRows = std::move(other.FRows);
+        FLiveBytes = std::exchange(other.FLiveBytes, 0);
+        return *this;
+    }
+
     size_t size() const { return FRows.size(); }
     bool empty() const { return FRows.empty(); }
     std::string_view operator[](size_t row) const {
         const TRow& r = FRows[row];
         return {FBytes.data() + r.Offset, r.Size};
     }
+    // The names' bytes, removed names' bytes included until the buffer is compacted.
+    size_t ByteCount() const { return FBytes.size(); }
     TIterator begin() const { return {this, 0}; }
     TIterator end() const { return {this, FRows.size()}; }
 
@@ -73,18 +94,17 @@ public:
     // Forgets every name and gives the memory back.
     void Clear();
 
-    const std::vector<TRow>& Rows() const { return FRows; }
-    const std::string& Bytes() const { return FBytes; }
+    std::span<const TRow> Rows() const { return FRows.View(); }
     // Puts the rows into another order or leaves some out: `rows` are rows of these names, as
     // Rows() gave them. No name moves.
-    void SetRows(std::vector<TRow> rows);
+    void SetRows(const std::vector<TRow>& rows);
 
     std::vector<std::string> ToStrings() const;
 
 private:
     void CompactWhenSparse();
 
-    std::string FBytes;
-    std::vector<TRow> FRows;
+    TPlainArray<char> FBytes;
+    TPlainArray<TRow> FRows;
     size_t FLiveBytes = 0;
 };

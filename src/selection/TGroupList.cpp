@@ -63,7 +63,7 @@ static void SortUniqueRows(TGroupNames& names) {
     for (const TFoldedKey& key : keys)
         rows.push_back(names.Rows()[key.index]);
     std::vector<TFoldedKey>().swap(keys);
-    names.SetRows(std::move(rows));
+    names.SetRows(rows);
 }
 
 int TGroupList::CompareText(std::string_view a, std::string_view b) {
@@ -149,7 +149,7 @@ int TGroupList::MergeSorted(const std::vector<std::string_view>& names) {
     if (FObserver)
         FObserver->ListAboutToReset();
     TGroupNames merged;
-    merged.Reserve(oldCount + fresh, FEntries.Bytes().size() + freshBytes);
+    merged.Reserve(oldCount + fresh, FEntries.ByteCount() + freshBytes);
     size_t i = 0;
     for (size_t j = 0; j < names.size();) {
         const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;

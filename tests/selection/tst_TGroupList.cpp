@@ -114,6 +114,46 @@ private slots:
         }
     }
 
+    // Names removed one by one or by marks leave their bytes behind until the list packs them;
+    // whatever the mix, the list holds exactly the names a freshly built list would.
+    void deletesAndAddsKeepNamesIntact() {
+        QRandomGenerator random(5);
+        TGroupList list;
+        std::vector<std::string> names;
+        for (int i = 0; i < 300; ++i)
+            names.push_back("grp." + std::to_string(random.bounded(100000)));
+        list.Assign(names);
+        std::vector<std::string> expected = list.Entries().ToStrings();
+        for (int step = 0; step < 600 && !expected.empty(); ++step) {
+            const int row = static_cast<int>(random.bounded(static_cast<quint32>(list.Count())));
+            switch (step % 3) {
+            case 0:
+                list.Delete(row);
+                expected.erase(expected.begin() + row);
+                break;
+            case 1: {
+                std::vector<uint8_t> marks(expected.size() / 2);
+                for (size_t i = 0; i < marks.size(); ++i)
+                    marks[i] = random.bounded(3) == 0 ? 1 : 0;
+                list.DeleteMarked(marks);
+                for (size_t i = marks.size(); i-- > 0;)
+                    if (marks[i] != 0)
+                        expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+            default: {
+                const std::string name = "new." + std::to_string(step);
+                list.Add(name);
+                expected.push_back(name);
+                TGroupList fresh;
+                fresh.Assign(expected);
+                expected = fresh.Entries().ToStrings();
+            }
+            }
+            QCOMPARE(list.Entries().ToStrings(), expected);
+        }
+    }
+
     // A bulk add is one reset of the list's view, and none when every name is already there,
     // so that a repeated search leaves the view (current row, scroll position) alone.
     void bulkAddResetsOnceOrNotAtAll() {
