@@ -58,10 +58,11 @@ static void SortUniqueRows(TGroupNames& names) {
         return;
     std::vector<TFoldedKey> keys = KeysOf(names);
     TFoldedSort::SortUnique(keys);
+    // A row is made again from its key rather than looked up: the keys are sorted, the rows not.
     std::vector<TGroupNames::TRow> rows;
     rows.reserve(keys.size());
     for (const TFoldedKey& key : keys)
-        rows.push_back(names.Rows()[key.index]);
+        rows.push_back({static_cast<size_t>(key.data - names.Bytes().data()), key.size});
     std::vector<TFoldedKey>().swap(keys);
     names.SetRows(std::move(rows));
 }
