@@ -58,14 +58,17 @@ static void InsertionSortWords(TFoldedKey* keys, size_t count) {
     }
 }
 
-static void SortFrom(TFoldedKey* keys, TFoldedKey* scratch, size_t count, size_t depth,
-                     bool inInputOrder);
+static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputOrder);
 
 // Keys whose words are equal: their names agree up to `depth` + 7 and either go on, to be sorted
-// on their next bytes, or ended together, and are then equal: all but the first are repeats.
-static void SortEqualWords(TFoldedKey* keys, TFoldedKey* scratch, size_t count, size_t depth) {
+// on their next bytes, or ended together, and are then equal: the first of them in the input
+// (the smallest index) stays, the others are marked repeats.
+static void SortEqualWords(TFoldedKey* keys, size_t count, size_t depth) {
     if ((keys[0].word & kLeftMask) == kGoesOn)
-        return SortFrom(keys, scratch, count, depth + 7, false);
+        return SortFrom(keys, count, depth + 7, false);
+    std::swap(keys[0], *std::min_element(keys, keys + count, [](const auto& a, const auto& b) {
+                  return a.index < b.index;
+              }));
     for (size_t i = 1; i < count; ++i)
         keys[i].word = kRepeat;
 }
@@ -74,33 +77,42 @@ static inline size_t ByteAt(const TFoldedKey& key, unsigned shift) {
     return (key.word >> shift) & 0xff;
 }
 
-// Stable MSD radix sort of keys[0, count) on their words, whose bytes above `shift` are equal.
-// Each pass distributes by one byte into `scratch` in input order, which keeps the sort stable.
-static void SortWords(TFoldedKey* keys, TFoldedKey* scratch, size_t count, unsigned shift,
-                      size_t depth) {
+// MSD radix sort of keys[0, count) on their words, whose bytes above `shift` are equal. The keys
+// are swapped into their buckets in place: a second array as large as the list would cost more
+// in fresh memory than the sort itself. Keys with equal words lose their order, which matters only
+// for equal names, and of those the first is found by its index.
+static void SortWords(TFoldedKey* keys, size_t count, unsigned shift, size_t depth) {
     while (count >= kInsertionCutoff) {
         std::array<size_t, 256> sizes{};
         for (size_t i = 0; i < count; ++i)
             ++sizes[ByteAt(keys[i], shift)];
         if (sizes[ByteAt(keys[0], shift)] == count) {
             if (shift == 0)
-                return SortEqualWords(keys, scratch, count, depth);
+                return SortEqualWords(keys, count, depth);
             shift -= 8; // a shared byte; nothing to move
             continue;
         }
         std::array<size_t, 256> next{};
-        for (size_t b = 1; b < 256; ++b)
-            next[b] = next[b - 1] + sizes[b - 1];
-        for (size_t i = 0; i < count; ++i)
-            scratch[next[ByteAt(keys[i], shift)]++] = keys[i];
-        std::memcpy(keys, scratch, count * sizeof(TFoldedKey));
-        size_t start = 0;
-        for (const size_t size : sizes) {
-            if (size > 1 && shift == 0)
-                SortEqualWords(keys + start, scratch + start, size, depth);
-            else if (size > 1)
-                SortWords(keys + start, scratch + start, size, shift - 8, depth);
-            start += size;
+        std::array<size_t, 256> ends{};
+        for (size_t b = 0, start = 0; b < 256; start += sizes[b++]) {
+            next[b] = start;
+            ends[b] = start + sizes[b];
+        }
+        // A key taken from a bucket's next free place goes to its own bucket and takes the key
+        // found there on, until one belongs in the bucket being filled.
+        for (size_t b = 0; b < 256; ++b) {
+            while (next[b] < ends[b]) {
+                TFoldedKey key = keys[next[b]];
+                for (size_t to = ByteAt(key, shift); to != b; to = ByteAt(key, shift))
+                    std::swap(key, keys[next[to]++]);
+                keys[next[b]++] = key;
+            }
+        }
+        for (size_t b = 0, start = 0; b < 256; start += sizes[b++]) {
+            if (sizes[b] > 1 && shift == 0)
+                SortEqualWords(keys + start, sizes[b], depth);
+            else if (sizes[b] > 1)
+                SortWords(keys + start, sizes[b], shift - 8, depth);
         }
         return;
     }
@@ -110,7 +122,7 @@ static void SortWords(TFoldedKey* keys, TFoldedKey* scratch, size_t count, unsig
         while (end < count && keys[end].word == keys[start].word)
             ++end;
         if (end - start > 1)
-            SortEqualWords(keys + start, scratch + start, end - start, depth);
+            SortEqualWords(keys + start, end - start, depth);
         start = end;
     }
 }
@@ -123,8 +135,7 @@ static void SortWords(TFoldedKey* keys, TFoldedKey* scratch, size_t count, unsig
 // the keys are still in input order, reading the names is one sequential pass, cheap enough to
 // step over a shared beginning to the exact byte, so that the words start where the names differ
 // ("alt.bulk.g0000000" .. "alt.bulk.g0999999" then need one word each, not three).
-static void SortFrom(TFoldedKey* keys, TFoldedKey* scratch, size_t count, size_t depth,
-                     bool inInputOrder) {
+static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputOrder) {
     uint64_t differ = 0;
     for (;;) {
         keys[0].word = WordAt(keys[0], depth);
@@ -141,17 +152,15 @@ static void SortFrom(TFoldedKey* keys, TFoldedKey* scratch, size_t count, size_t
         differ = 0;
     }
     if (differ == 0)
-        return SortEqualWords(keys, scratch, count, depth);
+        return SortEqualWords(keys, count, depth);
     // The bytes all words share need no pass.
     const auto shift = static_cast<unsigned>(56 - std::countl_zero(differ) / 8 * 8);
-    SortWords(keys, scratch, count, shift, depth);
+    SortWords(keys, count, shift, depth);
 }
 
 void TFoldedSort::SortUnique(std::vector<TFoldedKey>& keys) {
     if (keys.size() < 2)
         return;
-    std::vector<TFoldedKey> scratch(keys.size());
-    SortFrom(keys.data(), scratch.data(), keys.size(), 0, true);
-    std::vector<TFoldedKey>().swap(scratch);
+    SortFrom(keys.data(), keys.size(), 0, true);
     std::erase_if(keys, [](const TFoldedKey& key) { return key.word == kRepeat; });
 }

@@ -236,7 +236,8 @@ void TGroupList::LoadFromText(std::string_view text) {
         const std::string_view name =
             ListFileName(std::string_view(p, static_cast<size_t>(eol - p)));
         if (IsGroupName(name))
-            lines.push_back({name.data(), static_cast<uint32_t>(name.size()), 0});
+            lines.push_back({name.data(), static_cast<uint32_t>(name.size()),
+                             static_cast<uint32_t>(lines.size())});
         if (eol < end)
             eol += (*eol == '\r' && eol + 1 < end && eol[1] == '\n') ? 2 : 1;
         p = eol;

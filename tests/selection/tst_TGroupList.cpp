@@ -201,20 +201,23 @@ private slots:
         QTest::addColumn<QByteArray>("alphabet");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("maxLength");
+        QTest::addColumn<bool>("asFile"); // every name a group name: a list file gives the same
         QTest::newRow("NUL and 8-bit bytes")
-            << QByteArray() << QByteArray("aA\0\xff\xe1\xc1", 6) << 3000 << 17;
-        QTest::newRow("beginnings of others") << QByteArray() << QByteArray("bB") << 2000 << 23;
+            << QByteArray() << QByteArray("aA\0\xff\xe1\xc1", 6) << 3000 << 17 << false;
+        QTest::newRow("beginnings of others")
+            << QByteArray() << QByteArray("bB") << 2000 << 23 << false;
         QTest::newRow("case repeats past a shared start")
-            << QByteArray("Alt.Binaries.") << QByteArray("pP.") << 4000 << 16;
+            << QByteArray("Alt.Binaries.") << QByteArray("pP.") << 4000 << 16 << true;
         QTest::newRow("digits past a shared start")
-            << QByteArray("alt.bulk.g") << QByteArray("0123456789") << 5000 << 8;
-        QTest::newRow("a few names") << QByteArray("x.") << QByteArray("aAz\0") << 20 << 10;
+            << QByteArray("alt.bulk.g") << QByteArray("0123456789") << 5000 << 8 << true;
+        QTest::newRow("a few names") << QByteArray("x.") << QByteArray("aAz") << 20 << 10 << true;
     }
     void assignEqualsStableSortAndUnique() {
         QFETCH(QByteArray, prefix);
         QFETCH(QByteArray, alphabet);
         QFETCH(int, count);
         QFETCH(int, maxLength);
+        QFETCH(bool, asFile);
         QRandomGenerator random(31337);
         std::vector<std::string> names;
         for (int i = 0; i < count; ++i) {
@@ -231,9 +234,16 @@ private slots:
         expected.erase(std::unique(expected.begin(), expected.end(),
                                    [&](const auto& a, const auto& b) { return !less(a, b); }),
                        expected.end());
+        std::string text;
+        for (const std::string& name : names)
+            text += name + "\n";
         TGroupList list;
         list.Assign(std::move(names));
         QCOMPARE(list.Entries().ToStrings(), expected);
+        if (asFile) {
+            list.LoadFromText(text);
+            QCOMPARE(list.Entries().ToStrings(), expected);
+        }
     }
 
     void fileRoundTrip() {
