@@ -46,6 +46,11 @@ void TGroupNames::SetRows(std::vector<TRow> rows) {
     CompactWhenSparse();
 }
 
+std::vector<TGroupNames::TRow> TGroupNames::TakeRows() {
+    FLiveBytes = 0;
+    return std::exchange(FRows, {});
+}
+
 void TGroupNames::Clear() {
     std::string().swap(FBytes);
     std::vector<TRow>().swap(FRows);

@@ -78,6 +78,9 @@ public:
     // Puts the rows into another order or leaves some out: `rows` are rows of these names, as
     // Rows() gave them. No name moves.
     void SetRows(std::vector<TRow> rows);
+    // Hands the rows out, to be written in another order and given back with SetRows: a list of
+    // a million names is put in order without a second million rows. Until then there are none.
+    std::vector<TRow> TakeRows();
 
     std::vector<std::string> ToStrings() const;
 

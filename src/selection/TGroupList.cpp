@@ -58,11 +58,11 @@ static void SortUniqueRows(TGroupNames& names) {
         return;
     std::vector<TFoldedKey> keys = KeysOf(names);
     TFoldedSort::SortUnique(keys);
-    // A row is made again from its key rather than looked up: the keys are sorted, the rows not.
-    std::vector<TGroupNames::TRow> rows;
-    rows.reserve(keys.size());
-    for (const TFoldedKey& key : keys)
-        rows.push_back({static_cast<size_t>(key.data - names.Bytes().data()), key.size});
+    // The rows are written again from the sorted keys, over the rows they were made from.
+    std::vector<TGroupNames::TRow> rows = names.TakeRows();
+    rows.resize(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        rows[i] = {static_cast<size_t>(keys[i].data - names.Bytes().data()), keys[i].size};
     std::vector<TFoldedKey>().swap(keys);
     names.SetRows(std::move(rows));
 }
