@@ -1,7 +1,5 @@
 #include "selection/TFoldedSort.h"
 
-#include "selection/TGroupList.h"
-
 #include <algorithm>
 #include <array>
 #include <bit>
