@@ -35,13 +35,17 @@ void TGroupNames::EraseMarked(const std::vector<uint8_t>& marks) {
     CompactWhenSparse();
 }
 
-void TGroupNames::SetRows(const std::vector<TRow>& rows) {
-    FRows.Truncate(0);
-    FRows.Append(rows.data(), rows.size());
+void TGroupNames::SetRows(TPlainArray<TRow> rows) {
+    FRows = std::move(rows);
     FLiveBytes = 0;
-    for (const TRow& row : rows)
-        FLiveBytes += row.Size;
+    for (size_t i = 0; i < FRows.size(); ++i)
+        FLiveBytes += FRows[i].Size;
     CompactWhenSparse();
+}
+
+TPlainArray<TGroupNames::TRow> TGroupNames::TakeRows() {
+    FLiveBytes = 0;
+    return std::move(FRows);
 }
 
 void TGroupNames::Clear() {

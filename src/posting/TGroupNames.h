@@ -80,7 +80,7 @@ public:
         return {FBytes.data() + r.Offset, r.Size};
     }
     // The names' bytes, removed names' bytes included until the buffer is compacted.
-    size_t ByteCount() const { return FBytes.size(); }
+    std::string_view Bytes() const { return {FBytes.data(), FBytes.size()}; }
     TIterator begin() const { return {this, 0}; }
     TIterator end() const { return {this, FRows.size()}; }
 
@@ -97,7 +97,10 @@ public:
     std::span<const TRow> Rows() const { return FRows.View(); }
     // Puts the rows into another order or leaves some out: `rows` are rows of these names, as
     // Rows() gave them. No name moves.
-    void SetRows(const std::vector<TRow>& rows);
+    void SetRows(TPlainArray<TRow> rows);
+    // Hands the rows out, to be written in another order and given back with SetRows: a list of
+    // a million names is put in order without a second million rows. Until then there are none.
+    TPlainArray<TRow> TakeRows();
 
     std::vector<std::string> ToStrings() const;
 

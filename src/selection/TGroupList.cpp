@@ -58,12 +58,14 @@ static void SortUniqueRows(TGroupNames& names) {
         return;
     std::vector<TFoldedKey> keys = KeysOf(names);
     TFoldedSort::SortUnique(keys);
-    std::vector<TGroupNames::TRow> rows;
-    rows.reserve(keys.size());
-    for (const TFoldedKey& key : keys)
-        rows.push_back(names.Rows()[key.index]);
+    // The rows are written again from the sorted keys, over the rows they were made from.
+    TPlainArray<TGroupNames::TRow> rows = names.TakeRows();
+    rows.Truncate(keys.size());
+    const char* const bytes = names.Bytes().data();
+    for (size_t i = 0; i < keys.size(); ++i)
+        rows[i] = {static_cast<size_t>(keys[i].data - bytes), keys[i].size};
     std::vector<TFoldedKey>().swap(keys);
-    names.SetRows(rows);
+    names.SetRows(std::move(rows));
 }
 
 int TGroupList::CompareText(std::string_view a, std::string_view b) {
@@ -149,7 +151,7 @@ int TGroupList::MergeSorted(const std::vector<std::string_view>& names) {
     if (FObserver)
         FObserver->ListAboutToReset();
     TGroupNames merged;
-    merged.Reserve(oldCount + fresh, FEntries.ByteCount() + freshBytes);
+    merged.Reserve(oldCount + fresh, FEntries.Bytes().size() + freshBytes);
     size_t i = 0;
     for (size_t j = 0; j < names.size();) {
         const int order = i < oldCount ? CompareText(FEntries[i], names[j]) : 1;
@@ -235,7 +237,8 @@ void TGroupList::LoadFromText(std::string_view text) {
         const std::string_view name =
             ListFileName(std::string_view(p, static_cast<size_t>(eol - p)));
         if (IsGroupName(name))
-            lines.push_back({name.data(), static_cast<uint32_t>(name.size()), 0});
+            lines.push_back({name.data(), static_cast<uint32_t>(name.size()),
+                             static_cast<uint32_t>(lines.size())});
         if (eol < end)
             eol += (*eol == '\r' && eol + 1 < end && eol[1] == '\n') ? 2 : 1;
         p = eol;

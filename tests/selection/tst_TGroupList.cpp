@@ -233,6 +233,59 @@ private slots:
         QCOMPARE(assigned.Entries().ToStrings(), list.Entries().ToStrings());
     }
 
+    // Names of any bytes, set apart at any depth, come out as a plain stable sort and a unique
+    // that keeps the first of equal names put them: NUL against a name's end, bytes above 0x7f
+    // that are no letters, names that are beginnings of others, repeats long after a shared start.
+    void assignEqualsStableSortAndUnique_data() {
+        QTest::addColumn<QByteArray>("prefix");
+        QTest::addColumn<QByteArray>("alphabet");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("maxLength");
+        QTest::addColumn<bool>("asFile"); // every name a group name: a list file gives the same
+        QTest::newRow("NUL and 8-bit bytes")
+            << QByteArray() << QByteArray("aA\0\xff\xe1\xc1", 6) << 3000 << 17 << false;
+        QTest::newRow("beginnings of others")
+            << QByteArray() << QByteArray("bB") << 2000 << 23 << false;
+        QTest::newRow("case repeats past a shared start")
+            << QByteArray("Alt.Binaries.") << QByteArray("pP.") << 4000 << 16 << true;
+        QTest::newRow("digits past a shared start")
+            << QByteArray("alt.bulk.g") << QByteArray("0123456789") << 5000 << 8 << true;
+        QTest::newRow("a few names") << QByteArray("x.") << QByteArray("aAz") << 20 << 10 << true;
+    }
+    void assignEqualsStableSortAndUnique() {
+        QFETCH(QByteArray, prefix);
+        QFETCH(QByteArray, alphabet);
+        QFETCH(int, count);
+        QFETCH(int, maxLength);
+        QFETCH(bool, asFile);
+        QRandomGenerator random(31337);
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            std::string name = prefix.toStdString();
+            for (int k = random.bounded(maxLength + 1); k > 0; --k)
+                name += alphabet[random.bounded(int(alphabet.size()))];
+            names.push_back(name);
+        }
+        std::vector<std::string> expected = names;
+        const auto less = [](const std::string& a, const std::string& b) {
+            return TGroupList::CompareText(a, b) < 0;
+        };
+        std::stable_sort(expected.begin(), expected.end(), less);
+        expected.erase(std::unique(expected.begin(), expected.end(),
+                                   [&](const auto& a, const auto& b) { return !less(a, b); }),
+                       expected.end());
+        std::string text;
+        for (const std::string& name : names)
+            text += name + "\n";
+        TGroupList list;
+        list.Assign(std::move(names));
+        QCOMPARE(list.Entries().ToStrings(), expected);
+        if (asFile) {
+            list.LoadFromText(text);
+            QCOMPARE(list.Entries().ToStrings(), expected);
+        }
+    }
+
     void fileRoundTrip() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("newsgrps.txt"));
