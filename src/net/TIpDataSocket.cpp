@@ -294,13 +294,21 @@ bool TIpDataSocket::ScanBuffer() {
 
 void TIpDataSocket::Deliver(const char* data, uint32_t length) {
     // The unit is built in a string whose storage is reused from one unit to the next. A handler
-    // that reads from this socket again (from a nested event loop) takes the storage away and
-    // gets its own, so its units never overwrite the one being handled.
-    std::string unit;
-    unit.swap(FUnit);
-    unit.assign(data, length);
-    FOwner.DeliverLine(FHandle, unit);
-    FUnit.swap(unit);
+    // that reads from this socket again (from a nested event loop) gets a string of its own, so
+    // its units never overwrite the one being handled.
+    if (FDelivering) {
+        FOwner.DeliverLine(FHandle, std::string(data, length));
+        return;
+    }
+    FUnit.assign(data, length);
+    FDelivering = true;
+    try {
+        FOwner.DeliverLine(FHandle, FUnit);
+    } catch (...) {
+        FDelivering = false;
+        throw;
+    }
+    FDelivering = false;
 }
 
 bool TIpDataSocket::CutUnit(bool flush) {

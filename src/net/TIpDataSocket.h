@@ -217,6 +217,8 @@ private:
     bool FPeerClosed = false;
     bool FShortRead = false;
     std::string FUnit;
+    // A unit in FUnit is being handled.
+    bool FDelivering = false;
     int32_t FPendingCloseError = 0;
     bool FTlsOnConnect = false;
     TIpTlsSettings FTlsSettings;

@@ -252,10 +252,9 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
     std::string_view unit = text;
     while (handle == Handle() && !FProtocolBroken) {
         std::string_view rest;
-        // A line joined from pieces is kept in storage reused from one line to the next; a handler
-        // that reads from the connection again (from a nested event loop) gets storage of its own.
+        // Only a line joined from pieces (one cut by the end of the receive buffer) needs storage
+        // of its own; the others are handled where the unit holds them.
         std::string storage;
-        storage.swap(FJoinedLine);
         std::string_view line;
         switch (FJoiner.Join(unit, storage, line, rest)) {
         case TIpJoinedLine::jlNone:
@@ -280,7 +279,6 @@ void TIpCustomNntpClient::DeliverLine(int handle, const std::string& text) {
             ReplyLineTooLong(handle);
             break;
         }
-        FJoinedLine.swap(storage);
         if (rest.empty())
             return;
         unit = rest;

@@ -295,7 +295,6 @@ private:
     TIpNntpTasks FTask = TIpNntpTasks::ntNoTask;
     uint64_t FCommandsSent = 0;
     TIpReplyLineJoiner FJoiner;
-    std::string FJoinedLine;
     // Bytes of the unit being joined that follow the line being handled.
     size_t FUnjoinedBytes = 0;
     uint32_t FDroppedLines = 0;

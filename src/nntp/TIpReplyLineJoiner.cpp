@@ -7,6 +7,12 @@ static bool EndsInCRLF(std::string_view unit) {
 TIpJoinedLine TIpReplyLineJoiner::Join(std::string_view unit, std::string& storage,
                                        std::string_view& line, std::string_view& rest) {
     rest = {};
+    // Nearly every unit is one whole line with nothing held before it.
+    if (FHeld.empty() && !FDropping && EndsInCRLF(unit) && unit.size() - 2 <= MaxLineLength) {
+        line = unit.substr(0, unit.size() - 2);
+        FEndsInCR = false;
+        return TIpJoinedLine::jlWhole;
+    }
     const bool holding = FDropping || !FHeld.empty();
     if (holding && FEndsInCR && !unit.empty() && unit.front() == '\n') {
         // The held line ended with the previous unit; its CR was the last byte of it.

@@ -31,6 +31,7 @@ private slots:
     void streamMode();
     void unitFillingTheBufferIsDelivered();
     void finalUnterminatedLineOnClose();
+    void unitOutlivesNestedDelivery();
     void statusEventsInOrder();
     void queuedBeforeConnectGoOutInOrder();
     void slowReaderBlocksWritesPartway();
@@ -182,6 +183,28 @@ void tst_datasocket::finalUnterminatedLineOnClose() {
     QCOMPARE(client.Events.back(), std::string("disconnect"));
     QCOMPARE(client.Statuses.back().Statistics.DataReceived2, uint32_t(15));
     QVERIFY(client.ErrorCodes.empty());
+}
+
+// A handler that waits in an event loop of its own meets the next units there; the unit it is
+// handling must not be overwritten by them.
+void tst_datasocket::unitOutlivesNestedDelivery() {
+    struct TNestingClient : TestClient {
+        void DeliverLine(int handle, const std::string& text) override {
+            TestClient::DeliverLine(handle, text);
+            if (text != "first")
+                return;
+            PutString(handle, "GO\r\n", false);
+            if (!QTest::qWaitFor([this] { return Lines.size() == 3; }, 5000))
+                Lines.push_back("no nested units");
+            Lines.push_back("after: " + text);
+        }
+    };
+    ScriptedPeer peer;
+    peer.Send("first\r\n").WaitFor("GO\r\n").Send("second\r\nthird\r\n");
+    TNestingClient client;
+    client.Settings().StripLineTerminator = true;
+    QVERIFY(ConnectTo(client, peer));
+    QTRY_COMPARE(client.Lines, (Lines{"first", "second", "third", "after: first"}));
 }
 
 void tst_datasocket::statusEventsInOrder() {
