@@ -1,5 +1,7 @@
 #include "selection/TFoldedSort.h"
 
+#include "selection/TGroupList.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -56,14 +58,34 @@ static void InsertionSortWords(TFoldedKey* keys, size_t count) {
     }
 }
 
-static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputOrder);
+// Each step seven bytes deeper into names that are set apart one by one costs a few frames of
+// stack; past this many steps the rest is compared name against name, so that no list (one made
+// to drive the sort ever deeper, say) can use up the stack.
+static constexpr unsigned kMaxSteps = 16;
+
+static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputOrder,
+                     unsigned step);
+
+static int CompareFrom(const TFoldedKey& a, const TFoldedKey& b, size_t depth) {
+    return TGroupList::CompareText(a.View().substr(depth), b.View().substr(depth));
+}
+
+static void CompareSort(TFoldedKey* keys, size_t count, size_t depth) {
+    std::sort(keys, keys + count, [depth](const TFoldedKey& a, const TFoldedKey& b) {
+        const int order = CompareFrom(a, b, depth);
+        return order != 0 ? order < 0 : a.index < b.index;
+    });
+    for (size_t i = 1; i < count; ++i)
+        if (CompareFrom(keys[i - 1], keys[i], depth) == 0)
+            keys[i].word = kRepeat;
+}
 
 // Keys whose words are equal: their names agree up to `depth` + 7 and either go on, to be sorted
 // on their next bytes, or ended together, and are then equal: the first of them in the input
 // (the smallest index) stays, the others are marked repeats.
-static void SortEqualWords(TFoldedKey* keys, size_t count, size_t depth) {
+static void SortEqualWords(TFoldedKey* keys, size_t count, size_t depth, unsigned step) {
     if ((keys[0].word & kLeftMask) == kGoesOn)
-        return SortFrom(keys, count, depth + 7, false);
+        return SortFrom(keys, count, depth + 7, false, step + 1);
     std::swap(keys[0], *std::min_element(keys, keys + count, [](const auto& a, const auto& b) {
                   return a.index < b.index;
               }));
@@ -79,14 +101,15 @@ static inline size_t ByteAt(const TFoldedKey& key, unsigned shift) {
 // are swapped into their buckets in place: a second array as large as the list would cost more
 // in fresh memory than the sort itself. Keys with equal words lose their order, which matters only
 // for equal names, and of those the first is found by its index.
-static void SortWords(TFoldedKey* keys, size_t count, unsigned shift, size_t depth) {
+static void SortWords(TFoldedKey* keys, size_t count, unsigned shift, size_t depth,
+                      unsigned step) {
     while (count >= kInsertionCutoff) {
         std::array<size_t, 256> sizes{};
         for (size_t i = 0; i < count; ++i)
             ++sizes[ByteAt(keys[i], shift)];
         if (sizes[ByteAt(keys[0], shift)] == count) {
             if (shift == 0)
-                return SortEqualWords(keys, count, depth);
+                return SortEqualWords(keys, count, depth, step);
             shift -= 8; // a shared byte; nothing to move
             continue;
         }
@@ -108,9 +131,9 @@ static void SortWords(TFoldedKey* keys, size_t count, unsigned shift, size_t dep
         }
         for (size_t b = 0, start = 0; b < 256; start += sizes[b++]) {
             if (sizes[b] > 1 && shift == 0)
-                SortEqualWords(keys + start, sizes[b], depth);
+                SortEqualWords(keys + start, sizes[b], depth, step);
             else if (sizes[b] > 1)
-                SortWords(keys + start, sizes[b], shift - 8, depth);
+                SortWords(keys + start, sizes[b], shift - 8, depth, step);
         }
         return;
     }
@@ -120,7 +143,7 @@ static void SortWords(TFoldedKey* keys, size_t count, unsigned shift, size_t dep
         while (end < count && keys[end].word == keys[start].word)
             ++end;
         if (end - start > 1)
-            SortEqualWords(keys + start, end - start, depth);
+            SortEqualWords(keys + start, end - start, depth, step);
         start = end;
     }
 }
@@ -133,7 +156,10 @@ static void SortWords(TFoldedKey* keys, size_t count, unsigned shift, size_t dep
 // the keys are still in input order, reading the names is one sequential pass, cheap enough to
 // step over a shared beginning to the exact byte, so that the words start where the names differ
 // ("alt.bulk.g0000000" .. "alt.bulk.g0999999" then need one word each, not three).
-static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputOrder) {
+static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputOrder,
+                     unsigned step) {
+    if (step > kMaxSteps)
+        return CompareSort(keys, count, depth);
     uint64_t differ = 0;
     for (;;) {
         keys[0].word = WordAt(keys[0], depth);
@@ -150,15 +176,15 @@ static void SortFrom(TFoldedKey* keys, size_t count, size_t depth, bool inInputO
         differ = 0;
     }
     if (differ == 0)
-        return SortEqualWords(keys, count, depth);
+        return SortEqualWords(keys, count, depth, step);
     // The bytes all words share need no pass.
     const auto shift = static_cast<unsigned>(56 - std::countl_zero(differ) / 8 * 8);
-    SortWords(keys, count, shift, depth);
+    SortWords(keys, count, shift, depth, step);
 }
 
 void TFoldedSort::SortUnique(std::vector<TFoldedKey>& keys) {
     if (keys.size() < 2)
         return;
-    SortFrom(keys.data(), keys.size(), 0, true);
+    SortFrom(keys.data(), keys.size(), 0, true, 0);
     std::erase_if(keys, [](const TFoldedKey& key) { return key.word == kRepeat; });
 }

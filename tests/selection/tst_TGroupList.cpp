@@ -251,6 +251,9 @@ private slots:
         QTest::newRow("digits past a shared start")
             << QByteArray("alt.bulk.g") << QByteArray("0123456789") << 5000 << 8 << true;
         QTest::newRow("a few names") << QByteArray("x.") << QByteArray("aAz") << 20 << 10 << true;
+        // Names that end a few at a time, ever deeper: the sort must not go deeper on the stack.
+        QTest::newRow("names set apart ever deeper")
+            << QByteArray() << QByteArray("xX") << 2000 << 14000 << false;
     }
     void assignEqualsStableSortAndUnique() {
         QFETCH(QByteArray, prefix);
