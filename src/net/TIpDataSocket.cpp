@@ -4,6 +4,8 @@
 #include "net/TIpSockControl.h"
 #include "net/TIpWinSockAccess.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -302,13 +304,8 @@ void TIpDataSocket::Deliver(const char* data, uint32_t length) {
     }
     FUnit.assign(data, length);
     FDelivering = true;
-    try {
-        FOwner.DeliverLine(FHandle, FUnit);
-    } catch (...) {
-        FDelivering = false;
-        throw;
-    }
-    FDelivering = false;
+    const auto delivered = qScopeGuard([this] { FDelivering = false; });
+    FOwner.DeliverLine(FHandle, FUnit);
 }
 
 bool TIpDataSocket::CutUnit(bool flush) {

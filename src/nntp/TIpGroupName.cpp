@@ -5,10 +5,14 @@
 #include <emmintrin.h>
 #endif
 
+// A control character (TAB and NUL among them) or DEL: no group name holds one.
+static bool IsControl(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7F;
+}
+
 bool IsGroupName(std::string_view name) {
     return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
+        return IsControl(static_cast<unsigned char>(c));
     });
 }
 
@@ -47,7 +51,7 @@ std::string_view ListLineGroupName(std::string_view line) {
         const auto byte = static_cast<unsigned char>(line[length]);
         if (byte == ' ' || byte == '\t')
             break;
-        if (byte < 0x20 || byte == 0x7F)
+        if (IsControl(byte))
             return {};
     }
     return line.substr(0, length);

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -94,9 +93,10 @@ public:
     // Forgets every name and gives the memory back.
     void Clear();
 
-    std::span<const TRow> Rows() const { return FRows.View(); }
+    // The bytes of the names the rows hold.
+    size_t NameBytes() const { return FLiveBytes; }
     // Puts the rows into another order or leaves some out: `rows` are rows of these names, as
-    // Rows() gave them. No name moves.
+    // TakeRows() gave them. No name moves.
     void SetRows(TPlainArray<TRow> rows);
     // Hands the rows out, to be written in another order and given back with SetRows: a list of
     // a million names is put in order without a second million rows. Until then there are none.

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <span>
 #include <type_traits>
 #include <utility>
 
@@ -37,7 +36,6 @@ public:
     bool empty() const { return FSize == 0; }
     T& operator[](size_t i) { return FData[i]; }
     const T& operator[](size_t i) const { return FData[i]; }
-    std::span<const T> View() const { return {FData, FSize}; }
 
     void Reserve(size_t capacity) {
         if (capacity <= FCapacity)

@@ -38,9 +38,8 @@ template <typename Names> static std::vector<TFoldedKey> KeysOf(const Names& nam
     return keys;
 }
 
-// Views of `names` in list order without repeats (the first of equal names stays).
-template <typename Names> static std::vector<std::string_view> SortedUniqueViews(const Names& names) {
-    std::vector<std::string_view> views(names.begin(), names.end());
+// `views` in list order without repeats (the first of equal names stays).
+static std::vector<std::string_view> SortedUnique(std::vector<std::string_view> views) {
     if (IsSortedUnique(views))
         return views;
     std::vector<TFoldedKey> keys = KeysOf(views);
@@ -122,11 +121,11 @@ bool TGroupList::Add(std::string_view name) {
 }
 
 int TGroupList::AddMany(std::vector<std::string> names) {
-    return MergeSorted(SortedUniqueViews(names));
+    return MergeSorted(SortedUnique({names.begin(), names.end()}));
 }
 
 int TGroupList::AddSorted(std::vector<std::string_view> names) {
-    return MergeSorted(SortedUniqueViews(names));
+    return MergeSorted(SortedUnique(std::move(names)));
 }
 
 int TGroupList::MergeSorted(const std::vector<std::string_view>& names) {

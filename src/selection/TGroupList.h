@@ -49,9 +49,9 @@ public:
     // present, or repeated among `names`, are ignored. Returns how many were added.
     int AddMany(std::vector<std::string> names);
     // The same as AddMany for names that usually arrive in list order and free of repeats, such
-    // as the rows of another list taken in order: then it is one linear merge with no sort, and a
-    // string is made only for each name not yet present. Names out of order are sorted first, so
-    // the result never depends on that. The views need to stay valid only during the call.
+    // as the rows of another list taken in order: then it is one linear merge with no sort and no
+    // copy of the names beyond the list's own. Names out of order are sorted first, so the result
+    // never depends on that. The views need to stay valid only during the call.
     int AddSorted(std::vector<std::string_view> names);
     // Row of the entry equal to `name` without regard to case, or -1.
     int IndexOf(std::string_view name) const;

@@ -14,9 +14,7 @@ static constexpr char kSeparator = '\n';
 bool TGroupSearchIndex::Build(const TGroupList& list) {
     Drop();
     const TGroupNames& entries = list.Entries();
-    size_t bytes = 0;
-    for (const TGroupNames::TRow& row : entries.Rows())
-        bytes += row.Size + 1;
+    const size_t bytes = entries.NameBytes() + entries.size();
     if (bytes >= UINT32_MAX)
         return false;
     FBuffer.resize(bytes);
